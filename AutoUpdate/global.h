@@ -1,0 +1,99 @@
+#ifndef GLOBAL_H
+#define GLOBAL_H
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+
+// Everything the updater knows during a run, and the file and process operations on it. The one
+// instance, g_global, is shared by both threads without a lock: each member is written by one step
+// of the update before the steps that read it.
+class Global : public QObject
+{
+    Q_OBJECT
+
+public:
+    Global() = default;
+
+    // Loads the installed and the per-user configuration, the client's version and language.
+    // 0 on success, -1 when the updater cannot work.
+    int GetConfig();
+    // Records the reminder choice ("remid") or the installed version ("version") in the per-user
+    // state file. 0 when written, -1 when the file cannot be opened.
+    int WriteConfigToFile(QString type);
+    // Reads the installed version from the client's configuration into m_currentVersion.
+    int GetClientVersion();
+    // Writes m_latestVersion into the client's configuration.
+    int WriteConfigToClientFile();
+    // Parses the update service's answer to the check request.
+    int GetVersionInfo(QByteArray& data);
+
+    // 0 when the run must end now (the client got what it needs), -1 when the check goes on.
+    int CkeckProcess();
+    // Starts the client with the forwarded arguments and ends the run.
+    int UpAppThread();
+    // Starts a downloaded installer instead of the client and ends the run.
+    int UpAppInstallThread(QString& program);
+    int WriteScptFile(QString& text);
+
+    // The file's MD5 digest in lower-case hexadecimal; empty when it cannot be read.
+    QString GetCheckMd5(QString& path);
+    // Free bytes of the volume holding path; 0 when the system cannot tell.
+    qint64 DiskSpaceDetection(QString path);
+    // Before a download: the system volume and the working folder's volume each need more than
+    // three times the package size free. Returns how the first volume without room is named to
+    // the user (the system volume first), or an empty text when both have room.
+    QString VolumeLackingSpace();
+
+    // Asks the application to quit, from any thread, once per run. False when the run had already
+    // been ended, so a late caller must not hand over to the client again.
+    bool EndRun();
+    bool IsRunEnded() const { return m_runEnded.load(); }
+    // Lets one process hold several runs in turn (the tests do).
+    void ResetRunEnd() { m_runEnded.store(false); }
+
+    QString m_appName;
+    QString m_appConfigFile;
+    QString m_appPath;
+    QString m_updateCheckUrl;
+    QString m_getPackUrl;
+    QString m_currentVersion;
+    QString m_noRemindVersion;
+    QString m_unpackPath;
+    int m_remide = 0;
+    QString m_code;
+    QString m_desc;
+    QString m_id;
+    QString m_updateMode;
+    QString m_latestVersion;
+    QString m_latestVersionUrl;
+    QString m_latestVersionInfo;
+    QString m_md5;
+    QString m_sha1;
+    qint64 m_packageSize = 0;
+    int m_updateType = 0;
+    QString m_scptPath;
+    QString m_language;
+    QStringList m_args;
+
+private:
+    void ReadUserState();
+    int ReadInstalledConfig();
+    void ReadLanguage();
+    QString UserStatePath() const;
+    QString ClientConfigPath() const;
+    QString RunningClientListing() const;
+    void StartClient(const QStringList& arguments);
+    // Takes the run's end for this caller; false when someone else already took it.
+    bool ClaimRunEnd();
+    void QuitApplication();
+
+    std::atomic<bool> m_runEnded{false};
+};
+
+extern Global g_global;
+
+#endif // GLOBAL_H

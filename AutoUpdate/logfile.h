@@ -1,0 +1,23 @@
+#ifndef LOGFILE_H
+#define LOGFILE_H
+
+#include <QDateTime>
+#include <QString>
+#include <QtGlobal>
+
+// The one output of every diagnostic line once installed with qInstallMessageHandler: a per-user
+// text file, opened, appended to and closed for each line so that it can be read, moved or
+// deleted at any time while the updater runs.
+namespace LogFile {
+
+// A file larger than this is emptied before the next line is written.
+constexpr qint64 kMaxSize = 31457280;
+
+QString path();
+QString formatLine(QtMsgType type, const QMessageLogContext& context, const QString& message,
+                   const QDateTime& when);
+void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
+
+} // namespace LogFile
+
+#endif // LOGFILE_H

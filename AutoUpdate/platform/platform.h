@@ -1,0 +1,48 @@
+#ifndef PLATFORM_H
+#define PLATFORM_H
+
+#include <QString>
+#include <QStringList>
+
+// The thin layer through which the updater reaches the operating system. It carries out what it
+// is asked and decides nothing: which process counts as the client, whether a copy needs
+// elevation and which volume a message names are decided by the callers, the same way on every
+// system. Tests put a fake in its place with Platform::setCurrent().
+class Platform
+{
+public:
+    struct FreeSpace
+    {
+        bool ok = false;
+        qint64 bytes = 0;
+        qint64 errorCode = 0; // GetLastError() on Windows, errno elsewhere
+    };
+
+    virtual ~Platform() = default;
+
+    // The text of a process listing filtered by image name: tasklist's CSV output on Windows, one
+    // line per matching process elsewhere. Empty when the query fails.
+    virtual QString queryProcesses(const QString& imageName) = 0;
+    // Ends every process of the current user running the program imageName, and waits for it.
+    virtual void killProcesses(const QString& imageName) = 0;
+    virtual FreeSpace freeSpace(const QString& path) = 0;
+    // Root of the system volume ("C:\" on Windows).
+    virtual QString systemVolume() const = 0;
+    // The path that stands for the volume of the working folder.
+    virtual QString workingVolume() const = 0;
+    // How the volume of a path is named to the user: a drive letter, or a mount point.
+    virtual QString volumeLabel(const QString& path) const = 0;
+    virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
+    // Lets the owner run a downloaded program where the system asks for it.
+    virtual void makeExecutable(const QString& path) = 0;
+    virtual void pause(int milliseconds) = 0;
+
+    static Platform& current();
+    // Replaces the system layer, for tests; nullptr restores the native one.
+    static void setCurrent(Platform* platform);
+
+private:
+    static Platform& native();
+};
+
+#endif // PLATFORM_H

@@ -1,0 +1,131 @@
+#include "platform.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStorageInfo>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+struct ProcessEntry
+{
+    qint64 pid = 0;
+    QString name;
+    uint ownerId = 0;
+};
+
+// The executable's file name, as tasklist would show it: from the exe link where it can be read,
+// otherwise from the first word of the command line (other users' processes, kernel threads).
+QString processImageName(const QString& procDir)
+{
+    QString target = QFileInfo(procDir + QStringLiteral("/exe")).symLinkTarget();
+    if (!target.isEmpty()) {
+        const QString deleted = QStringLiteral(" (deleted)");
+        if (target.endsWith(deleted))
+            target.chop(deleted.size());
+        return QFileInfo(target).fileName();
+    }
+    QFile cmdline(procDir + QStringLiteral("/cmdline"));
+    if (!cmdline.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray argv0 = cmdline.readAll().split('\0').value(0);
+    return QFileInfo(QString::fromLocal8Bit(argv0)).fileName();
+}
+
+QList<ProcessEntry> processesNamed(const QString& imageName)
+{
+    QList<ProcessEntry> found;
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        if (!isPid)
+            continue;
+        const QString procDir = proc.filePath(entry);
+        const QString name = processImageName(procDir);
+        if (!name.isEmpty() && name.compare(imageName, Qt::CaseInsensitive) == 0)
+            found.append({pid, name, QFileInfo(procDir).ownerId()});
+    }
+    return found;
+}
+
+QList<ProcessEntry> ownProcessesNamed(const QString& imageName)
+{
+    QList<ProcessEntry> own;
+    for (const ProcessEntry& process : processesNamed(imageName)) {
+        if (process.ownerId == ::getuid())
+            own.append(process);
+    }
+    return own;
+}
+
+class LinuxPlatform final : public Platform
+{
+public:
+    QString queryProcesses(const QString& imageName) override
+    {
+        QString listing;
+        for (const ProcessEntry& process : processesNamed(imageName))
+            listing += process.name + QLatin1Char('\n');
+        return listing;
+    }
+
+    void killProcesses(const QString& imageName) override
+    {
+        for (const ProcessEntry& process : ownProcessesNamed(imageName))
+            ::kill(static_cast<pid_t>(process.pid), SIGKILL);
+        QDeadlineTimer deadline(5000);
+        while (!ownProcessesNamed(imageName).isEmpty() && !deadline.hasExpired())
+            QThread::msleep(50);
+    }
+
+    FreeSpace freeSpace(const QString& path) override
+    {
+        struct statvfs info
+        {
+        };
+        if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
+            return {false, 0, errno};
+        return {true, static_cast<qint64>(info.f_bfree) * static_cast<qint64>(info.f_frsize), 0};
+    }
+
+    QString systemVolume() const override { return QStringLiteral("/"); }
+
+    QString workingVolume() const override { return QDir::currentPath(); }
+
+    QString volumeLabel(const QString& path) const override
+    {
+        return QStorageInfo(path).rootPath();
+    }
+
+    bool startDetached(const QString& program, const QStringList& arguments) override
+    {
+        return QProcess::startDetached(program, arguments, QDir::currentPath());
+    }
+
+    void makeExecutable(const QString& path) override
+    {
+        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+    }
+
+    void pause(int milliseconds) override
+    {
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
+    }
+};
+
+} // namespace
+
+Platform& Platform::native()
+{
+    static LinuxPlatform platform;
+    return platform;
+}

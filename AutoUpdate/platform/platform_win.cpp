@@ -1,0 +1,65 @@
+#include "platform.h"
+
+#include <QDir>
+#include <QProcess>
+
+#include <windows.h>
+
+namespace {
+
+constexpr int kProcessQueryTimeoutMs = 30000;
+
+class WindowsPlatform final : public Platform
+{
+public:
+    QString queryProcesses(const QString& imageName) override
+    {
+        QProcess tasklist;
+        tasklist.start(QStringLiteral("tasklist"),
+                       {QStringLiteral("/FO"), QStringLiteral("CSV"), QStringLiteral("/FI"),
+                        QStringLiteral("IMAGENAME eq %1").arg(imageName)},
+                       QIODevice::ReadWrite);
+        tasklist.waitForFinished(kProcessQueryTimeoutMs);
+        return QString::fromLocal8Bit(tasklist.readAllStandardOutput().constData());
+    }
+
+    void killProcesses(const QString& imageName) override
+    {
+        QProcess taskkill;
+        taskkill.start(QStringLiteral("taskkill"),
+                       {QStringLiteral("/im"), imageName, QStringLiteral("/f")});
+        taskkill.waitForFinished(-1);
+    }
+
+    FreeSpace freeSpace(const QString& path) override
+    {
+        ULARGE_INTEGER totalFree{};
+        const std::wstring widePath = path.toStdWString();
+        if (!GetDiskFreeSpaceExW(widePath.c_str(), nullptr, nullptr, &totalFree))
+            return {false, 0, static_cast<qint64>(GetLastError())};
+        return {true, static_cast<qint64>(totalFree.QuadPart), 0};
+    }
+
+    QString systemVolume() const override { return QStringLiteral("C:\\"); }
+
+    QString workingVolume() const override { return QDir::currentPath().left(3); }
+
+    QString volumeLabel(const QString& path) const override { return path.left(1); }
+
+    bool startDetached(const QString& program, const QStringList& arguments) override
+    {
+        return QProcess::startDetached(program, arguments, QDir::currentPath());
+    }
+
+    void makeExecutable(const QString&) override {}
+
+    void pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
+};
+
+} // namespace
+
+Platform& Platform::native()
+{
+    static WindowsPlatform platform;
+    return platform;
+}

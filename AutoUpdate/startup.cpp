@@ -1,0 +1,89 @@
+#include "startup.h"
+
+#include "global.h"
+#include "httpdownloadfile.h"
+#include "logfile.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFont>
+#include <QSharedMemory>
+#include <QThread>
+
+namespace {
+
+void InstallApplicationFont()
+{
+    QFont font;
+    font.setFamily(QStringLiteral("微软雅黑"));
+    QApplication::setFont(font);
+}
+
+// Attaching and detaching first lets the system drop a segment whose last holder died without
+// detaching, so a crashed run never blocks the next one.
+bool TakeSingleInstanceGuard(QSharedMemory& guard)
+{
+    if (guard.attach(QSharedMemory::ReadWrite))
+        guard.detach();
+    return guard.create(1, QSharedMemory::ReadWrite);
+}
+
+void RecordArguments(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromUtf8(argv[i]);
+        g_global.m_args.append(argument);
+        qInfo() << "cmd line parameters :" << argument;
+    }
+}
+
+void ReleaseSingleInstanceGuard(QSharedMemory& guard)
+{
+    if (guard.isAttached() && guard.detach())
+        qInfo() << "shareMem is release...";
+}
+
+int RunEventLoop(QApplication& app)
+{
+    QThread worker;
+    auto* client = new HttpDownLoadFile(nullptr);
+    client->moveToThread(&worker);
+    // The network objects belong to the worker thread and are released there as it ends.
+    QObject::connect(&worker, &QThread::finished, client, &HttpDownLoadFile::DeleteResource,
+                     Qt::DirectConnection);
+    worker.start(QThread::InheritPriority);
+
+    const int exitCode = app.exec();
+
+    worker.exit(0);
+    worker.wait();
+    delete client;
+    return exitCode;
+}
+
+} // namespace
+
+int RunUpdater(int& argc, char** argv)
+{
+    QApplication app(argc, argv);
+    InstallApplicationFont();
+
+    QSharedMemory guard(QStringLiteral("KelmAutoUpdate"));
+    if (!TakeSingleInstanceGuard(guard)) {
+        qInfo() << "App is run";
+        return -1;
+    }
+
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+    qInfo() << "curent work path:" << QDir::currentPath();
+    qInstallMessageHandler(LogFile::messageHandler);
+
+    if (g_global.GetConfig() != 0)
+        return 0;
+    RecordArguments(argc, argv);
+
+    const int exitCode = RunEventLoop(app);
+    ReleaseSingleInstanceGuard(guard);
+    return exitCode;
+}

@@ -1,0 +1,13 @@
+#include "userpaths.h"
+
+#include <QDir>
+
+QString UserPaths::updaterDir()
+{
+    return QDir::homePath() + QStringLiteral("/AppData/Roaming/AutoUpdate");
+}
+
+QString UserPaths::clientDataDir()
+{
+    return QDir::homePath() + QStringLiteral("/AppData/Roaming/quorvexAssistant");
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs to build, test and run its demo.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qtbase5-dev qtbase5-private-dev qtbase5-dev-tools
+    libcpp-httplib-dev libssl-dev openssl
+    xvfb xauth imagemagick fonts-wqy-microhei
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,130 @@
+#include "fakeplatform.h"
+
+#include <QMutexLocker>
+
+FakePlatform::FakePlatform()
+{
+    Platform::setCurrent(this);
+}
+
+FakePlatform::~FakePlatform()
+{
+    Platform::setCurrent(nullptr);
+}
+
+void FakePlatform::setProcessListings(const QStringList& listings)
+{
+    QMutexLocker lock(&m_mutex);
+    m_listings = listings;
+}
+
+void FakePlatform::setFreeSpace(const QString& path, qint64 bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    m_space.insert(path, {true, bytes, 0});
+}
+
+void FakePlatform::setFreeSpaceError(const QString& path, qint64 errorCode)
+{
+    QMutexLocker lock(&m_mutex);
+    m_space.insert(path, {false, 0, errorCode});
+}
+
+void FakePlatform::setVolumes(const QString& system, const QString& working)
+{
+    QMutexLocker lock(&m_mutex);
+    m_systemVolume = system;
+    m_workingVolume = working;
+}
+
+QStringList FakePlatform::queries() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_queries;
+}
+
+QStringList FakePlatform::kills() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_kills;
+}
+
+QStringList FakePlatform::freeSpaceQueries() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_freeSpaceQueries;
+}
+
+QList<FakePlatform::Start> FakePlatform::starts() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_starts;
+}
+
+QList<int> FakePlatform::pauses() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_pauses;
+}
+
+QStringList FakePlatform::executables() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_executables;
+}
+
+QString FakePlatform::queryProcesses(const QString& imageName)
+{
+    QMutexLocker lock(&m_mutex);
+    m_queries.append(imageName);
+    return m_listings.size() > 1 ? m_listings.takeFirst() : m_listings.value(0);
+}
+
+void FakePlatform::killProcesses(const QString& imageName)
+{
+    QMutexLocker lock(&m_mutex);
+    m_kills.append(imageName);
+}
+
+Platform::FreeSpace FakePlatform::freeSpace(const QString& path)
+{
+    QMutexLocker lock(&m_mutex);
+    m_freeSpaceQueries.append(path);
+    return m_space.value(path, {true, 0, 0});
+}
+
+QString FakePlatform::systemVolume() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_systemVolume;
+}
+
+QString FakePlatform::workingVolume() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_workingVolume;
+}
+
+QString FakePlatform::volumeLabel(const QString& path) const
+{
+    return path.left(1);
+}
+
+bool FakePlatform::startDetached(const QString& program, const QStringList& arguments)
+{
+    QMutexLocker lock(&m_mutex);
+    m_starts.append({program, arguments});
+    return true;
+}
+
+void FakePlatform::makeExecutable(const QString& path)
+{
+    QMutexLocker lock(&m_mutex);
+    m_executables.append(path);
+}
+
+void FakePlatform::pause(int milliseconds)
+{
+    QMutexLocker lock(&m_mutex);
+    m_pauses.append(milliseconds);
+}

@@ -1,0 +1,62 @@
+#ifndef FAKEPLATFORM_H
+#define FAKEPLATFORM_H
+
+#include "platform/platform.h"
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QStringList>
+
+// Stands in for the operating system while it exists: records every call and answers from a
+// script. Safe to use from the worker thread while the test thread reads it.
+class FakePlatform : public Platform
+{
+public:
+    struct Start
+    {
+        QString program;
+        QStringList arguments;
+    };
+
+    FakePlatform();
+    ~FakePlatform() override;
+
+    // Each process query takes the next listing; the last one keeps answering.
+    void setProcessListings(const QStringList& listings);
+    void setFreeSpace(const QString& path, qint64 bytes);
+    void setFreeSpaceError(const QString& path, qint64 errorCode);
+    void setVolumes(const QString& system, const QString& working);
+
+    QStringList queries() const;
+    QStringList kills() const;
+    QStringList freeSpaceQueries() const;
+    QList<Start> starts() const;
+    QList<int> pauses() const;
+    QStringList executables() const;
+
+    QString queryProcesses(const QString& imageName) override;
+    void killProcesses(const QString& imageName) override;
+    FreeSpace freeSpace(const QString& path) override;
+    QString systemVolume() const override;
+    QString workingVolume() const override;
+    QString volumeLabel(const QString& path) const override;
+    bool startDetached(const QString& program, const QStringList& arguments) override;
+    void makeExecutable(const QString& path) override;
+    void pause(int milliseconds) override;
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_listings;
+    QHash<QString, FreeSpace> m_space;
+    QString m_systemVolume = QStringLiteral("C:\\");
+    QString m_workingVolume = QStringLiteral("D:/");
+    QStringList m_queries;
+    QStringList m_kills;
+    QStringList m_freeSpaceQueries;
+    QList<Start> m_starts;
+    QList<int> m_pauses;
+    QStringList m_executables;
+};
+
+#endif // FAKEPLATFORM_H

@@ -1,0 +1,58 @@
+#include "logcapture.h"
+
+#include <QMutexLocker>
+#include <atomic>
+
+namespace {
+std::atomic<LogCapture*> g_capture{nullptr};
+
+QString level(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return QStringLiteral("DEBUG");
+    case QtInfoMsg:
+        return QStringLiteral("INFO");
+    case QtWarningMsg:
+        return QStringLiteral("WARNING");
+    default:
+        return QStringLiteral("OTHER");
+    }
+}
+} // namespace
+
+LogCapture::LogCapture()
+{
+    g_capture.store(this);
+    m_previous = qInstallMessageHandler(&LogCapture::handler);
+}
+
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(m_previous);
+    g_capture.store(nullptr);
+}
+
+QStringList LogCapture::lines() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_lines;
+}
+
+bool LogCapture::contains(const QString& line) const
+{
+    return count(line) > 0;
+}
+
+int LogCapture::count(const QString& line) const
+{
+    return lines().count(line);
+}
+
+void LogCapture::handler(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (LogCapture* capture = g_capture.load()) {
+        QMutexLocker lock(&capture->m_mutex);
+        capture->m_lines.append(level(type) + QLatin1Char(' ') + message);
+    }
+}

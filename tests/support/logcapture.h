@@ -1,0 +1,29 @@
+#ifndef LOGCAPTURE_H
+#define LOGCAPTURE_H
+
+#include <QMutex>
+#include <QStringList>
+#include <QtGlobal>
+
+// Collects the log lines of its lifetime, from any thread, as "LEVEL message".
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    QStringList lines() const;
+    bool contains(const QString& line) const;
+    int count(const QString& line) const;
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);
+
+    mutable QMutex m_mutex;
+    QStringList m_lines;
+    QtMessageHandler m_previous;
+};
+
+#endif // LOGCAPTURE_H
