@@ -1,0 +1,164 @@
+#include "sandbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace {
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(content);
+}
+
+void copyProgram(const QString& from, const QString& to)
+{
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QFile::remove(to);
+    QFile::copy(from, to);
+}
+} // namespace
+
+Sandbox::Sandbox(const QString& clientVersion)
+{
+    m_dir.setAutoRemove(true);
+    QDir().mkpath(home() + QStringLiteral("/AppData/Roaming/quorvexAssistant"));
+    QDir().mkpath(root() + QStringLiteral("/tmp"));
+    copyProgram(QStringLiteral(FAKECLIENT_BINARY), clientDir() + QLatin1Char('/') + clientName());
+    copyProgram(QStringLiteral(AUTOUPDATE_BINARY), programDir() + QStringLiteral("/AutoUpdate"));
+    writeClientVersion(clientVersion);
+}
+
+Sandbox::~Sandbox()
+{
+    for (QProcess* process : qAsConst(m_processes)) {
+        process->kill();
+        process->waitForFinished();
+        delete process;
+    }
+}
+
+QString Sandbox::clientDir() const
+{
+    return root() + QStringLiteral("/client");
+}
+
+QString Sandbox::programDir() const
+{
+    return clientDir() + QStringLiteral("/AutoUpdate");
+}
+
+QString Sandbox::home() const
+{
+    return root() + QStringLiteral("/home");
+}
+
+QString Sandbox::clientName() const
+{
+    return QStringLiteral("QuorvexClient");
+}
+
+QString Sandbox::userStatePath() const
+{
+    return home() + QStringLiteral("/AppData/Roaming/AutoUpdate/updateconfig.json");
+}
+
+QString Sandbox::clientDataDir() const
+{
+    return home() + QStringLiteral("/AppData/Roaming/quorvexAssistant");
+}
+
+QString Sandbox::logText() const
+{
+    QFile log(home() + QStringLiteral("/AppData/Roaming/AutoUpdate/AutoUpdate.log"));
+    return log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll()) : QString();
+}
+
+void Sandbox::writeInstalledConfig(const QString& checkUrl, const QString& packageUrl,
+                                   const QJsonObject& overrides)
+{
+    QJsonObject config{{"appName", clientName()},
+                       {"appConfigFile", "config/client.json"},
+                       {"appPath", clientDir() + "/"},
+                       {"updateCheckUrl", checkUrl},
+                       {"updatePackageUrl", packageUrl}};
+    for (auto it = overrides.begin(); it != overrides.end(); ++it)
+        config.insert(it.key(), it.value());
+    writeRawInstalledConfig(QJsonDocument(config).toJson());
+}
+
+void Sandbox::writeRawInstalledConfig(const QByteArray& content)
+{
+    writeFile(programDir() + QStringLiteral("/updateconfig.json"), content);
+}
+
+void Sandbox::writeClientVersion(const QString& version)
+{
+    const QJsonObject config{{"client", QJsonObject{{"version", version}}}};
+    writeFile(clientDir() + QStringLiteral("/config/client.json"), QJsonDocument(config).toJson());
+}
+
+void Sandbox::writeLanguage(const QString& language)
+{
+    writeFile(clientDataDir() + QStringLiteral("/language.txt"), language.toUtf8());
+}
+
+QProcessEnvironment Sandbox::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home());
+    env.insert(QStringLiteral("TMPDIR"), root() + QStringLiteral("/tmp"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
+QProcess* Sandbox::startUpdater(const QStringList& arguments)
+{
+    auto* process = new QProcess;
+    m_processes.append(process);
+    process->setProcessEnvironment(environment());
+    process->start(programDir() + QStringLiteral("/AutoUpdate"), arguments);
+    process->waitForStarted();
+    return process;
+}
+
+bool Sandbox::runUpdater(const QStringList& arguments, int* exitCode, int timeoutMs)
+{
+    QProcess* process = startUpdater(arguments);
+    if (!process->waitForFinished(timeoutMs))
+        return false;
+    *exitCode = static_cast<signed char>(process->exitCode());
+    return process->exitStatus() == QProcess::NormalExit;
+}
+
+QProcess* Sandbox::startLingeringClient()
+{
+    auto* process = new QProcess;
+    m_processes.append(process);
+    process->setProcessEnvironment(environment());
+    process->start(clientDir() + QLatin1Char('/') + clientName(), {QStringLiteral("--linger")});
+    process->waitForStarted();
+    return process;
+}
+
+QList<QStringList> Sandbox::clientLaunches() const
+{
+    QList<QStringList> launches;
+    QFile file(clientDir() + QStringLiteral("/launches.jsonl"));
+    if (!file.open(QIODevice::ReadOnly))
+        return launches;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QStringList arguments;
+        for (const QJsonValue& value : QJsonDocument::fromJson(line).array())
+            arguments.append(value.toString());
+        if (!arguments.contains(QStringLiteral("--linger")))
+            launches.append(arguments);
+    }
+    return launches;
+}

@@ -1,0 +1,56 @@
+#ifndef SANDBOX_H
+#define SANDBOX_H
+
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// An installed client with the updater beside it, as a user's machine has them, for running the
+// built program from outside:
+//   <root>/client/QuorvexClient            the stand-in client, recording its starts
+//   <root>/client/config/client.json       its configuration, naming its version
+//   <root>/client/AutoUpdate/AutoUpdate    the updater, with its updateconfig.json
+//   <root>/home, <root>/tmp                HOME and TMPDIR of every program started here
+class Sandbox
+{
+public:
+    explicit Sandbox(const QString& clientVersion = QStringLiteral("2.0.3"));
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    QString root() const { return m_dir.path(); }
+    QString clientDir() const;
+    QString programDir() const;
+    QString home() const;
+    QString clientName() const;
+    QString logText() const;
+    QString userStatePath() const;
+    QString clientDataDir() const;
+
+    void writeInstalledConfig(const QString& checkUrl, const QString& packageUrl,
+                              const QJsonObject& overrides = {});
+    void writeRawInstalledConfig(const QByteArray& content);
+    void writeClientVersion(const QString& version);
+    void writeLanguage(const QString& language);
+
+    // Starts the updater with its own HOME, TMPDIR and the offscreen platform.
+    QProcess* startUpdater(const QStringList& arguments);
+    // Runs the updater to its end; false when it did not end in time.
+    bool runUpdater(const QStringList& arguments, int* exitCode, int timeoutMs = 30000);
+    // Starts the client as the user would, staying alive until killed.
+    QProcess* startLingeringClient();
+
+    // The argument lists of every start of the client so far, in order.
+    QList<QStringList> clientLaunches() const;
+
+private:
+    QProcessEnvironment environment() const;
+
+    QTemporaryDir m_dir;
+    QList<QProcess*> m_processes;
+};
+
+#endif // SANDBOX_H
