@@ -5,8 +5,8 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-private-dev qtbase5-dev-tools
-    libcpp-httplib-dev libssl-dev openssl
-    xvfb xauth imagemagick fonts-wqy-microhei
+    libcpp-httplib-dev libssl-dev openssl nginx
+    xvfb xauth imagemagick fonts-wqy-microhei time bc
 )
 
 missing=()

@@ -1,16 +1,23 @@
 #include "updateservice.h"
 
+#include <QCryptographicHash>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSslConfiguration>
 #include <QSslSocket>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 
+using updateservice::Delivery;
 using updateservice::UpdateService;
+
+using OptionalSize = std::optional<std::uint64_t>;
+Q_DECLARE_METATYPE(OptionalSize)
 
 namespace {
 
@@ -36,6 +43,31 @@ QNetworkRequest updaterRequest(const QUrl& url)
     return request;
 }
 
+// Bytes that differ from their neighbours, so a misplaced piece changes the content.
+QByteArray patternBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
+    }
+    return bytes;
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content)
+{
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+        return {};
+    }
+    return file.fileName();
+}
+
+QNetworkReply* getPackage(QNetworkAccessManager& network, const UpdateService& service,
+                          const std::string& id)
+{
+    return network.get(QNetworkRequest(toUrl(service.packageUrl() + id)));
+}
+
 } // namespace
 
 class TestUpdateService : public QObject
@@ -52,6 +84,15 @@ private slots:
     void servesHttpsWithUntrustedCertificate_data();
     void servesHttpsWithUntrustedCertificate();
     void startFailsWhilePortIsTaken();
+    void servesPackageBytes_data();
+    void servesPackageBytes();
+    void stalledPackageHoldsTheRestBack_data();
+    void stalledPackageHoldsTheRestBack();
+    void droppedPackageEndsInError_data();
+    void droppedPackageEndsInError();
+    void redirectsPackage_data();
+    void redirectsPackage();
+    void streamsLargePackageFile();
 };
 
 void TestUpdateService::answersCheckAsScripted_data()
@@ -111,6 +152,8 @@ void TestUpdateService::recordsRequestAsReceived_data()
                            << "/check";
     QTest::newRow("unrouted") << QByteArray("GET") << "/packages/42" << QByteArray() << 404
                               << "/packages/42";
+    QTest::newRow("unknown package")
+        << QByteArray("GET") << "/pack/43" << QByteArray() << 404 << "/pack/43";
 }
 
 void TestUpdateService::recordsRequestAsReceived()
@@ -244,6 +287,202 @@ void TestUpdateService::startFailsWhilePortIsTaken()
     first.stop();
     QVERIFY(second.start(samePort));
     QCOMPARE(second.port(), samePort.port);
+}
+
+void TestUpdateService::servesPackageBytes_data()
+{
+    QTest::addColumn<bool>("fromFile");
+    QTest::addColumn<bool>("contentLength");
+    QTest::addColumn<int>("size");
+
+    for (const bool fromFile : {false, true}) {
+        const char* source = fromFile ? "file" : "memory";
+        QTest::addRow("%s, with length", source) << fromFile << true << 200000;
+        QTest::addRow("%s, chunked", source) << fromFile << false << 200000;
+        QTest::addRow("%s, empty", source) << fromFile << true << 0;
+        QTest::addRow("%s, empty chunked", source) << fromFile << false << 0;
+    }
+}
+
+void TestUpdateService::servesPackageBytes()
+{
+    QFETCH(bool, fromFile);
+    QFETCH(bool, contentLength);
+    QFETCH(int, size);
+    const QByteArray package = patternBytes(size);
+    Delivery delivery;
+    delivery.contentLength = contentLength;
+    QTemporaryDir dir;
+    UpdateService service;
+    if (fromFile) {
+        QVERIFY(service.addPackageFile("app_2.1.0.zip",
+                                       writeFile(dir, "package", package).toStdString(), delivery));
+    } else {
+        service.addPackage("app_2.1.0.zip", package.toStdString(), delivery);
+    }
+    QVERIFY(service.start());
+    QCOMPARE(service.packageUrl(), service.baseUrl() + "/pack/");
+
+    QNetworkAccessManager network;
+    std::unique_ptr<QNetworkReply> reply(getPackage(network, service, "app_2.1.0.zip"));
+    QTRY_VERIFY(reply->isFinished());
+
+    QCOMPARE(reply->error(), QNetworkReply::NoError);
+    QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    QCOMPARE(reply->hasRawHeader("Content-Length"), contentLength);
+    if (contentLength) {
+        QCOMPARE(reply->rawHeader("Content-Length"), QByteArray::number(size));
+    } else {
+        QCOMPARE(reply->rawHeader("Transfer-Encoding"), QByteArray("chunked"));
+    }
+    QCOMPARE(reply->readAll(), package);
+}
+
+void TestUpdateService::stalledPackageHoldsTheRestBack_data()
+{
+    QTest::addColumn<bool>("contentLength");
+    QTest::addColumn<int>("stallAfter");
+    QTest::addColumn<OptionalSize>("dropAfter");
+    QTest::addColumn<bool>("stopWhileStalled");
+
+    QTest::newRow("with length, released") << true << 100000 << OptionalSize() << false;
+    QTest::newRow("chunked, released") << false << 100000 << OptionalSize() << false;
+    QTest::newRow("nothing after the headers, stopped") << true << 0 << OptionalSize() << true;
+    QTest::newRow("chunked, stopped") << false << 1 << OptionalSize() << true;
+    QTest::newRow("released, then dropped") << true << 1000 << OptionalSize(5000) << false;
+}
+
+void TestUpdateService::stalledPackageHoldsTheRestBack()
+{
+    QFETCH(bool, contentLength);
+    QFETCH(int, stallAfter);
+    QFETCH(OptionalSize, dropAfter);
+    QFETCH(bool, stopWhileStalled);
+    const QByteArray package = patternBytes(300000);
+    Delivery delivery;
+    delivery.contentLength = contentLength;
+    delivery.stallAfter = stallAfter;
+    delivery.dropAfter = dropAfter;
+    UpdateService service;
+    service.addPackage("42", package.toStdString(), delivery);
+    QVERIFY(service.start());
+
+    QNetworkAccessManager network;
+    std::unique_ptr<QNetworkReply> reply(getPackage(network, service, "42"));
+    QTRY_VERIFY(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid());
+    QTRY_COMPARE(reply->bytesAvailable(), qint64(stallAfter));
+    // Gives wrongly sent bytes time to arrive.
+    QTest::qWait(300);
+    QCOMPARE(reply->bytesAvailable(), qint64(stallAfter));
+    QVERIFY(!reply->isFinished());
+
+    if (stopWhileStalled) {
+        service.stop();
+    } else {
+        service.releaseStalls();
+    }
+    QTRY_VERIFY(reply->isFinished());
+
+    const int expectedSize =
+        stopWhileStalled ? stallAfter : int(dropAfter.value_or(package.size()));
+    QCOMPARE(reply->error() == QNetworkReply::NoError, !stopWhileStalled && !dropAfter);
+    QCOMPARE(reply->readAll(), package.left(expectedSize));
+}
+
+void TestUpdateService::droppedPackageEndsInError_data()
+{
+    QTest::addColumn<bool>("contentLength");
+    QTest::addColumn<int>("dropAfter");
+
+    QTest::newRow("with length, halfway") << true << 150000;
+    QTest::newRow("chunked, halfway") << false << 150000;
+    QTest::newRow("with length, after the headers") << true << 0;
+}
+
+void TestUpdateService::droppedPackageEndsInError()
+{
+    QFETCH(bool, contentLength);
+    QFETCH(int, dropAfter);
+    const QByteArray package = patternBytes(300000);
+    Delivery delivery;
+    delivery.contentLength = contentLength;
+    delivery.dropAfter = dropAfter;
+    UpdateService service;
+    service.addPackage("42", package.toStdString(), delivery);
+    QVERIFY(service.start());
+
+    QNetworkAccessManager network;
+    std::unique_ptr<QNetworkReply> reply(getPackage(network, service, "42"));
+    QTRY_VERIFY(reply->isFinished());
+
+    QVERIFY(reply->error() != QNetworkReply::NoError);
+    QCOMPARE(reply->readAll(), package.left(dropAfter));
+}
+
+void TestUpdateService::redirectsPackage_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("toHttps");
+
+    QTest::newRow("301") << 301 << false;
+    QTest::newRow("302") << 302 << false;
+    QTest::newRow("307 to https") << 307 << true;
+}
+
+void TestUpdateService::redirectsPackage()
+{
+    QFETCH(int, status);
+    QFETCH(bool, toHttps);
+    UpdateService target;
+    updateservice::Options targetOptions;
+    targetOptions.tls = toHttps;
+    QVERIFY(target.start(targetOptions));
+    const std::string location = target.packageUrl() + "42";
+    UpdateService service;
+    service.addRedirect("42", status, location);
+    QVERIFY(service.start());
+
+    QNetworkAccessManager network;
+    network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    std::unique_ptr<QNetworkReply> reply(getPackage(network, service, "42"));
+    QTRY_VERIFY(reply->isFinished());
+
+    QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
+    QCOMPARE(reply->rawHeader("Location"), toBytes(location));
+    QVERIFY(QString::fromStdString(location).startsWith(toHttps ? "https://" : "http://"));
+}
+
+void TestUpdateService::streamsLargePackageFile()
+{
+    const int mebibyte = 1024 * 1024;
+    QTemporaryDir dir;
+    QFile file(dir.filePath("large.zip"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCryptographicHash written(QCryptographicHash::Md5);
+    for (int i = 0; i < 64; ++i) {
+        const QByteArray block = patternBytes(mebibyte).append(char(i));
+        written.addData(block);
+        QCOMPARE(file.write(block), qint64(block.size()));
+    }
+    file.close();
+    UpdateService service;
+    QVERIFY(service.addPackageFile("large.zip", file.fileName().toStdString()));
+    QVERIFY(service.start());
+
+    QNetworkAccessManager network;
+    std::unique_ptr<QNetworkReply> reply(getPackage(network, service, "large.zip"));
+    QCryptographicHash received(QCryptographicHash::Md5);
+    qint64 receivedSize = 0;
+    connect(reply.get(), &QIODevice::readyRead, [&] {
+        const QByteArray piece = reply->readAll();
+        receivedSize += piece.size();
+        received.addData(piece);
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 60000);
+
+    QCOMPARE(reply->error(), QNetworkReply::NoError);
+    QCOMPARE(receivedSize, file.size());
+    QCOMPARE(received.result().toHex(), written.result().toHex());
 }
 
 QTEST_GUILESS_MAIN(TestUpdateService)

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <netinet/in.h>
 #include <regex>
@@ -124,7 +125,60 @@ void setUncompressedBody(httplib::Response& response, std::string body,
         });
 }
 
+UpdateService::CheckResponder fixedResponse(CheckResponse response)
+{
+    return [response = std::move(response)](const RecordedRequest&) { return response; };
+}
+
+// Small enough to keep memory flat, large enough that big packages do not crawl.
+constexpr std::uint64_t kPieceSize = 64 * 1024;
+
 } // namespace
+
+// One package response in progress, shared by its content provider and its releaser.
+struct UpdateService::Transfer
+{
+    PackageContent content;
+    std::string requestLine;
+    std::ifstream file;
+    std::string buffer;
+    std::uint64_t sent = 0;
+    bool stalled = false; // a response stalls at most once, so a released one runs on
+    std::string cut;      // why the response ended early
+
+    // The piece [offset, offset + length), or null when the file fails.
+    const char* read(std::uint64_t offset, std::uint64_t length)
+    {
+        if (content.bytes) {
+            return content.bytes->data() + offset;
+        }
+        buffer.resize(length);
+        file.seekg(static_cast<std::streamoff>(offset));
+        file.read(buffer.data(), static_cast<std::streamsize>(length));
+        return file.gcount() == static_cast<std::streamsize>(length) ? buffer.data() : nullptr;
+    }
+
+    // Pieces end where the delivery wants to stall or drop, so those happen at exact offsets.
+    std::uint64_t pieceEnd(std::uint64_t offset) const
+    {
+        std::uint64_t end = std::min(offset + kPieceSize, content.size);
+        const Delivery& delivery = content.delivery;
+        if (delivery.stallAfter && !stalled && *delivery.stallAfter > offset) {
+            end = std::min(end, *delivery.stallAfter);
+        }
+        if (delivery.dropAfter && *delivery.dropAfter > offset) {
+            end = std::min(end, *delivery.dropAfter);
+        }
+        return end;
+    }
+
+    std::string outcome() const
+    {
+        std::string text =
+            "200, " + std::to_string(sent) + " of " + std::to_string(content.size) + " bytes sent";
+        return cut.empty() ? text : text + ", " + cut;
+    }
+};
 
 std::string RecordedRequest::header(const std::string& name) const
 {
@@ -134,7 +188,7 @@ std::string RecordedRequest::header(const std::string& name) const
     return found == headers.end() ? std::string() : found->second;
 }
 
-UpdateService::UpdateService() = default;
+UpdateService::UpdateService() : checkResponder_(fixedResponse(CheckResponse{})) {}
 
 UpdateService::~UpdateService()
 {
@@ -144,18 +198,24 @@ UpdateService::~UpdateService()
 bool UpdateService::start(const Options& options)
 {
     if (server_) {
+        startError_ = "the service is already running";
         return false;
     }
     options_ = options;
     std::unique_ptr<httplib::Server> server = makeServer();
     if (!server->is_valid()) {
+        startError_ = "the TLS certificate or private key cannot be used";
         return false;
     }
     server->set_socket_options(reuseAddressOnly);
     const int port = bindPort(*server, options_);
     if (port < 0) {
+        startError_ = "cannot listen on " + options_.bindAddress + " port " +
+                      std::to_string(options_.port) +
+                      ": the port is taken or the address is not one of this machine";
         return false;
     }
+    startError_.clear();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = false;
@@ -182,9 +242,14 @@ void UpdateService::stop()
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
-    checkReleased_.notify_all();
+    holdsChanged_.notify_all();
     serverThread_.join();
     server_.reset();
+}
+
+std::string UpdateService::startError() const
+{
+    return startError_;
 }
 
 int UpdateService::port() const
@@ -203,10 +268,20 @@ std::string UpdateService::checkUrl() const
     return baseUrl() + options_.checkPath;
 }
 
+std::string UpdateService::packageUrl() const
+{
+    return baseUrl() + options_.packagePath;
+}
+
 void UpdateService::setCheckResponse(int httpStatus, std::string body, std::string contentType)
 {
+    setCheckResponder(fixedResponse({httpStatus, std::move(body), std::move(contentType)}));
+}
+
+void UpdateService::setCheckResponder(CheckResponder responder)
+{
     std::lock_guard<std::mutex> lock(mutex_);
-    checkResponse_ = {httpStatus, std::move(body), std::move(contentType)};
+    checkResponder_ = std::move(responder);
 }
 
 void UpdateService::setHoldChecks(bool hold)
@@ -215,7 +290,44 @@ void UpdateService::setHoldChecks(bool hold)
         std::lock_guard<std::mutex> lock(mutex_);
         holdChecks_ = hold;
     }
-    checkReleased_.notify_all();
+    holdsChanged_.notify_all();
+}
+
+void UpdateService::addPackage(const std::string& id, std::string bytes, Delivery delivery)
+{
+    const std::uint64_t size = bytes.size();
+    PackageContent content{
+        std::make_shared<const std::string>(std::move(bytes)), {}, size, delivery};
+    std::lock_guard<std::mutex> lock(mutex_);
+    packages_[id] = std::move(content);
+}
+
+bool UpdateService::addPackageFile(const std::string& id, const std::string& filePath,
+                                   Delivery delivery)
+{
+    std::error_code error;
+    const std::uint64_t size = std::filesystem::file_size(filePath, error);
+    if (error || !std::ifstream(filePath, std::ios::binary)) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    packages_[id] = PackageContent{nullptr, filePath, size, delivery};
+    return true;
+}
+
+void UpdateService::addRedirect(const std::string& id, int httpStatus, std::string location)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    packages_[id] = Redirect{httpStatus, std::move(location)};
+}
+
+void UpdateService::releaseStalls()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++stallReleases_;
+    }
+    holdsChanged_.notify_all();
 }
 
 std::vector<RecordedRequest> UpdateService::requests() const
@@ -263,6 +375,10 @@ void UpdateService::registerRoutes()
                   [this](const httplib::Request& request, httplib::Response& response) {
                       answerCheck(request, response);
                   });
+    server_->Get(exactPattern(options_.packagePath) + "(.+)",
+                 [this](const httplib::Request& request, httplib::Response& response) {
+                     answerPackage(request, response);
+                 });
     // cpp-httplib tries routes in registration order, so these catch-alls must stay last.
     const auto unrouted = [this](const httplib::Request& request, httplib::Response& response) {
         answerUnrouted(request, response);
@@ -273,16 +389,32 @@ void UpdateService::registerRoutes()
 
 void UpdateService::answerCheck(const httplib::Request& request, httplib::Response& response)
 {
-    record(request);
+    const RecordedRequest recorded = record(request);
     if (!awaitCheckRelease()) {
         log(request, "dropped, service stopped");
         return;
     }
-    ScriptedResponse scripted = checkResponse();
-    response.status = scripted.status;
+    CheckResponse answer = checkResponder()(recorded);
+    response.status = answer.status;
     log(request,
-        std::to_string(scripted.status) + ", " + std::to_string(scripted.body.size()) + " bytes");
-    setUncompressedBody(response, std::move(scripted.body), scripted.contentType);
+        std::to_string(answer.status) + ", " + std::to_string(answer.body.size()) + " bytes");
+    setUncompressedBody(response, std::move(answer.body), answer.contentType);
+}
+
+void UpdateService::answerPackage(const httplib::Request& request, httplib::Response& response)
+{
+    record(request);
+    const std::optional<PackageRoute> route = packageRoute(request.matches[1]);
+    if (!route) {
+        response.status = 404;
+        log(request, "404, unknown package");
+    } else if (const auto* redirect = std::get_if<Redirect>(&*route)) {
+        response.status = redirect->status;
+        response.set_header("Location", redirect->location);
+        log(request, std::to_string(redirect->status) + ", to " + redirect->location);
+    } else {
+        sendPackage(request, std::get<PackageContent>(*route), response);
+    }
 }
 
 void UpdateService::answerUnrouted(const httplib::Request& request, httplib::Response& response)
@@ -292,33 +424,128 @@ void UpdateService::answerUnrouted(const httplib::Request& request, httplib::Res
     log(request, "404, unrouted");
 }
 
-void UpdateService::record(const httplib::Request& request)
+void UpdateService::sendPackage(const httplib::Request& request, const PackageContent& content,
+                                httplib::Response& response)
+{
+    auto transfer = std::make_shared<Transfer>();
+    transfer->content = content;
+    transfer->requestLine = request.method + " " + request.target;
+    if (!content.filePath.empty()) {
+        transfer->file.open(content.filePath, std::ios::binary);
+        if (!transfer->file) {
+            response.status = 500;
+            log(request, "500, package file unreadable");
+            return;
+        }
+    }
+    response.status = 200;
+    // cpp-httplib never finishes a response whose provided length is zero.
+    if (content.size == 0 && content.delivery.contentLength) {
+        response.set_header("Content-Type", kPackageContentType);
+        log(transfer->requestLine, transfer->outcome());
+        return;
+    }
+    auto logOutcome = [this, transfer](bool) { log(transfer->requestLine, transfer->outcome()); };
+    if (content.delivery.contentLength) {
+        response.set_content_provider(
+            content.size, kPackageContentType,
+            [this, transfer](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                return sendPiece(*transfer, offset, sink);
+            },
+            std::move(logOutcome));
+        return;
+    }
+    response.set_chunked_content_provider(
+        kPackageContentType,
+        [this, transfer](std::size_t offset, httplib::DataSink& sink) {
+            if (offset == transfer->content.size) {
+                sink.done();
+                return true;
+            }
+            return sendPiece(*transfer, offset, sink);
+        },
+        std::move(logOutcome));
+}
+
+// False ends the response by closing its connection.
+bool UpdateService::sendPiece(Transfer& transfer, std::uint64_t offset, httplib::DataSink& sink)
+{
+    const Delivery& delivery = transfer.content.delivery;
+    if (delivery.dropAfter && offset >= *delivery.dropAfter) {
+        transfer.cut = "dropped as scripted";
+        return false;
+    }
+    if (delivery.stallAfter && offset >= *delivery.stallAfter && !transfer.stalled) {
+        transfer.stalled = true;
+        if (!awaitStallRelease()) {
+            transfer.cut = "stalled until the service stopped";
+            return false;
+        }
+    }
+    const std::uint64_t length = transfer.pieceEnd(offset) - offset;
+    const char* piece = transfer.read(offset, length);
+    if (!piece) {
+        transfer.cut = "package file unreadable";
+        return false;
+    }
+    if (!sink.write(piece, length)) {
+        transfer.cut = "client gone";
+        return false;
+    }
+    transfer.sent = offset + length;
+    return true;
+}
+
+RecordedRequest UpdateService::record(const httplib::Request& request)
 {
     RecordedRequest recorded{request.method, request.path, request.target,
                              clientHeaders(request.headers), request.body};
     std::lock_guard<std::mutex> lock(mutex_);
-    requests_.push_back(std::move(recorded));
+    requests_.push_back(recorded);
+    return recorded;
 }
 
 // False when the service stops first; the check then stays unanswered.
 bool UpdateService::awaitCheckRelease()
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    checkReleased_.wait(lock, [this] { return !holdChecks_ || stopping_; });
+    holdsChanged_.wait(lock, [this] { return !holdChecks_ || stopping_; });
     return !stopping_;
 }
 
-UpdateService::ScriptedResponse UpdateService::checkResponse() const
+// False when the service stops first.
+bool UpdateService::awaitStallRelease()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::uint64_t releasesSoFar = stallReleases_;
+    holdsChanged_.wait(lock, [&] { return stallReleases_ != releasesSoFar || stopping_; });
+    return !stopping_;
+}
+
+// A copy, so a slow responder never blocks scripting or other checks.
+UpdateService::CheckResponder UpdateService::checkResponder() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return checkResponse_;
+    return checkResponder_;
+}
+
+std::optional<UpdateService::PackageRoute> UpdateService::packageRoute(const std::string& id) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = packages_.find(id);
+    return found == packages_.end() ? std::nullopt : std::optional<PackageRoute>(found->second);
 }
 
 void UpdateService::log(const httplib::Request& request, const std::string& outcome)
 {
+    log(request.method + " " + request.target, outcome);
+}
+
+void UpdateService::log(const std::string& requestLine, const std::string& outcome)
+{
     std::lock_guard<std::mutex> lock(logMutex_);
     if (logger_) {
-        logger_(request.method + " " + request.target + " -> " + outcome);
+        logger_(requestLine + " -> " + outcome);
     }
 }
 

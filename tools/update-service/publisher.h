@@ -1,0 +1,36 @@
+#pragma once
+
+#include "release.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace updateservice {
+
+enum class PackageKind { Zip, Installer };
+
+struct PublishRequest
+{
+    // The client build folder for a zip package, the installer program for an installer.
+    QString buildPath;
+    PackageKind kind = PackageKind::Zip;
+    QString version;
+    QString notesZh;
+    QString notesEn;
+    QString updateMode = QStringLiteral("1"); // "1" lets the user postpone, "2" forces
+    // The package file is <name>_<version>.zip, or for an installer <name>_<version> with the
+    // installer's own file ending.
+    QString name = QStringLiteral("quorvex");
+    // Relative to the build folder. It must already name the version: the updater counts a
+    // zip update as done only when the installed configuration names the new version.
+    QString clientConfig = QStringLiteral("config/client.json");
+    QString releasesDir;
+};
+
+// Makes the release releasesDir/<version>: the package, release.json and the static site
+// (staticsite.h). All or nothing: on failure nothing new is left behind and error holds one
+// line saying why.
+std::optional<Release> publish(const PublishRequest& request, QString* error);
+
+} // namespace updateservice

@@ -1,0 +1,120 @@
+#include "release.h"
+
+#include "fileio.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+
+#include <algorithm>
+
+namespace updateservice {
+
+namespace {
+
+const QString kSequenceKey = QStringLiteral("sequence");
+const QString kPublishedAtKey = QStringLiteral("publishedAt");
+const QString kPackageFileKey = QStringLiteral("packageFile");
+const QString kBizKey = QStringLiteral("biz");
+
+QString describe(const QString& folder)
+{
+    return QDir(folder).filePath(kReleaseFileName);
+}
+
+// Empty when the description is complete, else what is wrong with it.
+QString missingPart(const Release& release)
+{
+    if (release.sequence <= 0) {
+        return QStringLiteral("no positive \"sequence\"");
+    }
+    if (release.version().isEmpty() || release.id().isEmpty()) {
+        return QStringLiteral("no \"biz\" with \"latestVersion\" and \"id\"");
+    }
+    if (release.packageFile.isEmpty() || !QFileInfo(release.packageFilePath()).isFile()) {
+        return QStringLiteral("its \"packageFile\" is not in the folder");
+    }
+    return {};
+}
+
+} // namespace
+
+QString Release::version() const
+{
+    return biz.value(QStringLiteral("latestVersion")).toString();
+}
+
+QString Release::id() const
+{
+    return biz.value(QStringLiteral("id")).toString();
+}
+
+QString Release::packageFilePath() const
+{
+    return QDir(folder).filePath(packageFile);
+}
+
+QByteArray checkAnswer(const Release& release, const QString& clientVersion)
+{
+    QJsonObject biz = release.biz;
+    if (clientVersion == release.version()) {
+        biz.insert(QStringLiteral("update"), QStringLiteral("0"));
+    }
+    const QJsonObject answer{{QStringLiteral("code"), QStringLiteral("000000")},
+                             {QStringLiteral("desc"), QString()},
+                             {kBizKey, biz}};
+    return QJsonDocument(answer).toJson(QJsonDocument::Compact);
+}
+
+bool writeRelease(const Release& release, QString* error)
+{
+    const QJsonObject description{{kSequenceKey, release.sequence},
+                                  {kPublishedAtKey, release.publishedAt},
+                                  {kPackageFileKey, release.packageFile},
+                                  {kBizKey, release.biz}};
+    return writeWholeFile(describe(release.folder), QJsonDocument(description).toJson(), error);
+}
+
+std::optional<Release> readRelease(const QString& folder, QString* error)
+{
+    QFile file(describe(folder));
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail(error, QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
+        return std::nullopt;
+    }
+    const QJsonObject description = QJsonDocument::fromJson(file.readAll()).object();
+    Release release{QFileInfo(folder).absoluteFilePath(),
+                    description.value(kSequenceKey).toVariant().toLongLong(),
+                    description.value(kPublishedAtKey).toString(),
+                    description.value(kPackageFileKey).toString(),
+                    description.value(kBizKey).toObject()};
+    const QString missing = missingPart(release);
+    if (!missing.isEmpty()) {
+        fail(error,
+             QStringLiteral("%1 is not a release description: %2").arg(file.fileName(), missing));
+        return std::nullopt;
+    }
+    return release;
+}
+
+std::optional<QVector<Release>> readReleases(const QString& releasesDir, QString* error)
+{
+    QVector<Release> releases;
+    const QDir dir(releasesDir);
+    for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (!QFileInfo::exists(describe(dir.filePath(name)))) {
+            continue;
+        }
+        std::optional<Release> release = readRelease(dir.filePath(name), error);
+        if (!release) {
+            return std::nullopt;
+        }
+        releases.append(*release);
+    }
+    std::sort(releases.begin(), releases.end(),
+              [](const Release& a, const Release& b) { return a.sequence < b.sequence; });
+    return releases;
+}
+
+} // namespace updateservice

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+namespace updateservice {
+
+inline constexpr const char* kReleaseFileName = "release.json";
+
+// A published release as its folder describes it in release.json. The folder also holds the
+// package file.
+struct Release
+{
+    QString folder;
+    // Counts publications in one releases folder; the highest is the newest release. Versions
+    // are never ordered, so this is the only notion of "newer".
+    qint64 sequence = 0;
+    QString publishedAt; // UTC, for people reading the file
+    QString packageFile; // name inside folder
+    // The "biz" object of the check answer offering this release.
+    QJsonObject biz;
+
+    QString version() const;
+    QString id() const;
+    QString packageFilePath() const;
+};
+
+// The complete check answer offering release, compact. A client already running its version
+// gets "update" "0".
+QByteArray checkAnswer(const Release& release, const QString& clientVersion);
+
+// Writes release.json into release.folder.
+bool writeRelease(const Release& release, QString* error);
+std::optional<Release> readRelease(const QString& folder, QString* error);
+// Every release below releasesDir, oldest first. Only folders holding release.json count, and
+// hidden ones never: they are publications still in progress. A missing folder holds none.
+std::optional<QVector<Release>> readReleases(const QString& releasesDir, QString* error);
+
+} // namespace updateservice

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "release.h"
+
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+namespace updateservice {
+
+class UpdateService;
+
+// The releases of one folder, as the serve command offers them.
+class ReleaseCatalogue
+{
+public:
+    // Fails when the folder cannot be read, holds a broken release description, or holds no
+    // release at all.
+    static std::optional<ReleaseCatalogue> load(const QString& releasesDir, QString* error);
+
+    const QVector<Release>& releases() const { return releases_; } // oldest first
+    const Release& newest() const { return releases_.last(); }
+
+    // Makes service offer the newest release to every check, with "update" "0" for clients
+    // that already run it, and serve every release's package under its id, so downloads begun
+    // before a newer publication still work.
+    bool serveWith(UpdateService& service, QString* error) const;
+
+private:
+    explicit ReleaseCatalogue(QVector<Release> releases) : releases_(std::move(releases)) {}
+
+    QVector<Release> releases_;
+};
+
+} // namespace updateservice

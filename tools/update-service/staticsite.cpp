@@ -1,0 +1,97 @@
+#include "staticsite.h"
+
+#include "fileio.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <filesystem>
+#include <system_error>
+
+namespace updateservice {
+
+namespace {
+
+// Paths are relative to the prefix given with -p. Every temporary path is set because nginx
+// creates them all at start-up and the compiled-in ones need root.
+const char kNginxConfiguration[] =
+    R"(# Serves one release to the updater without the update-service program:
+#   nginx -p <this folder> -c nginx.conf -e logs/error.log
+# The updater's configuration then names http://<host>:8080/check as its "updateCheckUrl"
+# and http://<host>:8080/pack/ as its "updatePackageUrl".
+worker_processes 1;
+pid logs/nginx.pid;
+error_log logs/error.log;
+
+events {
+    worker_connections 256;
+}
+
+http {
+    access_log logs/access.log;
+    client_body_temp_path tmp/body;
+    proxy_temp_path tmp/proxy;
+    fastcgi_temp_path tmp/fastcgi;
+    uwsgi_temp_path tmp/uwsgi;
+    scgi_temp_path tmp/scgi;
+
+    server {
+        listen 8080;
+        root www;
+
+        location = /check {
+            types { }
+            default_type "application/json;charset=UTF-8";
+            # The updater asks with POST, which static files answer with 405; this turns
+            # that into the file itself.
+            error_page 405 =200 $uri;
+        }
+
+        location /pack/ {
+            types { }
+            default_type application/octet-stream;
+        }
+    }
+}
+)";
+
+// A hard link costs no space; file systems without them get a copy.
+bool linkOrCopy(const QString& source, const QString& target, QString* error)
+{
+    const std::filesystem::path from(QFile::encodeName(source).toStdString());
+    const std::filesystem::path to(QFile::encodeName(target).toStdString());
+    std::error_code failure;
+    std::filesystem::create_hard_link(from, to, failure);
+    if (failure) {
+        failure.clear();
+        std::filesystem::copy_file(from, to, failure);
+    }
+    if (failure) {
+        return fail(error, QStringLiteral("cannot place the package at %1: %2")
+                               .arg(target, QString::fromStdString(failure.message())));
+    }
+    return true;
+}
+
+bool makeFolders(const QDir& site, QString* error)
+{
+    for (const char* folder : {"www/pack", "logs", "tmp"}) {
+        if (!site.mkpath(QString::fromLatin1(folder))) {
+            return fail(error, QStringLiteral("cannot create %1").arg(site.filePath(folder)));
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool writeStaticSite(const Release& release, QString* error)
+{
+    const QDir site(QDir(release.folder).filePath(kStaticSiteFolder));
+    return makeFolders(site, error) &&
+           writeWholeFile(site.filePath("nginx.conf"), kNginxConfiguration, error) &&
+           writeWholeFile(site.filePath("www/check"), checkAnswer(release, QString()), error) &&
+           linkOrCopy(release.packageFilePath(), site.filePath("www/pack/" + release.id()), error);
+}
+
+} // namespace updateservice
