@@ -1,14 +1,18 @@
 #include "global.h"
 
+#include "copycommand.h"
 #include "jsonfile.h"
 #include "launchrules.h"
+#include "packageunpacker.h"
 #include "platform/platform.h"
 #include "userpaths.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QLocale>
@@ -22,6 +26,7 @@ const QString kInstalledVersion = QStringLiteral("version");
 const QString kInstalledConfig = QStringLiteral("updateconfig.json");
 constexpr int kClientStartDelayMs = 500;
 constexpr int kDigestBlockSize = 1 << 20;
+constexpr int kCopySettleMs = 500;
 
 QString LocaleLanguage()
 {
@@ -314,6 +319,66 @@ QString Global::VolumeLackingSpace()
     if (!workingHasRoom)
         return platform.volumeLabel(workingVolume);
     return QString();
+}
+
+int Global::DecompressionReplac(QString& package)
+{
+    m_unpackPath = QFileInfo(package).absolutePath() + QLatin1Char('/');
+    if (PackageUnpacker::unpack(package, m_unpackPath) != PackageUnpacker::Result::Unpacked)
+        return -1;
+    qInfo() << package << " successfully decompressed";
+    if (!CopyUnpackedTree(package) || GetClientVersion() == -1)
+        return -1;
+    // The client's own configuration is the only proof that the copy installed the new version.
+    if (m_currentVersion != m_latestVersion) {
+        qDebug() << "files replace error";
+        return -1;
+    }
+    qInfo() << QDir::currentPath() << " copy file successed";
+    if (!WriteForClient(QStringLiteral("update.log"), m_latestVersionInfo.toUtf8()) ||
+        !WriteForClient(QStringLiteral("isShowUpdataInfo.txt"), QByteArrayLiteral("1")))
+        return -1;
+    if (WriteConfigToFile(kInstalledVersion) == 0)
+        qWarning() << "autoupdate config veison update successed";
+    return 0;
+}
+
+bool Global::CopyUnpackedTree(const QString& package)
+{
+    const QString source = CopyCommand::sourcePattern(package);
+    const QString target = CopyCommand::targetFolder(QDir::currentPath());
+    const QString backslashTarget = CopyCommand::toBackslashes(target);
+    const bool elevate =
+        CopyCommand::needsElevation(backslashTarget, CopyCommand::toBackslashes(QDir::homePath()));
+    m_unpackPath = CopyCommand::toBackslashes(source);
+
+    Platform::CopyRequest request;
+    request.nircmdArguments = CopyCommand::nircmdArguments(m_unpackPath, backslashTarget, elevate);
+    request.source = source.chopped(2);
+    request.target = target;
+    request.elevate = elevate;
+    QProcess::ProcessError error = QProcess::UnknownError;
+    if (!Platform::current().copyTree(request, &error)) {
+        qDebug() << "copy file error: " << error;
+        return false;
+    }
+    Platform::current().pause(kCopySettleMs);
+    return true;
+}
+
+// Files left in the client's data folder for its next start; the folder is the client's, so it
+// is not created here.
+bool Global::WriteForClient(const QString& name, const QByteArray& content)
+{
+    QSaveFile file(UserPaths::clientDataDir() + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
+        !file.commit()) {
+        qDebug().noquote() << name + QStringLiteral(" write failed:")
+                           << static_cast<int>(file.error());
+        return false;
+    }
+    qInfo().noquote() << name + QStringLiteral(" write successed");
+    return true;
 }
 
 bool Global::EndRun()

@@ -41,6 +41,11 @@ public:
 
     // The file's MD5 digest in lower-case hexadecimal; empty when it cannot be read.
     QString GetCheckMd5(QString& path);
+    // Unpacks a zip package beside itself, copies it over the client's installation folder and
+    // confirms the new version from the client's configuration; then leaves the notes and the
+    // marker for the client and records the version. 0 on success, -1 on any failure.
+    int DecompressionReplac(QString& package);
+
     // Free bytes of the volume holding path; 0 when the system cannot tell.
     qint64 DiskSpaceDetection(QString path);
     // Before a download: the system volume and the working folder's volume each need more than
@@ -87,6 +92,8 @@ private:
     QString ClientConfigPath() const;
     QString RunningClientListing() const;
     void StartClient(const QStringList& arguments);
+    bool CopyUnpackedTree(const QString& package);
+    bool WriteForClient(const QString& name, const QByteArray& content);
     // Takes the run's end for this caller; false when someone else already took it.
     bool ClaimRunEnd();
     void QuitApplication();

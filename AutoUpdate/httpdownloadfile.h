@@ -46,6 +46,11 @@ private:
     void RemoveUpdateNotesMarker();
     bool UpdateWanted() const;
     void PreparePackagePath();
+    void EmptyDownloadFolder();
+    void InstallPackage();
+    void DownloadWatchdog();
+    void StopDownloadWatchdog();
+    void ShowDownloadFailure(const QString& message);
 
     QNetworkAccessManager* m_checkManager = nullptr;
     QNetworkAccessManager* m_downloadManager = nullptr;

@@ -1,6 +1,7 @@
 #ifndef PLATFORM_H
 #define PLATFORM_H
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -18,6 +19,16 @@ public:
         qint64 errorCode = 0; // GetLastError() on Windows, errno elsewhere
     };
 
+    // The copy of an unpacked package over the client. nircmdArguments is the command as Windows
+    // runs it; source and target are the same folders with forward slashes.
+    struct CopyRequest
+    {
+        QStringList nircmdArguments;
+        QString source;
+        QString target;
+        bool elevate = false;
+    };
+
     virtual ~Platform() = default;
 
     // The text of a process listing filtered by image name: tasklist's CSV output on Windows, one
@@ -32,6 +43,9 @@ public:
     virtual QString workingVolume() const = 0;
     // How the volume of a path is named to the user: a drive letter, or a mount point.
     virtual QString volumeLabel(const QString& path) const = 0;
+    // Runs the copy and waits for it without a time limit. False, with the reason, when the
+    // tool could not be started or waited for; its exit code is not looked at.
+    virtual bool copyTree(const CopyRequest& request, QProcess::ProcessError* error) = 0;
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
     // Lets the owner run a downloaded program where the system asks for it.
     virtual void makeExecutable(const QString& path) = 0;

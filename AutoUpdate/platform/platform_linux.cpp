@@ -106,6 +106,22 @@ public:
         return QStorageInfo(path).rootPath();
     }
 
+    bool copyTree(const CopyRequest& request, QProcess::ProcessError* error) override
+    {
+        QStringList command{QStringLiteral("cp"), QStringLiteral("-R"), QStringLiteral("-f"),
+                            QStringLiteral("--"), request.source + QStringLiteral("/."),
+                            request.target};
+        if (request.elevate && ::geteuid() != 0)
+            command.prepend(QStringLiteral("pkexec"));
+        QProcess copy;
+        copy.start(command.takeFirst(), command, QIODevice::ReadWrite);
+        if (!copy.waitForFinished(-1)) {
+            *error = copy.error();
+            return false;
+        }
+        return true;
+    }
+
     bool startDetached(const QString& program, const QStringList& arguments) override
     {
         return QProcess::startDetached(program, arguments, QDir::currentPath());

@@ -46,6 +46,17 @@ public:
 
     QString volumeLabel(const QString& path) const override { return path.left(1); }
 
+    bool copyTree(const CopyRequest& request, QProcess::ProcessError* error) override
+    {
+        QProcess nircmd;
+        nircmd.start(QStringLiteral("nircmd.exe"), request.nircmdArguments, QIODevice::ReadWrite);
+        if (!nircmd.waitForFinished(-1)) {
+            *error = nircmd.error();
+            return false;
+        }
+        return true;
+    }
+
     bool startDetached(const QString& program, const QStringList& arguments) override
     {
         return QProcess::startDetached(program, arguments, QDir::currentPath());

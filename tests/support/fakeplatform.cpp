@@ -1,6 +1,27 @@
 #include "fakeplatform.h"
 
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QMutexLocker>
+
+namespace {
+void copyFolderContent(const QString& source, const QString& target)
+{
+    QDirIterator it(source, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString from = it.next();
+        const QString to = target + from.mid(source.size());
+        if (it.fileInfo().isDir()) {
+            QDir().mkpath(to);
+        } else {
+            QFile::remove(to);
+            QFile::copy(from, to);
+        }
+    }
+}
+} // namespace
 
 FakePlatform::FakePlatform()
 {
@@ -53,6 +74,35 @@ QStringList FakePlatform::freeSpaceQueries() const
 {
     QMutexLocker lock(&m_mutex);
     return m_freeSpaceQueries;
+}
+
+void FakePlatform::setCopyBehaviour(CopyBehaviour behaviour)
+{
+    QMutexLocker lock(&m_mutex);
+    m_copyBehaviour = behaviour;
+}
+
+QList<Platform::CopyRequest> FakePlatform::copies() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_copies;
+}
+
+bool FakePlatform::copyTree(const CopyRequest& request, QProcess::ProcessError* error)
+{
+    QMutexLocker lock(&m_mutex);
+    m_copies.append(request);
+    switch (m_copyBehaviour) {
+    case CopyBehaviour::Copy:
+        copyFolderContent(request.source, request.target);
+        return true;
+    case CopyBehaviour::Skip:
+        return true;
+    case CopyBehaviour::FailToStart:
+        *error = QProcess::FailedToStart;
+        return false;
+    }
+    return false;
 }
 
 QList<FakePlatform::Start> FakePlatform::starts() const

@@ -19,6 +19,8 @@ public:
         QStringList arguments;
     };
 
+    enum class CopyBehaviour { Copy, Skip, FailToStart };
+
     FakePlatform();
     ~FakePlatform() override;
 
@@ -27,11 +29,14 @@ public:
     void setFreeSpace(const QString& path, qint64 bytes);
     void setFreeSpaceError(const QString& path, qint64 errorCode);
     void setVolumes(const QString& system, const QString& working);
+    // Copy really copies the source folder's content over the target, as the tools would.
+    void setCopyBehaviour(CopyBehaviour behaviour);
 
     QStringList queries() const;
     QStringList kills() const;
     QStringList freeSpaceQueries() const;
     QList<Start> starts() const;
+    QList<CopyRequest> copies() const;
     QList<int> pauses() const;
     QStringList executables() const;
 
@@ -41,6 +46,7 @@ public:
     QString systemVolume() const override;
     QString workingVolume() const override;
     QString volumeLabel(const QString& path) const override;
+    bool copyTree(const CopyRequest& request, QProcess::ProcessError* error) override;
     bool startDetached(const QString& program, const QStringList& arguments) override;
     void makeExecutable(const QString& path) override;
     void pause(int milliseconds) override;
@@ -55,6 +61,8 @@ private:
     QStringList m_kills;
     QStringList m_freeSpaceQueries;
     QList<Start> m_starts;
+    QList<CopyRequest> m_copies;
+    CopyBehaviour m_copyBehaviour = CopyBehaviour::Copy;
     QList<int> m_pauses;
     QStringList m_executables;
 };

@@ -1,0 +1,34 @@
+#include "copycommand.h"
+
+QString CopyCommand::sourcePattern(const QString& packagePath)
+{
+    return packagePath.split(QStringLiteral(".zip")).first() + QStringLiteral("/*");
+}
+
+QString CopyCommand::targetFolder(const QString& workingFolder)
+{
+    return workingFolder.left(workingFolder.lastIndexOf(QLatin1Char('/')));
+}
+
+QString CopyCommand::toBackslashes(QString path)
+{
+    return path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+bool CopyCommand::needsElevation(const QString& backslashTarget, const QString& backslashHome)
+{
+    if (backslashTarget.isEmpty() || backslashHome.isEmpty())
+        return false;
+    return !backslashTarget.contains(backslashHome) && backslashTarget.at(0) == backslashHome.at(0);
+}
+
+QStringList CopyCommand::nircmdArguments(const QString& backslashSource,
+                                         const QString& backslashTarget, bool elevate)
+{
+    QStringList arguments;
+    if (elevate)
+        arguments << QStringLiteral("elevatecmd");
+    arguments << QStringLiteral("execmd") << QStringLiteral("xcopy") << QStringLiteral("/e")
+              << QStringLiteral("/y") << backslashSource << backslashTarget;
+    return arguments;
+}

@@ -1,0 +1,25 @@
+#ifndef COPYCOMMAND_H
+#define COPYCOMMAND_H
+
+#include <QString>
+#include <QStringList>
+
+// The copy of an unpacked package over the client's installation folder: nircmd.exe running
+// "xcopy /e /y <source>\* <target>", elevated when the folder needs it. The rules work on
+// backslash paths and are the same on every system.
+namespace CopyCommand {
+
+// The unpacked tree of a package: its path up to the first ".zip", then "/*".
+QString sourcePattern(const QString& packagePath);
+// The client's installation folder: the parent of the updater's own folder.
+QString targetFolder(const QString& workingFolder);
+QString toBackslashes(QString path);
+// A target on the home folder's drive but outside the home folder needs elevated rights.
+bool needsElevation(const QString& backslashTarget, const QString& backslashHome);
+// nircmd.exe's arguments: ["elevatecmd"], "execmd", "xcopy", "/e", "/y", source, target.
+QStringList nircmdArguments(const QString& backslashSource, const QString& backslashTarget,
+                            bool elevate);
+
+} // namespace CopyCommand
+
+#endif // COPYCOMMAND_H

@@ -1,0 +1,37 @@
+#include "dialogcommon.h"
+
+#include "global.h"
+
+bool IsEnglish()
+{
+    return g_global.m_language == QLatin1String("en");
+}
+
+QString MebibyteText(qint64 bytes)
+{
+    constexpr double kPerKibibyte = 1.0 / 1024;
+    return QString::number(static_cast<double>(bytes) * kPerKibibyte * kPerKibibyte, 'f', 2);
+}
+
+QString PackageSizeText(qint64 bytes, bool english)
+{
+    const QString text =
+        english ? QStringLiteral("  Update Package %1M") : QStringLiteral("  更新包 %1M");
+    return text.arg(MebibyteText(bytes));
+}
+
+QString VersionLineText(bool english)
+{
+    const QString prefix = english ? QStringLiteral("Version V") : QStringLiteral("版本号V");
+    return prefix + g_global.m_latestVersion + PackageSizeText(g_global.m_packageSize, english);
+}
+
+QString AppUpdateTitle()
+{
+    return QStringLiteral("App Update");
+}
+
+void LoadDialogImages()
+{
+    Q_INIT_RESOURCE(resources);
+}

@@ -1,0 +1,24 @@
+#ifndef DIALOGCOMMON_H
+#define DIALOGCOMMON_H
+
+#include <QString>
+#include <QtGlobal>
+
+// What the update prompt, the progress dialog and the confirmation panel share: the language
+// choice, the texts they all show, and the embedded images.
+
+// English only for the client's exact language code "en"; anything else, empty included, is
+// shown in Chinese.
+bool IsEnglish();
+
+// A byte count in mebibytes with two decimals, as every size is shown to the user.
+QString MebibyteText(qint64 bytes);
+QString PackageSizeText(qint64 bytes, bool english);
+// The latest version followed by the package size.
+QString VersionLineText(bool english);
+QString AppUpdateTitle();
+
+// The images live in the static library, where nothing else would keep them linked in.
+void LoadDialogImages();
+
+#endif // DIALOGCOMMON_H

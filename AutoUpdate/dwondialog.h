@@ -1,0 +1,47 @@
+#ifndef DWONDIALOG_H
+#define DWONDIALOG_H
+
+#include <QDialog>
+
+class NetDialog;
+namespace Ui {
+class DwonDialog;
+}
+
+// The window shown while the package is downloaded and installed. In its normal state its button
+// cancels (after a confirmation); in its error state the status line shows the message in red and
+// the button retries the download.
+class DwonDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit DwonDialog(QWidget* parent = nullptr);
+    ~DwonDialog() override;
+
+    void InitUpdateInfo();
+
+signals:
+    void GetPackAgain();
+    void ErrSignal(QString msg);
+
+public slots:
+    void CancleDownload();
+    void CloseCancleDlg();
+    void QuitDwonThread();
+    void UpdateErrorState(QString msg);
+    void UpdateProgressBar(qint64 bytesRead, qint64 totalBytes);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void UpdateNormalState();
+    void RetryDownload();
+    void ShowBarPosition(qint64 bytesRead, qint64 totalBytes);
+
+    NetDialog* m_netDlg;
+    Ui::DwonDialog* ui;
+};
+
+#endif // DWONDIALOG_H

@@ -1,0 +1,32 @@
+#include "netdialog.h"
+#include "ui_netdialog.h"
+
+#include "dialogcommon.h"
+#include "global.h"
+
+NetDialog::NetDialog(QWidget* parent) : QDialog(parent), ui(new Ui::NetDialog)
+{
+    LoadDialogImages();
+    ui->setupUi(this);
+    // The style sheet picks the panel by this name.
+    setObjectName(QStringLiteral("NetDialog"));
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    connect(ui->cbtn, &QPushButton::clicked, this, &NetDialog::cancleSignal);
+    connect(ui->sbtn, &QPushButton::clicked, this, &NetDialog::sureSignal);
+    if (IsEnglish()) {
+        ui->lab->setText(QStringLiteral("Update Cancel?"));
+        ui->cbtn->setText(QStringLiteral("Cancel"));
+        ui->sbtn->setText(QStringLiteral("OK"));
+    }
+}
+
+NetDialog::~NetDialog()
+{
+    delete ui;
+}
+
+// Whatever closes the panel itself ends the update, as confirming does.
+void NetDialog::closeEvent(QCloseEvent*)
+{
+    g_global.EndRun();
+}
