@@ -44,9 +44,12 @@ void TestCopyCommand::sourcePattern_data()
     QTest::addColumn<QString>("source");
     QTest::newRow("zip") << "C:/U/AutoUpdate/Client/Client_2.1.zip"
                          << "C:\\U\\AutoUpdate\\Client\\Client_2.1\\*";
-    QTest::newRow("no zip ending") << "C:/U/pkg" << "C:\\U\\pkg\\*";
-    QTest::newRow("zip in the folder part") << "C:/a.zip.d/p.zip" << "C:\\a\\*";
-    QTest::newRow("upper-case ending kept") << "C:/U/P.ZIP" << "C:\\U\\P.ZIP\\*";
+    QTest::newRow("no zip ending") << "C:/U/pkg"
+                                   << "C:\\U\\pkg\\*";
+    QTest::newRow("zip in the folder part") << "C:/a.zip.d/p.zip"
+                                            << "C:\\a\\*";
+    QTest::newRow("upper-case ending kept") << "C:/U/P.ZIP"
+                                            << "C:\\U\\P.ZIP\\*";
 }
 
 void TestCopyCommand::sourcePattern()

@@ -1,3 +1,4 @@
+#include "checkanswer.h"
 #include "dwondialog.h"
 #include "fakeplatform.h"
 #include "global.h"
@@ -8,7 +9,6 @@
 #include "zipbuilder.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -28,11 +28,6 @@ const QString kNetworkText =
 QByteArray clientConfig(const QString& version)
 {
     return QJsonDocument(QJsonObject{{"client", QJsonObject{{"version", version}}}}).toJson();
-}
-
-QString md5(const QByteArray& bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
 }
 
 // A certificate the client is made to trust, for redirects that start on https.
@@ -154,16 +149,14 @@ void TestPackageDownload::cleanup()
 
 void TestPackageDownload::offer(const QByteArray& package, int updateType, const QString& md5Text)
 {
-    const QJsonObject biz{{"id", "77"},
-                          {"update", "1"},
-                          {"latestVersion", "2.1.0"},
-                          {"latestVersionUrl", "https://cdn.invalid/r/" + kPackageName + ".zip"},
-                          {"latestVersionInfo", "中文&Fixes"},
-                          {"md5", md5Text.isEmpty() ? md5(package) : md5Text},
-                          {"packageSize", package.size()},
-                          {"updateType", updateType}};
-    m_service->setCheckResponse(
-        200, QJsonDocument(QJsonObject{{"code", "000000"}, {"biz", biz}}).toJson().toStdString());
+    CheckAnswer answer;
+    answer.forPackage(package);
+    answer.latestVersionUrl = "https://cdn.invalid/r/" + kPackageName + ".zip";
+    answer.notes = QStringLiteral("中文&Fixes");
+    answer.updateType = updateType;
+    if (!md5Text.isEmpty())
+        answer.md5 = md5Text;
+    m_service->setCheckResponse(200, answer.toStdString());
 }
 
 void TestPackageDownload::start()
@@ -266,7 +259,7 @@ void TestPackageDownload::unknownTypeInstallsNothing()
 void TestPackageDownload::corruptedPackage()
 {
     m_service->addPackage("77", m_zip.toStdString());
-    offer(m_zip, 1, md5(m_zip).toUpper());
+    offer(m_zip, 1, CheckAnswer().forPackage(m_zip).md5.toUpper());
     LogCapture log;
     start();
     QTRY_COMPARE_WITH_TIMEOUT(m_errors->size(), 1, 15000);

@@ -28,7 +28,8 @@ QByteArray readAll(const QString& path)
 QStringList filesBelow(const QString& folder)
 {
     QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
     while (it.hasNext())
         files.append(it.next().mid(folder.size() + 1));
     files.sort();
@@ -120,10 +121,12 @@ void TestPackageInstall::installs()
 
     QCOMPARE(readAll(installDir() + "/bin/app.dat"), QByteArray("new app"));
     QCOMPARE(m_global->m_currentVersion, QStringLiteral("2.1.0"));
-    QCOMPARE(readAll(m_home->clientDataDir() + "/update.log"), m_global->m_latestVersionInfo.toUtf8());
+    QCOMPARE(readAll(m_home->clientDataDir() + "/update.log"),
+             m_global->m_latestVersionInfo.toUtf8());
     QCOMPARE(readAll(m_home->clientDataDir() + "/isShowUpdataInfo.txt"), QByteArray("1"));
-    const QJsonObject state = QJsonDocument::fromJson(m_home->readFile(
-        "AppData/Roaming/AutoUpdate/updateconfig.json")).object();
+    const QJsonObject state =
+        QJsonDocument::fromJson(m_home->readFile("AppData/Roaming/AutoUpdate/updateconfig.json"))
+            .object();
     QCOMPARE(state.value("currentVersion").toString(), QStringLiteral("2.1.0"));
 
     QCOMPARE(m_platform->copies().size(), 1);
@@ -148,17 +151,20 @@ void TestPackageInstall::failures_data()
     QTest::addColumn<bool>("copied");
     QTest::addColumn<bool>("clientFilesWritten");
 
-    QTest::newRow("file entry before its folder")
-        << "orphan file" << "DEBUG unzip  \"" << false << false;
-    QTest::newRow("missing archive") << "no archive" << "DEBUG files replace error" << true << false;
-    QTest::newRow("copy left old version") << "copy skipped" << "DEBUG files replace error" << true
-                                           << false;
+    QTest::newRow("file entry before its folder") << "orphan file"
+                                                  << "DEBUG unzip  \"" << false << false;
+    QTest::newRow("missing archive") << "no archive"
+                                     << "DEBUG files replace error" << true << false;
+    QTest::newRow("copy left old version") << "copy skipped"
+                                           << "DEBUG files replace error" << true << false;
     QTest::newRow("copy tool fails to start")
-        << "copy fails" << "DEBUG copy file error:  QProcess::FailedToStart" << true << false;
-    QTest::newRow("copied configuration broken")
-        << "broken config" << "DEBUG  APP Jsondata Error:" << true << false;
+        << "copy fails"
+        << "DEBUG copy file error:  QProcess::FailedToStart" << true << false;
+    QTest::newRow("copied configuration broken") << "broken config"
+                                                 << "DEBUG  APP Jsondata Error:" << true << false;
     QTest::newRow("client data folder missing")
-        << "no data folder" << "DEBUG update.log write failed:" << true << false;
+        << "no data folder"
+        << "DEBUG update.log write failed:" << true << false;
 }
 
 void TestPackageInstall::failures()
@@ -171,8 +177,10 @@ void TestPackageInstall::failures()
     if (scenario == "orphan file")
         package = ZipBuilder().directory(kTop + "/").file(kTop + "/lib/x.dat", "x");
     else if (scenario == "broken config")
-        package = ZipBuilder().directory(kTop + "/").directory(kTop + "/config/").file(
-            kTop + "/config/client.json", "{");
+        package = ZipBuilder()
+                      .directory(kTop + "/")
+                      .directory(kTop + "/config/")
+                      .file(kTop + "/config/client.json", "{");
     if (scenario != "no archive")
         QVERIFY(package.write(packagePath()));
     if (scenario == "copy skipped")

@@ -1,6 +1,10 @@
+#include "checkanswer.h"
 #include "sandbox.h"
 #include "updateservice.h"
+#include "zipbuilder.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 #include <csignal>
@@ -26,6 +30,8 @@ private slots:
     void killedRunDoesNotBlockTheNext();
     void runningClient_data();
     void runningClient();
+    void zipPackageInstalled();
+    void installerStarted();
 
 private:
     std::unique_ptr<updateservice::UpdateService> m_service;
@@ -159,6 +165,69 @@ void TestProgram::runningClient()
     QCOMPARE(m_sandbox->clientLaunches().first(), clientArguments);
     QCOMPARE(m_service->requestCount(), size_t(checks));
     QVERIFY(m_sandbox->logText().contains("\"QuorvexClient\"  Already Run..."));
+}
+
+void TestProgram::zipPackageInstalled()
+{
+    const QString top = QStringLiteral("QuorvexClient_2.1.0/");
+    const QString zipPath = m_sandbox->root() + "/package.zip";
+    QVERIFY(ZipBuilder()
+                .directory(top)
+                .directory(top + "config/")
+                .file(top + "config/client.json", R"({"client":{"version":"2.1.0"}})")
+                .directory(top + "data/")
+                .file(top + "data/readme.txt", "new release")
+                .write(zipPath));
+    QFile zip(zipPath);
+    QVERIFY(zip.open(QIODevice::ReadOnly));
+    const QByteArray package = zip.readAll();
+    m_service->addPackage("77", package.toStdString());
+    CheckAnswer answer;
+    answer.forPackage(package).notes = QStringLiteral("修复了问题&Fixed issues");
+    m_service->setCheckResponse(200, answer.toStdString());
+    m_sandbox->writeLanguage("zh");
+
+    int exitCode = -2;
+    QVERIFY(m_sandbox->runUpdater({"-immediately", "pord-meeting://room/7"}, &exitCode));
+    QCOMPARE(exitCode, 0);
+    QTRY_COMPARE(m_sandbox->clientLaunches().size(), 1);
+    QCOMPARE(m_sandbox->clientLaunches().first(), QStringList{"--url=room/7"});
+
+    QFile readme(m_sandbox->clientDir() + "/data/readme.txt");
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    QCOMPARE(readme.readAll(), QByteArray("new release"));
+    QFile state(m_sandbox->userStatePath());
+    QVERIFY(state.open(QIODevice::ReadOnly));
+    QCOMPARE(QJsonDocument::fromJson(state.readAll()).object().value("currentVersion").toString(),
+             QStringLiteral("2.1.0"));
+    QFile notes(m_sandbox->clientDataDir() + "/update.log");
+    QVERIFY(notes.open(QIODevice::ReadOnly));
+    QCOMPARE(notes.readAll(), QStringLiteral("修复了问题").toUtf8());
+    QFile marker(m_sandbox->clientDataDir() + "/isShowUpdataInfo.txt");
+    QVERIFY(marker.open(QIODevice::ReadOnly));
+    QCOMPARE(marker.readAll(), QByteArray("1"));
+    QVERIFY(m_sandbox->logText().contains(" copy file successed\r\n"));
+}
+
+void TestProgram::installerStarted()
+{
+    const QString record = m_sandbox->root() + "/installer-arguments.txt";
+    const QByteArray installer = "#!/bin/sh\necho \"$@\" > '" + record.toUtf8() + "'\n";
+    m_service->addPackage("77", installer.toStdString());
+    CheckAnswer answer;
+    answer.forPackage(installer).updateType = 0;
+    answer.latestVersionUrl = "https://cdn.invalid/r/QuorvexSetup_2.1.0.sh";
+    m_service->setCheckResponse(200, answer.toStdString());
+
+    int exitCode = -2;
+    QVERIFY(m_sandbox->runUpdater({"-immediately", "-noremid", "x"}, &exitCode));
+    QCOMPARE(exitCode, 0);
+    auto recorded = [&record] {
+        QFile file(record);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QTRY_COMPARE(recorded(), QByteArray("x\n"));
+    QVERIFY(m_sandbox->clientLaunches().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

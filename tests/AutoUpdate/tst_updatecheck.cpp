@@ -1,3 +1,4 @@
+#include "checkanswer.h"
 #include "fakeplatform.h"
 #include "global.h"
 #include "httpdownloadfile.h"
@@ -7,8 +8,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -19,17 +18,12 @@ const QString kMarker = QStringLiteral("AppData/Roaming/quorvexAssistant/isShowU
 std::string checkAnswer(const QString& latestVersion, const QString& update,
                         const QString& code = QStringLiteral("000000"))
 {
-    const QJsonObject biz{{"id", "77"},
-                          {"update", update},
-                          {"latestVersion", latestVersion},
-                          {"latestVersionUrl", "https://cdn.invalid/r/QuorvexClient_2.1.0.zip"},
-                          {"latestVersionInfo", "中文&English"},
-                          {"md5", "0123456789abcdef0123456789abcdef"},
-                          {"sha1", ""},
-                          {"packageSize", 1048576},
-                          {"updateType", 1}};
-    const QJsonObject answer{{"code", code}, {"desc", ""}, {"biz", biz}};
-    return QJsonDocument(answer).toJson().toStdString();
+    CheckAnswer answer;
+    answer.latestVersion = latestVersion;
+    answer.update = update;
+    answer.code = code;
+    answer.notes = QStringLiteral("中文&English");
+    return answer.toStdString();
 }
 } // namespace
 

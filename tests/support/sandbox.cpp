@@ -44,7 +44,7 @@ Sandbox::~Sandbox()
 
 QString Sandbox::clientDir() const
 {
-    return root() + QStringLiteral("/client");
+    return home() + QStringLiteral("/Apps/Quorvex");
 }
 
 QString Sandbox::programDir() const

@@ -7,12 +7,13 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-// An installed client with the updater beside it, as a user's machine has them, for running the
-// built program from outside:
-//   <root>/client/QuorvexClient            the stand-in client, recording its starts
-//   <root>/client/config/client.json       its configuration, naming its version
-//   <root>/client/AutoUpdate/AutoUpdate    the updater, with its updateconfig.json
-//   <root>/home, <root>/tmp                HOME and TMPDIR of every program started here
+// An installed client with the updater inside its folder, as a user's machine has them, for
+// running the built program from outside. The client is installed per user, inside HOME, so its
+// files are replaced without elevated rights:
+//   <root>/home, <root>/tmp                      HOME and TMPDIR of every program started here
+//   <home>/Apps/Quorvex/QuorvexClient            the stand-in client, recording its starts
+//   <home>/Apps/Quorvex/config/client.json       its configuration, naming its version
+//   <home>/Apps/Quorvex/AutoUpdate/AutoUpdate    the updater, with its updateconfig.json
 class Sandbox
 {
 public:

@@ -61,8 +61,8 @@ bool ZipBuilder::write(const QString& path) const
 
         dir << quint32(0x02014b50) << kMadeByUnix << quint16(20) << kUtf8Names << quint16(0)
             << quint16(0) << quint16(0x21) << crc << size << size << nameSize << quint16(0)
-            << quint16(0) << quint16(0) << quint16(0)
-            << (static_cast<quint32>(entry.type) << 16) << offset;
+            << quint16(0) << quint16(0) << quint16(0) << (static_cast<quint32>(entry.type) << 16)
+            << offset;
         dir.writeRawData(entry.name.constData(), entry.name.size());
     }
     const auto centralOffset = static_cast<quint32>(file.pos());

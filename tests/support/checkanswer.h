@@ -1,0 +1,26 @@
+#ifndef CHECKANSWER_H
+#define CHECKANSWER_H
+
+#include <QByteArray>
+#include <QString>
+
+// The update service's answer to a check, as the tests script it.
+struct CheckAnswer
+{
+    QString code = QStringLiteral("000000");
+    QString id = QStringLiteral("77");
+    QString update = QStringLiteral("1");
+    QString latestVersion = QStringLiteral("2.1.0");
+    QString latestVersionUrl = QStringLiteral("https://cdn.invalid/r/QuorvexClient_2.1.0.zip");
+    QString notes = QStringLiteral("中文说明&English notes");
+    QString md5;
+    qint64 packageSize = 1048576;
+    int updateType = 1;
+
+    // Announces this package: its digest and size.
+    CheckAnswer& forPackage(const QByteArray& package);
+    QByteArray toJson() const;
+    std::string toStdString() const { return toJson().toStdString(); }
+};
+
+#endif // CHECKANSWER_H
