@@ -29,6 +29,9 @@ constexpr int kWatchdogPeriodMs = 2000;
 constexpr qint64 kCheckTimeoutMs = 9999;
 constexpr qint64 kDownloadStallMs = 5999;
 constexpr int kMaxRedirects = 5;
+// Without a limit the network thread reads as fast as the network delivers and queues it all
+// in memory while the file is written; the limit makes it wait for the file instead.
+constexpr qint64 kReadBufferSize = 1 << 20;
 
 enum class DownloadFailure { Corrupted, InstallFailed, Network };
 
@@ -235,6 +238,7 @@ void HttpDownLoadFile::GetPackData()
         return;
     }
     m_reply = m_downloadManager->get(PackageRequest());
+    m_reply->setReadBufferSize(kReadBufferSize);
     connect(m_reply, &QIODevice::readyRead, this, &HttpDownLoadFile::ReplyPackDataRecv);
     connect(m_reply, &QNetworkReply::finished, this, &HttpDownLoadFile::ReplyFinished);
     connect(m_reply, &QNetworkReply::downloadProgress, this,
