@@ -108,8 +108,11 @@ public:
 
     bool copyTree(const CopyRequest& request, QProcess::ProcessError* error) override
     {
-        QStringList command{QStringLiteral("cp"), QStringLiteral("-R"), QStringLiteral("-f"),
-                            QStringLiteral("--"), request.source + QStringLiteral("/."),
+        QStringList command{QStringLiteral("cp"),
+                            QStringLiteral("-R"),
+                            QStringLiteral("-f"),
+                            QStringLiteral("--"),
+                            request.source + QStringLiteral("/."),
                             request.target};
         if (request.elevate && ::geteuid() != 0)
             command.prepend(QStringLiteral("pkexec"));
