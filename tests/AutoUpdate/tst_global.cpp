@@ -20,11 +20,6 @@ QByteArray json(const QJsonObject& object)
     return QJsonDocument(object).toJson();
 }
 
-bool anyLineStartsWith(const QStringList& lines, const QString& prefix)
-{
-    return std::any_of(lines.begin(), lines.end(),
-                       [&prefix](const QString& line) { return line.startsWith(prefix); });
-}
 } // namespace
 
 // Every case runs in a profile folder of its own, from a program folder holding the installed
@@ -164,7 +159,7 @@ void TestGlobal::installedConfig()
     LogCapture log;
     QCOMPARE(m_global->GetConfig(), result);
     QCOMPARE(m_global->m_currentVersion, version);
-    QVERIFY2(anyLineStartsWith(log.lines(), logPrefix), qPrintable(log.lines().join('\n')));
+    QVERIFY2(log.containsLineStartingWith(logPrefix), qPrintable(log.lines().join('\n')));
     QCOMPARE(m_global->m_scptPath.isEmpty(), result != 0);
     if (result == 0) {
         QCOMPARE(m_global->m_appName, QStringLiteral("Client.exe"));
@@ -255,7 +250,7 @@ void TestGlobal::language()
     QCOMPARE(m_global->m_language, language);
     QVERIFY(log.contains("INFO language is: \"" + language + '"'));
     QCOMPARE(log.contains("INFO languagefile not exist"), file == "<none>");
-    QCOMPARE(anyLineStartsWith(log.lines(), "WARNING languagefile open failed:"), file == "<dir>");
+    QCOMPARE(log.containsLineStartingWith("WARNING languagefile open failed:"), file == "<dir>");
 }
 
 void TestGlobal::writeUserState_data()
@@ -309,7 +304,7 @@ void TestGlobal::writeUserStateFailureLeavesFile()
     LogCapture log;
     m_global->m_latestVersion = "2.1.0";
     QCOMPARE(m_global->WriteConfigToFile("remid"), -1);
-    QVERIFY(anyLineStartsWith(log.lines(), "DEBUG WriteConfigToFile failed:"));
+    QVERIFY(log.containsLineStartingWith("DEBUG WriteConfigToFile failed:"));
 
     QVERIFY(QDir().mkpath(m_home->filePath(kUserState)));
     QCOMPARE(m_global->WriteConfigToFile("version"), -1);
@@ -353,7 +348,7 @@ void TestGlobal::writeClientVersion()
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), json(expected));
     } else {
-        QVERIFY(anyLineStartsWith(log.lines(), "DEBUG WriteConfigToClientFile failed:"));
+        QVERIFY(log.containsLineStartingWith("DEBUG WriteConfigToClientFile failed:"));
     }
 }
 
@@ -538,7 +533,7 @@ void TestGlobal::commandScript()
     LogCapture log;
     m_global->m_scptPath = m_home->filePath("missing/update.scpt");
     QCOMPARE(m_global->WriteScptFile(text), -1);
-    QVERIFY(anyLineStartsWith(log.lines(), "DEBUG \"echo 更新\"  write failed:"));
+    QVERIFY(log.containsLineStartingWith("DEBUG \"echo 更新\"  write failed:"));
 }
 
 void TestGlobal::volumeLackingSpace_data()

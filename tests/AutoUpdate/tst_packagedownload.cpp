@@ -219,7 +219,8 @@ void TestPackageDownload::zipPackageInstalled()
     // On its way the reply reports its own total: the length, or -1 without one; the report
     // at the end gives the size received.
     const qint64 reportedTotal = contentLength ? m_zip.size() : -1;
-    for (int i = 0; i + 1 < m_progress->size(); ++i)
+    // Through a redirect the reply reports the redirect's own length for a while.
+    for (int i = 0; !redirected && i + 1 < m_progress->size(); ++i)
         QCOMPARE(m_progress->at(i).at(1).toLongLong(), reportedTotal);
     QCOMPARE(m_progress->last().at(1).toLongLong(), qint64(m_zip.size()));
     QCOMPARE(m_progress->last().at(0).toLongLong(), qint64(m_zip.size()));
@@ -304,10 +305,8 @@ void TestPackageDownload::failures()
 
     start();
     if (!immediateLog.isEmpty()) {
-        QTRY_VERIFY_WITH_TIMEOUT(
-            std::any_of(log.lines().cbegin(), log.lines().cend(),
-                        [&](const QString& line) { return line.startsWith(immediateLog); }),
-            10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(log.containsLineStartingWith(immediateLog),
+                                  qPrintable(log.lines().join('\n')), 10000);
         QVERIFY(m_errors->isEmpty());
     }
     QElapsedTimer sinceLastData;

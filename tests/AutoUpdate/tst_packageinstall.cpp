@@ -194,10 +194,7 @@ void TestPackageInstall::failures()
     LogCapture log;
 
     QCOMPARE(m_global->DecompressionReplac(path), -1);
-    const QStringList lines = log.lines();
-    QVERIFY2(std::any_of(lines.begin(), lines.end(),
-                         [&](const QString& line) { return line.startsWith(logPrefix); }),
-             qPrintable(lines.join('\n')));
+    QVERIFY2(log.containsLineStartingWith(logPrefix), qPrintable(log.lines().join('\n')));
     QCOMPARE(!m_platform->copies().isEmpty(), copied);
     QCOMPARE(QFile::exists(m_home->clientDataDir() + "/update.log"), clientFilesWritten);
     QVERIFY(!QFile::exists(m_home->clientDataDir() + "/isShowUpdataInfo.txt"));

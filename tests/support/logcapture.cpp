@@ -1,6 +1,8 @@
 #include "logcapture.h"
 
 #include <QMutexLocker>
+
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -47,6 +49,13 @@ bool LogCapture::contains(const QString& line) const
 int LogCapture::count(const QString& line) const
 {
     return lines().count(line);
+}
+
+bool LogCapture::containsLineStartingWith(const QString& prefix) const
+{
+    const QStringList captured = lines();
+    return std::any_of(captured.begin(), captured.end(),
+                       [&prefix](const QString& line) { return line.startsWith(prefix); });
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext&, const QString& message)

@@ -17,6 +17,7 @@ public:
     QStringList lines() const;
     bool contains(const QString& line) const;
     int count(const QString& line) const;
+    bool containsLineStartingWith(const QString& prefix) const;
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);
