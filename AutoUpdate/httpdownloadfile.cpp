@@ -279,6 +279,12 @@ void HttpDownLoadFile::ReplyFinished()
 {
     if (m_reply->error() != QNetworkReply::NoError)
         return;
+    // Qt may report a connection closed before the announced length as a finished transfer; it
+    // is a network failure like any other, not a corrupted package.
+    if (EndedBeforeAnnouncedLength()) {
+        ReplyError(QNetworkReply::RemoteHostClosedError);
+        return;
+    }
     StopDownloadWatchdog();
     m_reply->deleteLater();
     m_reply = nullptr;
@@ -289,6 +295,12 @@ void HttpDownLoadFile::ReplyFinished()
         return;
     }
     InstallPackage();
+}
+
+bool HttpDownLoadFile::EndedBeforeAnnouncedLength() const
+{
+    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    return announced.isValid() && m_file.size() < announced.toLongLong();
 }
 
 void HttpDownLoadFile::InstallPackage()

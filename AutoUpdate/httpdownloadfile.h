@@ -47,6 +47,7 @@ private:
     bool UpdateWanted() const;
     void PreparePackagePath();
     void EmptyDownloadFolder();
+    bool EndedBeforeAnnouncedLength() const;
     void InstallPackage();
     void DownloadWatchdog();
     void StopDownloadWatchdog();
