@@ -1,4 +1,5 @@
 #include "checkanswer.h"
+#include "clientrun.h"
 #include "dwondialog.h"
 #include "fakeplatform.h"
 #include "global.h"
@@ -8,7 +9,6 @@
 #include "updateservice.h"
 #include "zipbuilder.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -18,7 +18,6 @@
 #include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 namespace {
 const QString kPackageName = QStringLiteral("QuorvexClient_2.1.0");
@@ -69,7 +68,6 @@ private slots:
 private:
     void offer(const QByteArray& package, int updateType = 1, const QString& md5Text = {});
     void start();
-    DwonDialog* progressDialog() const;
     QString packDir() const { return m_home->updaterDir() + "/QuorvexClient"; }
     int clientStarts() const { return m_platform->starts().size(); }
 
@@ -77,8 +75,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_install;
     std::unique_ptr<FakePlatform> m_platform;
     std::unique_ptr<updateservice::UpdateService> m_service;
-    std::unique_ptr<QThread> m_worker;
-    HttpDownLoadFile* m_client = nullptr;
+    std::unique_ptr<ClientRun> m_run;
     std::unique_ptr<QSignalSpy> m_progress;
     std::unique_ptr<QSignalSpy> m_errors;
     QByteArray m_zip;
@@ -129,17 +126,9 @@ void TestPackageDownload::init()
 
 void TestPackageDownload::cleanup()
 {
-    if (m_worker) {
-        m_worker->quit();
-        m_worker->wait();
-    }
     m_progress.reset();
     m_errors.reset();
-    delete m_client;
-    m_client = nullptr;
-    // The progress dialog outlives the prompt for the whole run; here a run is one test.
-    qDeleteAll(QApplication::topLevelWidgets());
-    m_worker.reset();
+    m_run.reset();
     m_service.reset();
     QDir::setCurrent(m_previousDir);
     m_platform.reset();
@@ -161,23 +150,9 @@ void TestPackageDownload::offer(const QByteArray& package, int updateType, const
 
 void TestPackageDownload::start()
 {
-    m_worker = std::make_unique<QThread>();
-    m_client = new HttpDownLoadFile;
-    m_progress = std::make_unique<QSignalSpy>(m_client, &HttpDownLoadFile::UpdateBar);
-    m_errors = std::make_unique<QSignalSpy>(progressDialog(), &DwonDialog::ErrSignal);
-    m_client->moveToThread(m_worker.get());
-    connect(m_worker.get(), &QThread::finished, m_client, &HttpDownLoadFile::DeleteResource,
-            Qt::DirectConnection);
-    m_worker->start();
-}
-
-DwonDialog* TestPackageDownload::progressDialog() const
-{
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* dialog = qobject_cast<DwonDialog*>(widget))
-            return dialog;
-    }
-    return nullptr;
+    m_run = std::make_unique<ClientRun>();
+    m_progress = std::make_unique<QSignalSpy>(m_run->client(), &HttpDownLoadFile::UpdateBar);
+    m_errors = std::make_unique<QSignalSpy>(m_run->progressDialog(), &DwonDialog::ErrSignal);
 }
 
 void TestPackageDownload::zipPackageInstalled_data()
@@ -254,7 +229,7 @@ void TestPackageDownload::unknownTypeInstallsNothing()
     QCOMPARE(clientStarts(), 0);
     QVERIFY(m_errors->isEmpty());
     QVERIFY(!g_global.IsRunEnded());
-    QVERIFY(progressDialog()->isVisible());
+    QVERIFY(m_run->progressDialog()->isVisible());
 }
 
 void TestPackageDownload::corruptedPackage()
@@ -333,7 +308,7 @@ void TestPackageDownload::retryStartsAfresh()
     leftover.close();
     QDir().mkpath(packDir() + "/old-folder/sub");
     m_service->addPackage("77", m_zip.toStdString());
-    emit progressDialog()->GetPackAgain();
+    emit m_run->progressDialog()->GetPackAgain();
 
     QTRY_COMPARE_WITH_TIMEOUT(clientStarts(), 1, 15000);
     QVERIFY(!QFile::exists(packDir() + "/old-package.zip"));

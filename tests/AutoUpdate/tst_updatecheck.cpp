@@ -1,4 +1,5 @@
 #include "checkanswer.h"
+#include "clientrun.h"
 #include "fakeplatform.h"
 #include "global.h"
 #include "httpdownloadfile.h"
@@ -10,7 +11,6 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
-#include <QThread>
 
 namespace {
 const QString kMarker = QStringLiteral("AppData/Roaming/quorvexAssistant/isShowUpdataInfo.txt");
@@ -52,8 +52,7 @@ private:
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<FakePlatform> m_platform;
     std::unique_ptr<updateservice::UpdateService> m_service;
-    std::unique_ptr<QThread> m_worker;
-    HttpDownLoadFile* m_client = nullptr;
+    std::unique_ptr<ClientRun> m_run;
     std::unique_ptr<QSignalSpy> m_offers;
 };
 
@@ -80,14 +79,8 @@ void TestUpdateCheck::init()
 
 void TestUpdateCheck::cleanup()
 {
-    if (m_worker) {
-        m_worker->quit();
-        m_worker->wait();
-    }
-    delete m_client;
-    m_client = nullptr;
     m_offers.reset();
-    m_worker.reset();
+    m_run.reset();
     m_service.reset();
     m_platform.reset();
     m_home.reset();
@@ -95,13 +88,8 @@ void TestUpdateCheck::cleanup()
 
 void TestUpdateCheck::startClient()
 {
-    m_worker = std::make_unique<QThread>();
-    m_client = new HttpDownLoadFile;
-    m_offers = std::make_unique<QSignalSpy>(m_client, &HttpDownLoadFile::Aupdate);
-    m_client->moveToThread(m_worker.get());
-    connect(m_worker.get(), &QThread::finished, m_client, &HttpDownLoadFile::DeleteResource,
-            Qt::DirectConnection);
-    m_worker->start();
+    m_run = std::make_unique<ClientRun>();
+    m_offers = std::make_unique<QSignalSpy>(m_run->client(), &HttpDownLoadFile::Aupdate);
 }
 
 void TestUpdateCheck::answers_data()
