@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs to build, test and run its demo.
+# Installs the Debian packages the project needs to build, test and run its demo, and those
+# named as arguments (scripts/windows.sh names its own). Usage: scripts/setup.sh [package...]
 set -euo pipefail
 
 packages=(
@@ -7,6 +8,7 @@ packages=(
     qtbase5-dev qtbase5-private-dev qtbase5-dev-tools
     libcpp-httplib-dev libssl-dev openssl nginx
     xvfb xauth imagemagick fonts-wqy-microhei time bc curl unzip
+    "$@"
 )
 
 missing=()

@@ -1,20 +1,13 @@
 #include "sandbox.h"
 
+#include "clientfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 
 namespace {
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(content);
-}
-
 void copyProgram(const QString& from, const QString& to)
 {
     QDir().mkpath(QFileInfo(to).absolutePath());
@@ -93,18 +86,18 @@ void Sandbox::writeInstalledConfig(const QString& checkUrl, const QString& packa
 
 void Sandbox::writeRawInstalledConfig(const QByteArray& content)
 {
-    writeFile(programDir() + QStringLiteral("/updateconfig.json"), content);
+    ClientFiles::write(programDir() + QStringLiteral("/updateconfig.json"), content);
 }
 
 void Sandbox::writeClientVersion(const QString& version)
 {
-    const QJsonObject config{{"client", QJsonObject{{"version", version}}}};
-    writeFile(clientDir() + QStringLiteral("/config/client.json"), QJsonDocument(config).toJson());
+    ClientFiles::write(clientDir() + QStringLiteral("/config/client.json"),
+                       ClientFiles::config(version));
 }
 
 void Sandbox::writeLanguage(const QString& language)
 {
-    writeFile(clientDataDir() + QStringLiteral("/language.txt"), language.toUtf8());
+    ClientFiles::write(clientDataDir() + QStringLiteral("/language.txt"), language.toUtf8());
 }
 
 QProcessEnvironment Sandbox::environment() const
@@ -147,18 +140,5 @@ QProcess* Sandbox::startLingeringClient()
 
 QList<QStringList> Sandbox::clientLaunches() const
 {
-    QList<QStringList> launches;
-    QFile file(clientDir() + QStringLiteral("/launches.jsonl"));
-    if (!file.open(QIODevice::ReadOnly))
-        return launches;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        QStringList arguments;
-        for (const QJsonValue& value : QJsonDocument::fromJson(line).array())
-            arguments.append(value.toString());
-        if (!arguments.contains(QStringLiteral("--linger")))
-            launches.append(arguments);
-    }
-    return launches;
+    return ClientFiles::launches(clientDir());
 }

@@ -2,10 +2,18 @@
 #define TESTHOME_H
 
 #include <QByteArray>
+#include <QLockFile>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
-// A temporary profile folder that HOME points at while the object lives.
+#include <memory>
+
+// A profile folder of the test's own while the object lives, as QDir::homePath() gives it.
+// Where HOME names the profile, it is a temporary folder that HOME points at. Windows gives a
+// program its user's real profile whatever the environment says: there the updater's and the
+// client's per-user folders are set aside and given back afterwards, the files written through
+// writeFile() are removed, and test programs take turns through a lock file.
 class TestHome
 {
 public:
@@ -14,7 +22,7 @@ public:
     TestHome(const TestHome&) = delete;
     TestHome& operator=(const TestHome&) = delete;
 
-    QString path() const { return m_dir.path(); }
+    QString path() const { return m_path; }
     QString filePath(const QString& relative) const;
     QString updaterDir() const;
     QString clientDataDir() const;
@@ -23,8 +31,15 @@ public:
     QByteArray readFile(const QString& relative) const;
 
 private:
+    // Unix: the profile folder. Windows: where the user's own per-user folders wait.
     QTemporaryDir m_dir;
+    QString m_path;
+#ifdef Q_OS_WIN
+    std::unique_ptr<QLockFile> m_turn;
+    mutable QStringList m_written;
+#else
     QByteArray m_previousHome;
+#endif
 };
 
 #endif // TESTHOME_H

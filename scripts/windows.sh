@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds the Windows program with mingw-w64 against the static Qt 5 for Windows that lies in
+# shared/toolchains beside the repository, and tests it under Wine:
+#   build-windows/     64-bit program and test programs; the tests run under Wine, in the
+#                      prefix build-windows/wine
+#   build-windows-32/  the 32-bit program, the product's own bitness: compiled and linked only
+# Then the Linux build given as argument (default: build) runs the 64-bit program under Wine
+# against the update service.
+# Usage: scripts/windows.sh [linux-build-folder]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+linux_build=${1:-build}
+toolchains="$(dirname "$repo")/shared/toolchains"
+
+# unpack_qt <tarball> <folder it unpacks to> <build folder>
+# Unpacks a Qt for Windows into the build folder once, with the qt.conf that lets its host tools
+# find it wherever it lies.
+unpack_qt() {
+    local tarball="$toolchains/$1" prefix="$3/$2"
+    if [ ! -f "$tarball" ]; then
+        echo "windows.sh: missing $tarball" >&2
+        echo "  The Qt for Windows tarballs are kept in shared/toolchains beside the repository." >&2
+        exit 1
+    fi
+    if [ ! "$prefix/bin/qt.conf" -nt "$tarball" ]; then
+        rm -rf "$prefix"
+        mkdir -p "$3"
+        tar -xJf "$tarball" -C "$3"
+        printf '[Paths]\nPrefix=..\n' >"$prefix/bin/qt.conf"
+    fi
+}
+
+# configure <build folder> <mingw-w64 target> <Qt folder in the build folder> [cmake options...]
+configure() {
+    local build=$1 arch=$2 qt=$3
+    shift 3
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-w64.cmake" -DMINGW_ARCH="$arch" \
+        -DCMAKE_PREFIX_PATH="$repo/$build/$qt" "$@"
+}
+
+report_time() {
+    echo "windows.sh: $1 took $(($SECONDS - $2)) s"
+}
+
+bash scripts/setup.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
+
+start=$SECONDS
+unpack_qt qt-5.15.8-mingw-w64-x86_64-static.tar.xz qt5-win64 build-windows
+configure build-windows x86_64 qt5-win64
+cmake --build build-windows --parallel "$(nproc)"
+report_time "the 64-bit build" $start
+
+start=$SECONDS
+unpack_qt qt-5.15.8-mingw-w64-i686-static.tar.xz qt5-win32 build-windows-32
+configure build-windows-32 i686 qt5-win32 -DBUILD_TESTING=OFF
+cmake --build build-windows-32 --parallel "$(nproc)" --target AutoUpdate
+if [[ "$(i686-w64-mingw32-objdump -p build-windows-32/bin/AutoUpdate.exe)" != *"large address aware"* ]]; then
+    echo "windows.sh: the 32-bit AutoUpdate.exe is not large-address-aware" >&2
+    exit 1
+fi
+report_time "the 32-bit build" $start
+
+# Both test runs report before the script fails on either.
+status=0
+start=$SECONDS
+ctest --test-dir build-windows --output-on-failure --timeout 300 || status=1
+report_time "the tests under Wine" $start
+
+start=$SECONDS
+cmake -S . -B "$linux_build" -G Ninja -DAUTOUPDATE_WINDOWS_BUILD="$repo/build-windows"
+cmake --build "$linux_build" --parallel "$(nproc)" --target tst_programwine
+ctest --test-dir "$linux_build" -L wine --output-on-failure --timeout 300 || status=1
+report_time "the runs of the Windows program from Linux" $start
+exit $status
