@@ -7,62 +7,44 @@ class TestCopyCommand : public QObject
     Q_OBJECT
 
 private slots:
-    void arguments_data();
-    void arguments();
-    void sourcePattern_data();
-    void sourcePattern();
-    void targetFolder();
+    void command_data();
+    void command();
 };
 
-void TestCopyCommand::arguments_data()
-{
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<bool>("elevate");
-    QTest::newRow("inside home") << "C:\\Users\\name\\Apps\\Client" << false;
-    QTest::newRow("program files") << "C:\\Program Files\\Client" << true;
-    QTest::newRow("other drive") << "D:\\Client" << false;
-    QTest::newRow("lower-case drive letter") << "c:\\Program Files\\Client" << false;
-}
-
-void TestCopyCommand::arguments()
-{
-    QFETCH(QString, target);
-    QFETCH(bool, elevate);
-    const QString home = CopyCommand::toBackslashes(QStringLiteral("C:/Users/name"));
-    const QString source = QStringLiteral("C:\\Users\\name\\AppData\\Roaming\\AutoUpdate\\C\\P\\*");
-
-    QCOMPARE(CopyCommand::needsElevation(target, home), elevate);
-    QStringList expected{"execmd", "xcopy", "/e", "/y", source, target};
-    if (elevate)
-        expected.prepend("elevatecmd");
-    QCOMPARE(CopyCommand::nircmdArguments(source, target, elevate), expected);
-}
-
-void TestCopyCommand::sourcePattern_data()
+// The home folder is C:\Users\name.
+void TestCopyCommand::command_data()
 {
     QTest::addColumn<QString>("package");
-    QTest::addColumn<QString>("source");
-    QTest::newRow("zip") << "C:/U/AutoUpdate/Client/Client_2.1.zip"
-                         << "C:\\U\\AutoUpdate\\Client\\Client_2.1\\*";
-    QTest::newRow("no zip ending") << "C:/U/pkg"
-                                   << "C:\\U\\pkg\\*";
-    QTest::newRow("zip in the folder part") << "C:/a.zip.d/p.zip"
-                                            << "C:\\a\\*";
-    QTest::newRow("upper-case ending kept") << "C:/U/P.ZIP"
-                                            << "C:\\U\\P.ZIP\\*";
+    QTest::addColumn<QString>("workingFolder");
+    QTest::addColumn<QString>("command");
+
+    const QString zip = QStringLiteral("C:/U/P.zip");
+    const QString drive = QStringLiteral("D:/C/AutoUpdate");
+    QTest::newRow("inside home") << zip << "C:/Users/name/Apps/Client/AutoUpdate"
+                                 << "execmd xcopy /e /y C:\\U\\P\\* C:\\Users\\name\\Apps\\Client";
+    QTest::newRow("program files")
+        << zip << "C:/Program Files/Client/AutoUpdate"
+        << "elevatecmd execmd xcopy /e /y C:\\U\\P\\* C:\\Program Files\\Client";
+    QTest::newRow("other drive") << zip << drive << "execmd xcopy /e /y C:\\U\\P\\* D:\\C";
+    QTest::newRow("lower-case drive letter")
+        << zip << "c:/Program Files/Client/AutoUpdate"
+        << "execmd xcopy /e /y C:\\U\\P\\* c:\\Program Files\\Client";
+    QTest::newRow("no .zip") << "C:/U/pkg" << drive << "execmd xcopy /e /y C:\\U\\pkg\\* D:\\C";
+    QTest::newRow(".zip in the folder part")
+        << "C:/a.zip.d/p.zip" << drive << "execmd xcopy /e /y C:\\a\\* D:\\C";
+    QTest::newRow("upper-case .ZIP kept")
+        << "C:/U/P.ZIP" << drive << "execmd xcopy /e /y C:\\U\\P.ZIP\\* D:\\C";
 }
 
-void TestCopyCommand::sourcePattern()
+void TestCopyCommand::command()
 {
     QFETCH(QString, package);
-    QFETCH(QString, source);
-    QCOMPARE(CopyCommand::toBackslashes(CopyCommand::sourcePattern(package)), source);
-}
-
-void TestCopyCommand::targetFolder()
-{
-    QCOMPARE(CopyCommand::targetFolder("D:/Program Files/Client/AutoUpdate"),
-             QStringLiteral("D:/Program Files/Client"));
+    QFETCH(QString, workingFolder);
+    QFETCH(QString, command);
+    const QString source = CopyCommand::toBackslashes(CopyCommand::sourcePattern(package));
+    const QString target = CopyCommand::toBackslashes(CopyCommand::targetFolder(workingFolder));
+    const bool elevate = CopyCommand::needsElevation(target, "C:\\Users\\name");
+    QCOMPARE(CopyCommand::nircmdArguments(source, target, elevate).join(' '), command);
 }
 
 QTEST_GUILESS_MAIN(TestCopyCommand)

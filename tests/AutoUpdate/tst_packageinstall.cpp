@@ -14,9 +14,12 @@
 namespace {
 const QString kTop = QStringLiteral("QuorvexClient_2.1.0");
 
-QByteArray clientConfig(const QString& version)
+void put(const QString& path, const QByteArray& content)
 {
-    return QJsonDocument(QJsonObject{{"client", QJsonObject{{"version", version}}}}).toJson();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
 }
 
 QByteArray readAll(const QString& path)
@@ -37,15 +40,15 @@ QStringList filesBelow(const QString& folder)
 }
 
 // A release of the client as the service packs it.
-ZipBuilder goodPackage(const QString& version = QStringLiteral("2.1.0"))
+ZipBuilder goodPackage()
 {
-    ZipBuilder zip;
-    zip.directory(kTop + "/")
+    return ZipBuilder()
+        .directory(kTop + "/")
         .directory(kTop + "/config/")
-        .file(kTop + "/config/client.json", clientConfig(version))
+        .file(kTop + "/config/client.json", R"({"client":{"version":"2.1.0"}})")
         .directory(kTop + "/bin/")
-        .file(kTop + "/bin/app.dat", "new app");
-    return zip;
+        .file(kTop + "/bin/app.dat", "new app")
+        .symLink(kTop + "/bin/link", "/etc");
 }
 } // namespace
 
@@ -59,11 +62,10 @@ private slots:
     void init();
     void cleanup();
 
+    void installs_data();
     void installs();
     void failures_data();
     void failures();
-    void overwritesEarlierExtraction();
-    void stateWriteFailureStillSucceeds();
     void hostileEntriesRefused_data();
     void hostileEntriesRefused();
 
@@ -71,6 +73,7 @@ private:
     QString packDir() const { return m_home->updaterDir() + "/QuorvexClient"; }
     QString packagePath() const { return packDir() + "/" + kTop + ".zip"; }
     QString installDir() const { return m_install->path(); }
+    QString statePath() const { return m_home->updaterDir() + "/updateconfig.json"; }
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<QTemporaryDir> m_install;
@@ -88,16 +91,12 @@ void TestPackageInstall::init()
     QDir().mkpath(packDir());
     QDir().mkpath(m_home->clientDataDir());
     QDir().mkpath(installDir() + "/AutoUpdate");
-    QDir().mkpath(installDir() + "/config");
-    QFile config(installDir() + "/config/client.json");
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(clientConfig("2.0.3"));
+    put(installDir() + "/config/client.json", R"({"client":{"version":"2.0.3"}})");
     m_previousDir = QDir::currentPath();
     QDir::setCurrent(installDir() + "/AutoUpdate");
 
     m_global->m_appPath = installDir() + "/";
     m_global->m_appConfigFile = "config/client.json";
-    m_global->m_currentVersion = "2.0.3";
     m_global->m_latestVersion = "2.1.0";
     m_global->m_latestVersionInfo = QStringLiteral("修复了若干问题");
 }
@@ -111,148 +110,115 @@ void TestPackageInstall::cleanup()
     m_home.reset();
 }
 
+// The row's name is what was there before.
+void TestPackageInstall::installs_data()
+{
+    QTest::addColumn<bool>("stateWritten");
+    QTest::newRow("nothing") << true;
+    QTest::newRow("an earlier, longer extraction") << true;
+    QTest::newRow("a folder in the state file's place") << false;
+}
+
 void TestPackageInstall::installs()
 {
+    QFETCH(bool, stateWritten);
+    if (QTest::currentDataTag() == QLatin1String("an earlier, longer extraction"))
+        put(packDir() + "/" + kTop + "/bin/app.dat", "an older and longer content");
+    if (!stateWritten)
+        QVERIFY(QDir().mkpath(statePath()));
     QVERIFY(goodPackage().write(packagePath()));
     QString package = packagePath();
     LogCapture log;
 
     QCOMPARE(m_global->DecompressionReplac(package), 0);
-
     QCOMPARE(readAll(installDir() + "/bin/app.dat"), QByteArray("new app"));
-    QCOMPARE(m_global->m_currentVersion, QStringLiteral("2.1.0"));
+    QVERIFY(!QFileInfo::exists(packDir() + "/" + kTop + "/bin/link"));
     QCOMPARE(readAll(m_home->clientDataDir() + "/update.log"),
-             m_global->m_latestVersionInfo.toUtf8());
+             QStringLiteral("修复了若干问题").toUtf8());
     QCOMPARE(readAll(m_home->clientDataDir() + "/isShowUpdataInfo.txt"), QByteArray("1"));
-    const QJsonObject state =
-        QJsonDocument::fromJson(m_home->readFile("AppData/Roaming/AutoUpdate/updateconfig.json"))
-            .object();
-    QCOMPARE(state.value("currentVersion").toString(), QStringLiteral("2.1.0"));
+    QCOMPARE(QJsonDocument::fromJson(readAll(statePath())).object()["currentVersion"].toString(),
+             QString(stateWritten ? "2.1.0" : ""));
+    QCOMPARE(log.contains("WARNING autoupdate config veison update successed"), stateWritten);
 
-    QCOMPARE(m_platform->copies().size(), 1);
-    const Platform::CopyRequest copy = m_platform->copies().first();
     const QString backslashSource = QString(packDir() + "/" + kTop + "/*").replace('/', '\\');
-    QCOMPARE(copy.nircmdArguments,
+    QCOMPARE(m_platform->copies().size(), 1);
+    QCOMPARE(m_platform->copies().first().nircmdArguments,
              (QStringList{"elevatecmd", "execmd", "xcopy", "/e", "/y", backslashSource,
                           QString(installDir()).replace('/', '\\')}));
-    QCOMPARE(copy.source, packDir() + "/" + kTop);
-    QCOMPARE(copy.target, installDir());
-    QCOMPARE(m_global->m_unpackPath, backslashSource);
     QCOMPARE(m_platform->pauses(), QList<int>{500});
-    QVERIFY(log.contains("INFO \"" + packagePath() + "\"  successfully decompressed"));
-    QVERIFY(log.contains("INFO isShowUpdataInfo.txt write successed"));
-    QVERIFY(log.contains("WARNING autoupdate config veison update successed"));
 }
 
+// The row's name is the scenario set up.
 void TestPackageInstall::failures_data()
 {
-    QTest::addColumn<QString>("scenario");
     QTest::addColumn<QString>("logPrefix");
     QTest::addColumn<bool>("copied");
-    QTest::addColumn<bool>("clientFilesWritten");
 
-    QTest::newRow("file entry before its folder") << "orphan file"
-                                                  << "DEBUG unzip  \"" << false << false;
-    QTest::newRow("missing archive") << "no archive"
-                                     << "DEBUG files replace error" << true << false;
-    QTest::newRow("copy left old version") << "copy skipped"
-                                           << "DEBUG files replace error" << true << false;
+    QTest::newRow("file entry before its folder") << "DEBUG unzip  \"" << false;
+    QTest::newRow("missing archive") << "DEBUG files replace error" << true;
+    QTest::newRow("copy left old version") << "DEBUG files replace error" << true;
     QTest::newRow("copy tool fails to start")
-        << "copy fails"
-        << "DEBUG copy file error:  QProcess::FailedToStart" << true << false;
-    QTest::newRow("copied configuration broken") << "broken config"
-                                                 << "DEBUG  APP Jsondata Error:" << true << false;
-    QTest::newRow("client data folder missing")
-        << "no data folder"
-        << "DEBUG update.log write failed:" << true << false;
+        << "DEBUG copy file error:  QProcess::FailedToStart" << true;
+    QTest::newRow("copied configuration broken") << "DEBUG  APP Jsondata Error:" << true;
+    QTest::newRow("client data folder missing") << "DEBUG update.log write failed:" << true;
 }
 
 void TestPackageInstall::failures()
 {
-    QFETCH(QString, scenario);
     QFETCH(QString, logPrefix);
     QFETCH(bool, copied);
-    QFETCH(bool, clientFilesWritten);
+    const QString scenario = QTest::currentDataTag();
     ZipBuilder package = goodPackage();
-    if (scenario == "orphan file")
+    if (scenario == "file entry before its folder")
         package = ZipBuilder().directory(kTop + "/").file(kTop + "/lib/x.dat", "x");
-    else if (scenario == "broken config")
+    else if (scenario == "copied configuration broken")
         package = ZipBuilder()
                       .directory(kTop + "/")
                       .directory(kTop + "/config/")
                       .file(kTop + "/config/client.json", "{");
-    if (scenario != "no archive")
+    if (scenario != "missing archive")
         QVERIFY(package.write(packagePath()));
-    if (scenario == "copy skipped")
+    if (scenario == "copy left old version")
         m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::Skip);
-    if (scenario == "copy fails")
+    if (scenario == "copy tool fails to start")
         m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::FailToStart);
-    if (scenario == "no data folder")
+    if (scenario == "client data folder missing")
         QVERIFY(QDir(m_home->clientDataDir()).removeRecursively());
-    const QByteArray stateBefore = m_home->readFile("AppData/Roaming/AutoUpdate/updateconfig.json");
     QString path = packagePath();
     LogCapture log;
 
     QCOMPARE(m_global->DecompressionReplac(path), -1);
     QVERIFY2(log.containsLineStartingWith(logPrefix), qPrintable(log.lines().join('\n')));
     QCOMPARE(!m_platform->copies().isEmpty(), copied);
-    QCOMPARE(QFile::exists(m_home->clientDataDir() + "/update.log"), clientFilesWritten);
-    QVERIFY(!QFile::exists(m_home->clientDataDir() + "/isShowUpdataInfo.txt"));
-    QCOMPARE(m_home->readFile("AppData/Roaming/AutoUpdate/updateconfig.json"), stateBefore);
-}
-
-void TestPackageInstall::overwritesEarlierExtraction()
-{
-    QDir().mkpath(packDir() + "/" + kTop + "/bin");
-    QFile stale(packDir() + "/" + kTop + "/bin/app.dat");
-    QVERIFY(stale.open(QIODevice::WriteOnly));
-    stale.write("an older and longer content");
-    stale.close();
-    QVERIFY(goodPackage().write(packagePath()));
-    QString path = packagePath();
-
-    QCOMPARE(m_global->DecompressionReplac(path), 0);
-    QCOMPARE(readAll(packDir() + "/" + kTop + "/bin/app.dat"), QByteArray("new app"));
-}
-
-void TestPackageInstall::stateWriteFailureStillSucceeds()
-{
-    QVERIFY(goodPackage().write(packagePath()));
-    QVERIFY(QDir().mkpath(m_home->updaterDir() + "/updateconfig.json"));
-    QString path = packagePath();
-    LogCapture log;
-
-    QCOMPARE(m_global->DecompressionReplac(path), 0);
-    QVERIFY(!log.contains("WARNING autoupdate config veison update successed"));
-    QCOMPARE(readAll(m_home->clientDataDir() + "/isShowUpdataInfo.txt"), QByteArray("1"));
+    QCOMPARE(filesBelow(m_home->clientDataDir()), QStringList());
+    QVERIFY(!QFileInfo::exists(statePath()));
 }
 
 void TestPackageInstall::hostileEntriesRefused_data()
 {
     QTest::addColumn<QString>("entry");
-    QTest::addColumn<bool>("symLinkInPlace");
-    QTest::newRow("empty name") << "" << false;
-    QTest::newRow("absolute") << "/tmp/evil.txt" << false;
-    QTest::newRow("backslash absolute") << "\\evil.txt" << false;
-    QTest::newRow("drive letter") << "C:/evil.txt" << false;
-    QTest::newRow("leading parent") << "../evil.txt" << false;
-    QTest::newRow("inner parent") << kTop + "/../../evil.txt" << false;
-    QTest::newRow("backslash parent") << kTop + "\\..\\..\\evil.txt" << false;
-    QTest::newRow("through a link on disk") << kTop + "/linked/evil.txt" << true;
+    QTest::newRow("empty name") << "";
+    QTest::newRow("absolute") << "/tmp/evil.txt";
+    QTest::newRow("backslash absolute") << "\\evil.txt";
+    QTest::newRow("drive letter") << "C:/evil.txt";
+    QTest::newRow("leading parent") << "../evil.txt";
+    QTest::newRow("inner parent") << kTop + "/../../evil.txt";
+    QTest::newRow("backslash parent") << kTop + "\\..\\..\\evil.txt";
+    QTest::newRow("through a link on disk") << kTop + "/linked/evil.txt";
 }
 
 void TestPackageInstall::hostileEntriesRefused()
 {
     QFETCH(QString, entry);
-    QFETCH(bool, symLinkInPlace);
+#ifdef Q_OS_WIN
+    if (entry.contains("/linked/"))
+        QSKIP("QFile::link makes a shortcut on Windows, not a link to write through");
+#endif
+    // A link out of the extraction folder waits in every case, so a write through it shows.
     QTemporaryDir outside;
-    if (symLinkInPlace) {
-        QDir().mkpath(packDir() + "/" + kTop);
-        QVERIFY(QFile::link(outside.path(), packDir() + "/" + kTop + "/linked"));
-    }
-    ZipBuilder package = goodPackage();
-    package.file(entry, "evil").symLink(kTop + "/bin/link", "/etc");
-    QVERIFY(package.write(packagePath()));
+    QDir().mkpath(packDir() + "/" + kTop);
+    QVERIFY(QFile::link(outside.path(), packDir() + "/" + kTop + "/linked"));
+    QVERIFY(goodPackage().file(entry, "evil").write(packagePath()));
     const QStringList before = filesBelow(packDir());
     QString path = packagePath();
     LogCapture log;
