@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-private-dev qtbase5-dev-tools
     libcpp-httplib-dev libssl-dev openssl nginx
-    xvfb xauth imagemagick fonts-wqy-microhei time bc curl unzip
+    xvfb xauth imagemagick fonts-wqy-microhei time bc curl unzip python3
     "$@"
 )
 
