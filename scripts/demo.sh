@@ -78,9 +78,10 @@ else
     site=$demo/releases/2.1.0/site
     port=$(free_port)
     sed -i "s/listen 8080;/listen 127.0.0.1:$port;/" "$site/nginx.conf"
-    user=()
-    [ "$(id -u)" -eq 0 ] && user=(-g "user root;")
-    nginx -p "$site" -c nginx.conf -e logs/error.log -g "daemon off;" "${user[@]}" &
+    # nginx takes one -g; as root its workers would otherwise run as a user that cannot read here.
+    directives="daemon off;"
+    [ "$(id -u)" -eq 0 ] && directives="$directives user root;"
+    nginx -p "$site" -c nginx.conf -e logs/error.log -g "$directives" &
     service_pid=$!
     check_url=http://127.0.0.1:$port/check
     package_url=http://127.0.0.1:$port/pack/
