@@ -1,19 +1,38 @@
 #include "checkanswer.h"
-#include "sandbox.h"
+#include "clientfiles.h"
 #include "updateservice.h"
 #include "zipbuilder.h"
 
+#ifdef PROGRAM_UNDER_WINE
+#include "winesandbox.h"
+using ProgramSandbox = WineSandbox;
+#else
+#include "sandbox.h"
+using ProgramSandbox = Sandbox;
+#include <csignal>
+#endif
+
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
-
-#include <csignal>
 
 namespace {
 const QString kLink = QStringLiteral("pord-meeting://room/42");
-}
+constexpr int kRunTimeoutMs = 60000;
 
-// The built program, copied beside an installed client, run as a user's machine runs it.
+// Every line of the log file ends with "\r\n", on every system.
+bool hasWindowsLineEnds(const QByteArray& log)
+{
+    return log.endsWith("\r\n") &&
+           !QString::fromLatin1(log).contains(QRegularExpression("[^\r]\n"));
+}
+} // namespace
+
+// The built program installed beside a stand-in client, run as a user's machine runs it, against
+// the update service on 127.0.0.1. The same cases run the Linux program directly and the Windows
+// program under Wine (with Wine's taskkill and xcopy and the stand-in tasklist.exe and nircmd.exe).
 class TestProgram : public QObject
 {
     Q_OBJECT
@@ -24,27 +43,32 @@ private slots:
 
     void noUpdateRelaunchesClient_data();
     void noUpdateRelaunchesClient();
-    void unusableConfigurationEndsQuietly_data();
-    void unusableConfigurationEndsQuietly();
-    void secondInstanceEndsAtOnce();
-    void killedRunDoesNotBlockTheNext();
     void runningClient_data();
     void runningClient();
     void zipPackageInstalled();
     void installerStarted();
+#ifndef PROGRAM_UNDER_WINE
+    void unusableConfigurationEndsQuietly_data();
+    void unusableConfigurationEndsQuietly();
+    void secondInstanceEndsAtOnce();
+    void killedRunDoesNotBlockTheNext();
+#endif
 
 private:
+    QString logLine(const char* text) const;
+
     std::unique_ptr<updateservice::UpdateService> m_service;
-    std::unique_ptr<Sandbox> m_sandbox;
+    std::unique_ptr<ProgramSandbox> m_sandbox;
 };
 
 void TestProgram::init()
 {
     m_service = std::make_unique<updateservice::UpdateService>();
     QVERIFY(m_service->start());
-    m_sandbox = std::make_unique<Sandbox>();
+    m_sandbox = std::make_unique<ProgramSandbox>();
+    QVERIFY(m_sandbox->isValid());
     m_sandbox->writeInstalledConfig(QString::fromStdString(m_service->checkUrl()),
-                                    QString::fromStdString(m_service->baseUrl() + "/pack/"));
+                                    QString::fromStdString(m_service->packageUrl()));
 }
 
 void TestProgram::cleanup()
@@ -53,38 +77,133 @@ void TestProgram::cleanup()
     m_service.reset();
 }
 
+// A log line about the client, which is named "QuorvexClient" or "QuorvexClient.exe".
+QString TestProgram::logLine(const char* text) const
+{
+    return '"' + m_sandbox->clientName() + "\"  " + text;
+}
+
 void TestProgram::noUpdateRelaunchesClient_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QStringList>("clientArguments");
     QTest::newRow("no arguments") << QStringList() << QStringList{"-autoupdate"};
     QTest::newRow("switches and a link")
-        << QStringList{"-noremid", "a", kLink, "b"} << QStringList{"a", "b", "--url=room/42"};
+        << QStringList{"-noremid", "a b", kLink, "b"} << QStringList{"a b", "b", "--url=room/42"};
 }
 
 void TestProgram::noUpdateRelaunchesClient()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QStringList, clientArguments);
-    int exitCode = -2;
     QProcess* updater = m_sandbox->startUpdater(arguments);
-    QVERIFY(updater->waitForFinished(20000));
-    exitCode = updater->exitCode();
+    QVERIFY(updater->waitForFinished(kRunTimeoutMs));
 
-    QCOMPARE(exitCode, 0);
-    QTRY_COMPARE(m_sandbox->clientLaunches().size(), 1);
-    QCOMPARE(m_sandbox->clientLaunches().first(), clientArguments);
+    QCOMPARE(updater->exitCode(), 0);
+    QTRY_COMPARE(m_sandbox->clientLaunches(), QList<QStringList>{clientArguments});
     QCOMPARE(m_service->requestCount(), size_t(1));
-
-    const QString log = m_sandbox->logText();
-    QVERIFY2(log.contains("] [INFO] (global.cpp:"), qPrintable(log));
-    QVERIFY(log.contains("currentVersion: \"2.0.3\""));
-    QVERIFY(log.contains("\"QuorvexClient\"  starting...\r\n"));
+    const QByteArray log = m_sandbox->logBytes();
+    QVERIFY2(hasWindowsLineEnds(log), log.constData());
+    QVERIFY(log.contains("] [INFO] (global.cpp:"));
+    QVERIFY(log.contains(logLine("starting...\r\n").toLocal8Bit()));
     QCOMPARE(log.count("cmd line parameters : "), arguments.size());
     QVERIFY(!log.contains("curent work path:"));
-    QVERIFY(QString::fromLocal8Bit(updater->readAllStandardError()).contains("curent work path:"));
+    const QString workPath =
+        "curent work path: \"" + m_sandbox->programPath(m_sandbox->programDir());
+    QVERIFY(QString::fromLocal8Bit(updater->readAllStandardError()).contains(workPath));
 }
 
+void TestProgram::runningClient_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("clientArguments");
+    QTest::addColumn<int>("checks");
+    QTest::newRow("meeting link handed over")
+        << QStringList{kLink} << QStringList{"--url=room/42"} << 0;
+    QTest::newRow("no arguments, relaunched") << QStringList() << QStringList{"-autoupdate"} << 0;
+    QTest::newRow("-noremid checks anyway")
+        << QStringList{"-noremid"} << QStringList{"-autoupdate"} << 1;
+}
+
+void TestProgram::runningClient()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, clientArguments);
+    QFETCH(int, checks);
+    m_sandbox->startLingeringClient();
+    QTRY_COMPARE(QFile::exists(m_sandbox->clientDir() + "/launches.jsonl"), true);
+
+    int exitCode = -2;
+    QVERIFY(m_sandbox->runUpdater(arguments, &exitCode, kRunTimeoutMs));
+    QCOMPARE(exitCode, 0);
+    QTRY_COMPARE(m_sandbox->clientLaunches(), QList<QStringList>{clientArguments});
+    QCOMPARE(m_service->requestCount(), size_t(checks));
+    QVERIFY(m_sandbox->logBytes().contains(logLine("Already Run...").toLocal8Bit()));
+}
+
+// The running client is stopped, the package is copied over the installation folder (names with
+// spaces included), and the new version is confirmed and recorded.
+void TestProgram::zipPackageInstalled()
+{
+    const QString top = QStringLiteral("QuorvexClient_2.1.0/");
+    const QTemporaryDir dir;
+    const QString zipPath = dir.filePath("package.zip");
+    QVERIFY(ZipBuilder()
+                .directory(top)
+                .directory(top + "config/")
+                .file(top + "config/client.json", ClientFiles::config("2.1.0"))
+                .directory(top + "data files/")
+                .file(top + "data files/read me.txt", "new release")
+                .write(zipPath));
+    const QByteArray package = ClientFiles::read(zipPath);
+    m_service->addPackage("77", package.toStdString());
+    CheckAnswer answer;
+    answer.forPackage(package).notes = QStringLiteral("修复了问题&Fixed issues");
+    m_service->setCheckResponse(200, answer.toStdString());
+    m_sandbox->writeLanguage("zh");
+    QProcess* running = m_sandbox->startLingeringClient();
+    QTRY_COMPARE(QFile::exists(m_sandbox->clientDir() + "/launches.jsonl"), true);
+
+    int exitCode = -2;
+    QVERIFY(m_sandbox->runUpdater({"-immediately", "x"}, &exitCode, kRunTimeoutMs));
+    QCOMPARE(exitCode, 0);
+    QTRY_COMPARE(running->state(), QProcess::NotRunning);
+    QTRY_COMPARE(m_sandbox->clientLaunches(), QList<QStringList>{{"x"}});
+
+    QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/read me.txt"),
+             QByteArray("new release"));
+    const QJsonObject state =
+        QJsonDocument::fromJson(ClientFiles::read(m_sandbox->updaterDir() + "/updateconfig.json"))
+            .object();
+    QCOMPARE(state.value("currentVersion").toString(), QStringLiteral("2.1.0"));
+    QCOMPARE(ClientFiles::read(m_sandbox->clientDataDir() + "/update.log"),
+             QStringLiteral("修复了问题").toUtf8());
+    QCOMPARE(ClientFiles::read(m_sandbox->clientDataDir() + "/isShowUpdataInfo.txt"),
+             QByteArray("1"));
+    QVERIFY(m_sandbox->logBytes().contains(" copy file successed\r\n"));
+}
+
+// The stand-in client serves as the installer: it records its start in the download folder.
+void TestProgram::installerStarted()
+{
+    const QByteArray installer =
+        ClientFiles::read(m_sandbox->clientDir() + '/' + m_sandbox->clientName());
+    QVERIFY(!installer.isEmpty());
+    m_service->addPackage("77", installer.toStdString());
+    CheckAnswer answer;
+    answer.forPackage(installer).updateType = 0;
+    answer.latestVersionUrl = "https://cdn.invalid/r/QuorvexSetup_2.1.0.exe";
+    m_service->setCheckResponse(200, answer.toStdString());
+
+    int exitCode = -2;
+    QVERIFY(m_sandbox->runUpdater({"-immediately", "-noremid", "x"}, &exitCode, kRunTimeoutMs));
+    QCOMPARE(exitCode, 0);
+    QTRY_COMPARE(ClientFiles::launches(m_sandbox->updaterDir() + "/QuorvexClient"),
+                 QList<QStringList>{{"x"}});
+    QVERIFY(m_sandbox->clientLaunches().isEmpty());
+}
+
+#ifndef PROGRAM_UNDER_WINE
 void TestProgram::unusableConfigurationEndsQuietly_data()
 {
     QTest::addColumn<QByteArray>("installedConfig");
@@ -138,97 +257,7 @@ void TestProgram::killedRunDoesNotBlockTheNext()
     QCOMPARE(exitCode, 0);
     QTRY_COMPARE(m_sandbox->clientLaunches().size(), 1);
 }
-
-void TestProgram::runningClient_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QStringList>("clientArguments");
-    QTest::addColumn<int>("checks");
-    QTest::newRow("meeting link handed over")
-        << QStringList{kLink} << QStringList{"--url=room/42"} << 0;
-    QTest::newRow("no arguments, relaunched") << QStringList() << QStringList{"-autoupdate"} << 0;
-    QTest::newRow("-noremid checks anyway")
-        << QStringList{"-noremid"} << QStringList{"-autoupdate"} << 1;
-}
-
-void TestProgram::runningClient()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QStringList, clientArguments);
-    QFETCH(int, checks);
-    m_sandbox->startLingeringClient();
-
-    int exitCode = -2;
-    QVERIFY(m_sandbox->runUpdater(arguments, &exitCode));
-    QCOMPARE(exitCode, 0);
-    QTRY_COMPARE(m_sandbox->clientLaunches().size(), 1);
-    QCOMPARE(m_sandbox->clientLaunches().first(), clientArguments);
-    QCOMPARE(m_service->requestCount(), size_t(checks));
-    QVERIFY(m_sandbox->logText().contains("\"QuorvexClient\"  Already Run..."));
-}
-
-void TestProgram::zipPackageInstalled()
-{
-    const QString top = QStringLiteral("QuorvexClient_2.1.0/");
-    const QString zipPath = m_sandbox->root() + "/package.zip";
-    QVERIFY(ZipBuilder()
-                .directory(top)
-                .directory(top + "config/")
-                .file(top + "config/client.json", R"({"client":{"version":"2.1.0"}})")
-                .directory(top + "data/")
-                .file(top + "data/readme.txt", "new release")
-                .write(zipPath));
-    QFile zip(zipPath);
-    QVERIFY(zip.open(QIODevice::ReadOnly));
-    const QByteArray package = zip.readAll();
-    m_service->addPackage("77", package.toStdString());
-    CheckAnswer answer;
-    answer.forPackage(package).notes = QStringLiteral("修复了问题&Fixed issues");
-    m_service->setCheckResponse(200, answer.toStdString());
-    m_sandbox->writeLanguage("zh");
-
-    int exitCode = -2;
-    QVERIFY(m_sandbox->runUpdater({"-immediately", "pord-meeting://room/7"}, &exitCode));
-    QCOMPARE(exitCode, 0);
-    QTRY_COMPARE(m_sandbox->clientLaunches().size(), 1);
-    QCOMPARE(m_sandbox->clientLaunches().first(), QStringList{"--url=room/7"});
-
-    QFile readme(m_sandbox->clientDir() + "/data/readme.txt");
-    QVERIFY(readme.open(QIODevice::ReadOnly));
-    QCOMPARE(readme.readAll(), QByteArray("new release"));
-    QFile state(m_sandbox->userStatePath());
-    QVERIFY(state.open(QIODevice::ReadOnly));
-    QCOMPARE(QJsonDocument::fromJson(state.readAll()).object().value("currentVersion").toString(),
-             QStringLiteral("2.1.0"));
-    QFile notes(m_sandbox->clientDataDir() + "/update.log");
-    QVERIFY(notes.open(QIODevice::ReadOnly));
-    QCOMPARE(notes.readAll(), QStringLiteral("修复了问题").toUtf8());
-    QFile marker(m_sandbox->clientDataDir() + "/isShowUpdataInfo.txt");
-    QVERIFY(marker.open(QIODevice::ReadOnly));
-    QCOMPARE(marker.readAll(), QByteArray("1"));
-    QVERIFY(m_sandbox->logText().contains(" copy file successed\r\n"));
-}
-
-void TestProgram::installerStarted()
-{
-    const QString record = m_sandbox->root() + "/installer-arguments.txt";
-    const QByteArray installer = "#!/bin/sh\necho \"$@\" > '" + record.toUtf8() + "'\n";
-    m_service->addPackage("77", installer.toStdString());
-    CheckAnswer answer;
-    answer.forPackage(installer).updateType = 0;
-    answer.latestVersionUrl = "https://cdn.invalid/r/QuorvexSetup_2.1.0.sh";
-    m_service->setCheckResponse(200, answer.toStdString());
-
-    int exitCode = -2;
-    QVERIFY(m_sandbox->runUpdater({"-immediately", "-noremid", "x"}, &exitCode));
-    QCOMPARE(exitCode, 0);
-    auto recorded = [&record] {
-        QFile file(record);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
-    QTRY_COMPARE(recorded(), QByteArray("x\n"));
-    QVERIFY(m_sandbox->clientLaunches().isEmpty());
-}
+#endif
 
 QTEST_GUILESS_MAIN(TestProgram)
 #include "tst_program.moc"

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 void copyProgram(const QString& from, const QString& to)
@@ -55,9 +56,9 @@ QString Sandbox::clientName() const
     return QStringLiteral("QuorvexClient");
 }
 
-QString Sandbox::userStatePath() const
+QString Sandbox::updaterDir() const
 {
-    return home() + QStringLiteral("/AppData/Roaming/AutoUpdate/updateconfig.json");
+    return home() + QStringLiteral("/AppData/Roaming/AutoUpdate");
 }
 
 QString Sandbox::clientDataDir() const
@@ -65,22 +66,18 @@ QString Sandbox::clientDataDir() const
     return home() + QStringLiteral("/AppData/Roaming/quorvexAssistant");
 }
 
-QString Sandbox::logText() const
+QByteArray Sandbox::logBytes() const
 {
-    QFile log(home() + QStringLiteral("/AppData/Roaming/AutoUpdate/AutoUpdate.log"));
-    return log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll()) : QString();
+    return ClientFiles::read(updaterDir() + QStringLiteral("/AutoUpdate.log"));
 }
 
-void Sandbox::writeInstalledConfig(const QString& checkUrl, const QString& packageUrl,
-                                   const QJsonObject& overrides)
+void Sandbox::writeInstalledConfig(const QString& checkUrl, const QString& packageUrl)
 {
     QJsonObject config{{"appName", clientName()},
                        {"appConfigFile", "config/client.json"},
                        {"appPath", clientDir() + "/"},
                        {"updateCheckUrl", checkUrl},
                        {"updatePackageUrl", packageUrl}};
-    for (auto it = overrides.begin(); it != overrides.end(); ++it)
-        config.insert(it.key(), it.value());
     writeRawInstalledConfig(QJsonDocument(config).toJson());
 }
 

@@ -1,7 +1,6 @@
 #ifndef SANDBOX_H
 #define SANDBOX_H
 
-#include <QJsonObject>
 #include <QList>
 #include <QProcess>
 #include <QStringList>
@@ -22,17 +21,19 @@ public:
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
 
+    bool isValid() const { return m_dir.isValid(); }
     QString root() const { return m_dir.path(); }
     QString clientDir() const;
     QString programDir() const;
     QString home() const;
     QString clientName() const;
-    QString logText() const;
-    QString userStatePath() const;
+    QString updaterDir() const;
     QString clientDataDir() const;
+    QByteArray logBytes() const;
+    // The path as the program is told it: the same on Linux.
+    QString programPath(const QString& path) const { return path; }
 
-    void writeInstalledConfig(const QString& checkUrl, const QString& packageUrl,
-                              const QJsonObject& overrides = {});
+    void writeInstalledConfig(const QString& checkUrl, const QString& packageUrl);
     void writeRawInstalledConfig(const QByteArray& content);
     void writeClientVersion(const QString& version);
     void writeLanguage(const QString& language);

@@ -79,7 +79,7 @@ QByteArray WineSandbox::logBytes() const
     return ClientFiles::read(updaterDir() + QStringLiteral("/AutoUpdate.log"));
 }
 
-QString WineSandbox::windowsPath(const QString& path) const
+QString WineSandbox::programPath(const QString& path) const
 {
     return QStringLiteral("C:") + path.mid(driveC().size());
 }
@@ -88,7 +88,7 @@ void WineSandbox::writeInstalledConfig(const QString& checkUrl, const QString& p
 {
     const QJsonObject config{{"appName", clientName()},
                              {"appConfigFile", "config/client.json"},
-                             {"appPath", windowsPath(clientDir()) + "/"},
+                             {"appPath", programPath(clientDir()) + "/"},
                              {"updateCheckUrl", checkUrl},
                              {"updatePackageUrl", packageUrl}};
     ClientFiles::write(programDir() + QStringLiteral("/updateconfig.json"),
@@ -129,7 +129,7 @@ QProcess* WineSandbox::startUnderWine(const QString& program, const QStringList&
 {
     auto* process = new QProcess;
     m_processes.append(process);
-    process->start(QStringLiteral(WINE_PROGRAM), QStringList{windowsPath(program)} + arguments);
+    process->start(QStringLiteral(WINE_PROGRAM), QStringList{programPath(program)} + arguments);
     process->waitForStarted();
     return process;
 }

@@ -31,8 +31,8 @@ public:
     QString updaterDir() const;
     QString clientDataDir() const;
     QByteArray logBytes() const;
-    // "C:/..." for a path in the prefix's drive C:.
-    QString windowsPath(const QString& path) const;
+    // The path as the program is told it: "C:/..." for a path in the prefix's drive C:.
+    QString programPath(const QString& path) const;
 
     void writeInstalledConfig(const QString& checkUrl, const QString& packageUrl);
     void writeLanguage(const QString& language);
