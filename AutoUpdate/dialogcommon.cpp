@@ -2,6 +2,9 @@
 
 #include "global.h"
 
+#include <QDialog>
+#include <QIcon>
+
 bool IsEnglish()
 {
     return g_global.m_language == QLatin1String("en");
@@ -29,6 +32,13 @@ QString VersionLineText(bool english)
 QString AppUpdateTitle()
 {
     return QStringLiteral("App Update");
+}
+
+void SetUpUpdateWindow(QDialog* window)
+{
+    window->setWindowFlags(Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    window->setWindowIcon(QIcon(QStringLiteral(":/image/resourceimg/logo.ico")));
+    window->setFixedSize(window->size());
 }
 
 void LoadDialogImages()

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+class QDialog;
+
 // What the update prompt, the progress dialog and the confirmation panel share: the language
 // choice, the texts they all show, and the embedded images.
 
@@ -17,6 +19,10 @@ QString PackageSizeText(qint64 bytes, bool english);
 // The latest version followed by the package size.
 QString VersionLineText(bool english);
 QString AppUpdateTitle();
+
+// The frame both update windows share: a close button only, above other windows, the product
+// icon, and the form's size fixed.
+void SetUpUpdateWindow(QDialog* window);
 
 // The images live in the static library, where nothing else would keep them linked in.
 void LoadDialogImages();

@@ -6,7 +6,6 @@
 #include "netdialog.h"
 
 #include <QCloseEvent>
-#include <QIcon>
 
 #include <limits>
 
@@ -73,9 +72,7 @@ DwonDialog::DwonDialog(QWidget* parent)
 {
     LoadDialogImages();
     ui->setupUi(this);
-    setWindowFlags(Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
-    setWindowIcon(QIcon(QStringLiteral(":/image/resourceimg/logo.ico")));
-    setFixedSize(size());
+    SetUpUpdateWindow(this);
 
     ui->dockWidget->setFixedSize(199, 114);
     // An empty title bar widget is how a dock shows no title bar at all.

@@ -7,7 +7,6 @@
 #include "launchrules.h"
 #include "platform/platform.h"
 
-#include <QIcon>
 #include <QScrollBar>
 
 namespace {
@@ -51,9 +50,7 @@ UpdateDialog::UpdateDialog(QWidget* parent)
 {
     LoadDialogImages();
     ui->setupUi(this);
-    setWindowFlags(Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
-    setWindowIcon(QIcon(QStringLiteral(":/image/resourceimg/logo.ico")));
-    setFixedSize(size());
+    SetUpUpdateWindow(this);
     ui->updateText->verticalScrollBar()->setStyleSheet(kNotesScrollBarStyle);
 
     connect(ui->laterBtn, &QPushButton::clicked, this, &UpdateDialog::LaterUpdate);
