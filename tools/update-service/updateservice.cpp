@@ -50,6 +50,12 @@ std::string exactPattern(const std::string& path)
     return std::regex_replace(path, kMetacharacters, R"(\$&)");
 }
 
+// Sized for a hundred clients checking at once. A client's connection holds a worker for as long
+// as it stays open, keep-alive included, so fewer workers leave the others waiting seconds for
+// one; connections not yet accepted wait in the listen queue.
+constexpr std::size_t kWorkerThreads = 128;
+constexpr int kListenBacklog = 1024;
+
 // cpp-httplib's default also sets SO_REUSEPORT, which lets a second service bind a port that is
 // already serving and so hides the clash.
 void reuseAddressOnly(int socket)
@@ -58,13 +64,30 @@ void reuseAddressOnly(int socket)
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
 }
 
-// The bound port, or -1.
-int bindPort(httplib::Server& server, const Options& options)
+int bindPortOnly(httplib::Server& server, const Options& options)
 {
     if (options.port == 0) {
         return server.bind_to_any_port(options.bindAddress);
     }
     return server.bind_to_port(options.bindAddress, options.port) ? options.port : -1;
+}
+
+// The bound port, or -1. The shared cpp-httplib listens with the backlog it was compiled with, a
+// handful of connections: a burst of clients overflows that queue, and those dropped wait for the
+// kernel's connection retries, seconds apart. Listening again on the bound socket widens it.
+int bindPort(httplib::Server& server, const Options& options)
+{
+    const auto boundSocket = std::make_shared<int>(-1);
+    server.set_socket_options([boundSocket](int socket) {
+        reuseAddressOnly(socket);
+        *boundSocket = socket;
+    });
+    const int port = bindPortOnly(server, options);
+    if (port >= 0) {
+        // Should this fail, the library's own queue stays: slower under load, still serving.
+        listen(*boundSocket, kListenBacklog);
+    }
+    return port;
 }
 
 int localPort(int socket)
@@ -207,7 +230,7 @@ bool UpdateService::start(const Options& options)
         startError_ = "the TLS certificate or private key cannot be used";
         return false;
     }
-    server->set_socket_options(reuseAddressOnly);
+    server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     const int port = bindPort(*server, options_);
     if (port < 0) {
         startError_ = "cannot listen on " + options_.bindAddress + " port " +
