@@ -30,7 +30,7 @@ step() { printf '\n== %s\n' "$*"; }
 if [ $build_first = yes ]; then
     step "Setting up and building"
     bash scripts/setup.sh
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    bash scripts/configure.sh "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build "$build" --parallel "$(nproc)" --target AutoUpdate update-service sample-client
 fi
 bin=$build/bin

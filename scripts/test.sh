@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 
 bash scripts/setup.sh
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bash scripts/configure.sh "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" --parallel "$(nproc)"
 QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure --parallel "$(( $(nproc) * 2 ))" --timeout 300
 bash scripts/windows.sh "$build"

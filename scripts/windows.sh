@@ -35,7 +35,7 @@ unpack_qt() {
 configure() {
     local build=$1 arch=$2 qt=$3
     shift 3
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    bash scripts/configure.sh "$build" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-w64.cmake" -DMINGW_ARCH="$arch" \
         -DCMAKE_PREFIX_PATH="$repo/$build/$qt" "$@"
 }
@@ -69,7 +69,7 @@ ctest --test-dir build-windows --output-on-failure --timeout 300 || status=1
 report_time "the tests under Wine" $start
 
 start=$SECONDS
-cmake -S . -B "$linux_build" -G Ninja -DAUTOUPDATE_WINDOWS_BUILD="$repo/build-windows"
+bash scripts/configure.sh "$linux_build" -DAUTOUPDATE_WINDOWS_BUILD="$repo/build-windows"
 cmake --build "$linux_build" --parallel "$(nproc)" --target tst_programwine
 ctest --test-dir "$linux_build" -L wine --output-on-failure --timeout 300 || status=1
 report_time "the runs of the Windows program from Linux" $start
