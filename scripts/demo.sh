@@ -58,37 +58,14 @@ write_client_config "$client/config/client.json" 2.0.0
 cp "$bin/AutoUpdate" "$client/AutoUpdate/"
 echo en >"$home/AppData/Roaming/quorvexAssistant/language.txt"
 
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-
-service_pid=
-stop_service() {
-    [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
-    service_pid=
-}
+source scripts/release-servers.sh
 trap stop_service EXIT
 
 step "Serving the release with $server"
 if [ $server = update-service ]; then
-    "$bin/update-service" serve --releases "$demo/releases" --port 0 >"$demo/service.log" 2>&1 &
-    service_pid=$!
-    for _ in $(seq 50); do grep -q 'updateCheckUrl' "$demo/service.log" && break; sleep 0.1; done
-    check_url=$(sed -n 's/.*updateCheckUrl \([^,]*\),.*/\1/p' "$demo/service.log")
-    package_url=$(sed -n 's/.*updatePackageUrl \(.*\)$/\1/p' "$demo/service.log")
+    start_update_service "$bin/update-service" "$demo/releases" "$demo/service.log"
 else
-    site=$demo/releases/2.1.0/site
-    port=$(free_port)
-    sed -i "s/listen 8080;/listen 127.0.0.1:$port;/" "$site/nginx.conf"
-    # nginx takes one -g; as root its workers would otherwise run as a user that cannot read here.
-    directives="daemon off;"
-    [ "$(id -u)" -eq 0 ] && directives="$directives user root;"
-    nginx -p "$site" -c nginx.conf -e logs/error.log -g "$directives" &
-    service_pid=$!
-    check_url=http://127.0.0.1:$port/check
-    package_url=http://127.0.0.1:$port/pack/
-    for _ in $(seq 50); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-        sleep 0.1
-    done
+    start_nginx "$demo/releases/2.1.0/site"
 fi
 [ -n "$check_url" ] || { echo "demo: the service did not start" >&2; cat "$demo/service.log" >&2; exit 1; }
 echo "check: $check_url  packages: $package_url"
