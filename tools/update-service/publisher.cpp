@@ -70,19 +70,25 @@ struct Digests
     QString sha1;
 };
 
+constexpr qint64 kDigestPieceSize = 1024 * 1024;
+
 std::optional<Digests> fileDigests(const QString& path, QString* error)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        fail(error, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-        return std::nullopt;
-    }
     QCryptographicHash md5(QCryptographicHash::Md5);
     QCryptographicHash sha1(QCryptographicHash::Sha1);
-    while (!file.atEnd()) {
-        const QByteArray piece = file.read(1024 * 1024);
-        md5.addData(piece);
-        sha1.addData(piece);
+    if (file.open(QIODevice::ReadOnly)) {
+        // An empty piece ends the file or reports a failed read; only the file's error tells
+        // which.
+        for (QByteArray piece = file.read(kDigestPieceSize); !piece.isEmpty();
+             piece = file.read(kDigestPieceSize)) {
+            md5.addData(piece);
+            sha1.addData(piece);
+        }
+    }
+    if (file.error() != QFileDevice::NoError) {
+        fail(error, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return std::nullopt;
     }
     return Digests{QString::fromLatin1(md5.result().toHex()),
                    QString::fromLatin1(sha1.result().toHex())};
