@@ -10,22 +10,6 @@
 
 namespace {
 
-QString levelWord(QtMsgType type)
-{
-    switch (type) {
-    case QtDebugMsg:
-        return QStringLiteral("DEBUG");
-    case QtWarningMsg:
-        return QStringLiteral("WARNING");
-    case QtInfoMsg:
-        return QStringLiteral("INFO");
-    case QtCriticalMsg:
-    case QtFatalMsg:
-        break;
-    }
-    return QString();
-}
-
 // Compilers name sources with either separator; only a forward-slash path is shortened, so a
 // backslash path stays whole, as the line format has always shown it.
 QString sourceFileName(const char* file)
@@ -51,6 +35,22 @@ void appendLine(const QString& line)
 QString LogFile::path()
 {
     return UserPaths::updaterDir() + QStringLiteral("/AutoUpdate.log");
+}
+
+QString LogFile::levelWord(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return QStringLiteral("DEBUG");
+    case QtWarningMsg:
+        return QStringLiteral("WARNING");
+    case QtInfoMsg:
+        return QStringLiteral("INFO");
+    case QtCriticalMsg:
+    case QtFatalMsg:
+        break;
+    }
+    return QString();
 }
 
 QString LogFile::formatLine(QtMsgType type, const QMessageLogContext& context,

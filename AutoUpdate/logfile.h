@@ -14,6 +14,9 @@ namespace LogFile {
 constexpr qint64 kMaxSize = 31457280;
 
 QString path();
+// "DEBUG", "INFO" or "WARNING"; empty for critical and fatal messages, as the file has always
+// shown them.
+QString levelWord(QtMsgType type);
 QString formatLine(QtMsgType type, const QMessageLogContext& context, const QString& message,
                    const QDateTime& when);
 void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);

@@ -1,5 +1,7 @@
 #include "logcapture.h"
 
+#include "logfile.h"
+
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -7,20 +9,6 @@
 
 namespace {
 std::atomic<LogCapture*> g_capture{nullptr};
-
-QString level(QtMsgType type)
-{
-    switch (type) {
-    case QtDebugMsg:
-        return QStringLiteral("DEBUG");
-    case QtInfoMsg:
-        return QStringLiteral("INFO");
-    case QtWarningMsg:
-        return QStringLiteral("WARNING");
-    default:
-        return QStringLiteral("OTHER");
-    }
-}
 } // namespace
 
 LogCapture::LogCapture()
@@ -62,6 +50,6 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext&, const QStrin
 {
     if (LogCapture* capture = g_capture.load()) {
         QMutexLocker lock(&capture->m_mutex);
-        capture->m_lines.append(level(type) + QLatin1Char(' ') + message);
+        capture->m_lines.append(LogFile::levelWord(type) + QLatin1Char(' ') + message);
     }
 }

@@ -5,7 +5,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
-// Collects the log lines of its lifetime, from any thread, as "LEVEL message".
+// Collects the log lines of its lifetime, from any thread, as "LEVEL message", with the level
+// word the log file writes.
 class LogCapture
 {
 public:
