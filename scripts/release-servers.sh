@@ -1,9 +1,10 @@
+# shellcheck shell=bash disable=SC2034
 # Serves a published release on loopback, for the scripts that source this file:
 #   start_update_service <update-service program> <releases folder> <log file>
 #   start_nginx <a release's site folder>        (its nginx.conf is edited to the port used)
 #   stop_service
-# Each start sets service_pid, check_url and package_url, and returns once the server answers;
-# check_url stays empty when it did not start.
+# Each start sets service_pid, check_url and package_url (read by those scripts) and returns once
+# the server answers; check_url stays empty when it did not start.
 
 service_pid=
 check_url=
