@@ -8,7 +8,6 @@
 #include "userpaths.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -25,7 +24,6 @@ const QString kRemindChoice = QStringLiteral("remid");
 const QString kInstalledVersion = QStringLiteral("version");
 const QString kInstalledConfig = QStringLiteral("updateconfig.json");
 constexpr int kClientStartDelayMs = 500;
-constexpr int kDigestBlockSize = 1 << 20;
 constexpr int kCopySettleMs = 500;
 
 QString LocaleLanguage()
@@ -214,6 +212,7 @@ int Global::GetVersionInfo(QByteArray& data)
     m_latestVersionUrl = biz.value(QStringLiteral("latestVersionUrl")).toString();
     m_latestVersionInfo = biz.value(QStringLiteral("latestVersionInfo")).toString();
     m_md5 = biz.value(QStringLiteral("md5")).toString();
+    m_sha256 = biz.value(QStringLiteral("sha256")).toString();
     m_sha1 = biz.value(QStringLiteral("sha1")).toString();
     m_packageSize = biz.value(QStringLiteral("packageSize")).toInt(0);
     m_updateType = biz.value(QStringLiteral("updateType")).toInt(0);
@@ -278,23 +277,6 @@ int Global::WriteScptFile(QString& text)
     return 0;
 }
 
-QString Global::GetCheckMd5(QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qDebug() << path << " open failed:" << static_cast<int>(file.error());
-        return QString();
-    }
-    // Block by block, so that the memory needed does not grow with the package.
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    QByteArray block(kDigestBlockSize, Qt::Uninitialized);
-    for (qint64 n; (n = file.read(block.data(), block.size())) > 0;)
-        hash.addData(block.constData(), static_cast<int>(n));
-    const QByteArray digest = hash.result().toHex();
-    qInfo() << "org:" << m_md5 << " checkmd5:" << digest;
-    return QString::fromLatin1(digest);
-}
-
 qint64 Global::DiskSpaceDetection(QString path)
 {
     const Platform::FreeSpace space = Platform::current().freeSpace(path);
@@ -324,7 +306,8 @@ QString Global::VolumeLackingSpace()
 int Global::DecompressionReplac(QString& package)
 {
     m_unpackPath = QFileInfo(package).absolutePath() + QLatin1Char('/');
-    if (PackageUnpacker::unpack(package, m_unpackPath) != PackageUnpacker::Result::Unpacked)
+    PackageUnpacker unpacker(package, m_unpackPath);
+    if (unpacker.unpack(RoomForUnpacking()) != PackageUnpacker::Result::Unpacked)
         return -1;
     qInfo() << package << " successfully decompressed";
     if (!CopyUnpackedTree(package) || GetClientVersion() == -1)
@@ -341,6 +324,14 @@ int Global::DecompressionReplac(QString& package)
     if (WriteConfigToFile(kInstalledVersion) == 0)
         qWarning() << "autoupdate config veison update successed";
     return 0;
+}
+
+// The unpacked tree is written beside the package and then copied over the client: both volumes
+// must hold it.
+qint64 Global::RoomForUnpacking()
+{
+    return qMin(DiskSpaceDetection(m_unpackPath),
+                DiskSpaceDetection(Platform::current().workingVolume()));
 }
 
 bool Global::CopyUnpackedTree(const QString& package)

@@ -39,8 +39,6 @@ public:
     int UpAppInstallThread(QString& program);
     int WriteScptFile(QString& text);
 
-    // The file's MD5 digest in lower-case hexadecimal; empty when it cannot be read.
-    QString GetCheckMd5(QString& path);
     // Unpacks a zip package beside itself, copies it over the client's installation folder and
     // confirms the new version from the client's configuration; then leaves the notes and the
     // marker for the client and records the version. 0 on success, -1 on any failure.
@@ -77,6 +75,8 @@ public:
     QString m_latestVersionUrl;
     QString m_latestVersionInfo;
     QString m_md5;
+    // Lower-case hexadecimal SHA-256 of the package; empty when the release names none.
+    QString m_sha256;
     QString m_sha1;
     qint64 m_packageSize = 0;
     int m_updateType = 0;
@@ -92,6 +92,7 @@ private:
     QString ClientConfigPath() const;
     QString RunningClientListing() const;
     void StartClient(const QStringList& arguments);
+    qint64 RoomForUnpacking();
     bool CopyUnpackedTree(const QString& package);
     bool WriteForClient(const QString& name, const QByteArray& content);
     // Takes the run's end for this caller; false when someone else already took it.

@@ -32,6 +32,9 @@ constexpr int kMaxRedirects = 5;
 // Without a limit the network thread reads as fast as the network delivers and queues it all
 // in memory while the file is written; the limit makes it wait for the file instead.
 constexpr qint64 kReadBufferSize = 1 << 20;
+// Qt reports a transfer's progress at most this often; the bar follows the bytes written at the
+// same pace, and once more when they stop coming.
+constexpr int kProgressPeriodMs = 100;
 
 enum class DownloadFailure { Corrupted, InstallFailed, Network };
 
@@ -97,9 +100,13 @@ QNetworkRequest PackageRequest()
 }
 } // namespace
 
-HttpDownLoadFile::HttpDownLoadFile(QObject* parent) : QObject(parent)
+HttpDownLoadFile::HttpDownLoadFile(QObject* parent)
+    : QObject(parent), m_progressTimer(new QTimer(this))
 {
     qRegisterMetaType<QNetworkReply::NetworkError>("QNetworkReply::NetworkError");
+    m_progressTimer->setSingleShot(true);
+    m_progressTimer->setInterval(kProgressPeriodMs);
+    connect(m_progressTimer, &QTimer::timeout, this, &HttpDownLoadFile::ShowProgress);
     m_updateDialog = new UpdateDialog(nullptr);
     connect(this, &HttpDownLoadFile::Aupdate, m_updateDialog, &UpdateDialog::updateMode);
     connect(this, &HttpDownLoadFile::UpdateBar, m_updateDialog->m_dwonDlg,
@@ -237,12 +244,14 @@ void HttpDownLoadFile::GetPackData()
         g_global.EndRun();
         return;
     }
+    m_digest.reset(!g_global.m_sha256.isEmpty());
+    m_received = 0;
+    m_total = -1;
+    m_progressShownMs = 0;
     m_reply = m_downloadManager->get(PackageRequest());
     m_reply->setReadBufferSize(kReadBufferSize);
     connect(m_reply, &QIODevice::readyRead, this, &HttpDownLoadFile::ReplyPackDataRecv);
     connect(m_reply, &QNetworkReply::finished, this, &HttpDownLoadFile::ReplyFinished);
-    connect(m_reply, &QNetworkReply::downloadProgress, this,
-            &HttpDownLoadFile::UpdateDataReadProgress);
     connect(m_reply, SIGNAL(error(QNetworkReply::NetworkError)), this,
             SLOT(ReplyError(QNetworkReply::NetworkError)));
     m_lastActiveMs = NowMs();
@@ -263,33 +272,55 @@ void HttpDownLoadFile::EmptyDownloadFolder()
     }
 }
 
+// Each block goes straight to the file and into the digests, so the package is never held in
+// memory nor read again.
 void HttpDownLoadFile::ReplyPackDataRecv()
 {
     m_lastActiveMs = NowMs();
-    m_file.write(m_reply->readAll());
-    m_file.flush();
+    const QByteArray block = m_reply->readAll();
+    if (m_file.write(block) != block.size() || !m_file.flush()) {
+        qDebug() << m_filePath << " write failed:" << static_cast<int>(m_file.error());
+        AbortDownload();
+        ShowDownloadFailure(DownloadFailureText(DownloadFailure::Corrupted));
+        return;
+    }
+    m_digest.addData(block.constData(), block.size());
+    m_received += block.size();
+    m_total = AnnouncedLength();
+    if (NowMs() - m_progressShownMs >= kProgressPeriodMs)
+        ShowProgress();
+    else if (!m_progressTimer->isActive())
+        m_progressTimer->start();
 }
 
-void HttpDownLoadFile::UpdateDataReadProgress(qint64 bytesRead, qint64 totalBytes)
+void HttpDownLoadFile::ShowProgress()
 {
-    emit UpdateBar(bytesRead, totalBytes);
+    m_progressTimer->stop();
+    m_progressShownMs = NowMs();
+    emit UpdateBar(m_received, m_total);
 }
 
 void HttpDownLoadFile::ReplyFinished()
 {
     if (m_reply->error() != QNetworkReply::NoError)
         return;
+    if (m_reply->bytesAvailable() > 0)
+        ReplyPackDataRecv();
     // Qt may report a connection closed before the announced length as a finished transfer; it
     // is a network failure like any other, not a corrupted package.
-    if (EndedBeforeAnnouncedLength()) {
-        ReplyError(QNetworkReply::RemoteHostClosedError);
+    if (!m_reply || EndedBeforeAnnouncedLength()) {
+        if (m_reply)
+            ReplyError(QNetworkReply::RemoteHostClosedError);
         return;
     }
     StopDownloadWatchdog();
+    // Once the transfer is complete its size is known, with or without an announced length.
+    m_total = m_received;
+    ShowProgress();
     m_reply->deleteLater();
     m_reply = nullptr;
     m_file.close();
-    if (g_global.GetCheckMd5(m_filePath) != g_global.m_md5) {
+    if (!PackageIntact()) {
         ShowDownloadFailure(DownloadFailureText(DownloadFailure::Corrupted));
         qDebug() << m_filePath << "md5 check filed";
         return;
@@ -297,10 +328,29 @@ void HttpDownLoadFile::ReplyFinished()
     InstallPackage();
 }
 
-bool HttpDownLoadFile::EndedBeforeAnnouncedLength() const
+qint64 HttpDownLoadFile::AnnouncedLength() const
 {
     const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    return announced.isValid() && m_file.size() < announced.toLongLong();
+    return announced.isValid() ? announced.toLongLong() : -1;
+}
+
+bool HttpDownLoadFile::EndedBeforeAnnouncedLength() const
+{
+    const qint64 announced = AnnouncedLength();
+    return announced >= 0 && m_received < announced;
+}
+
+// The digests were computed as the package was written. A release that names a SHA-256 must
+// match it as well as its MD5.
+bool HttpDownLoadFile::PackageIntact() const
+{
+    const QString md5 = m_digest.md5();
+    qInfo() << "org:" << g_global.m_md5 << " checkmd5:" << md5;
+    if (g_global.m_sha256.isEmpty())
+        return md5 == g_global.m_md5;
+    const QString sha256 = m_digest.sha256();
+    qInfo() << "org sha256:" << g_global.m_sha256 << " checksha256:" << sha256;
+    return md5 == g_global.m_md5 && sha256 == g_global.m_sha256;
 }
 
 void HttpDownLoadFile::InstallPackage()
@@ -325,13 +375,22 @@ void HttpDownLoadFile::DownloadWatchdog()
     const qint64 elapsed = NowMs() - m_lastActiveMs;
     if (elapsed < 0 || elapsed <= kDownloadStallMs)
         return;
-    StopDownloadWatchdog();
-    m_file.close();
-    m_reply->disconnect(this);
-    delete m_reply;
-    m_reply = nullptr;
+    AbortDownload();
     qDebug() << "NetworkReply Get TimerOut";
     ShowDownloadFailure(DownloadFailureText(DownloadFailure::Network));
+}
+
+// The bar keeps the share that arrived. The reply may be the sender of the signal being handled,
+// so it is deleted later.
+void HttpDownLoadFile::AbortDownload()
+{
+    StopDownloadWatchdog();
+    ShowProgress();
+    m_file.close();
+    m_reply->disconnect(this);
+    m_reply->abort();
+    m_reply->deleteLater();
+    m_reply = nullptr;
 }
 
 void HttpDownLoadFile::StopDownloadWatchdog()

@@ -1,12 +1,15 @@
 #ifndef HTTPDOWNLOADFILE_H
 #define HTTPDOWNLOADFILE_H
 
+#include "packagedigest.h"
+
 #include <QFile>
 #include <QNetworkReply>
 #include <QObject>
 #include <QString>
 
 class QNetworkAccessManager;
+class QTimer;
 class UpdateDialog;
 
 // The updater's network client. Built on the main thread, where it creates the prompt, then moved
@@ -31,7 +34,6 @@ public slots:
     void CheckProcess();
     void ReplyCheckDataRecv(QNetworkReply* Reply);
     void ReplyPackDataRecv();
-    void UpdateDataReadProgress(qint64 bytesRead, qint64 totalBytes);
     void ReplyFinished();
     void ReplyError(QNetworkReply::NetworkError err);
     void DeleteResource();
@@ -47,7 +49,11 @@ private:
     bool UpdateWanted() const;
     void PreparePackagePath();
     void EmptyDownloadFolder();
+    qint64 AnnouncedLength() const;
     bool EndedBeforeAnnouncedLength() const;
+    bool PackageIntact() const;
+    void ShowProgress();
+    void AbortDownload();
     void InstallPackage();
     void DownloadWatchdog();
     void StopDownloadWatchdog();
@@ -60,6 +66,11 @@ private:
     int m_getTimerId = 0;
     qint64 m_lastActiveMs = 0;
     QFile m_file;
+    PackageDigest m_digest;
+    qint64 m_received = 0;
+    qint64 m_total = -1;
+    qint64 m_progressShownMs = 0;
+    QTimer* m_progressTimer = nullptr;
     QString m_filePath;
     QString m_packDir;
     UpdateDialog* m_updateDialog = nullptr;

@@ -1,67 +1,50 @@
 #include "packageunpacker.h"
 
+#include "platform/platform.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QtGui/private/qzipreader_p.h>
+#include <QSet>
+#include <QTextCodec>
+
+#include <zip.h>
+#include <zlib.h>
 
 namespace {
 
-constexpr quint32 kEndOfCentralDirectory = 0x06054b50;
-constexpr quint32 kCentralDirectoryHeader = 0x02014b50;
-constexpr int kEndRecordSize = 22;
-constexpr int kMaxCommentSize = 0xffff;
-constexpr int kCentralHeaderSize = 46;
+constexpr int kBlockSize = 1 << 20;
+constexpr quint32 kUnixFileTypeMask = 0170000;
+constexpr quint32 kUnixSymLink = 0120000;
+constexpr quint32 kUnixPermissionMask = 07777;
 
-quint16 readUInt16(const QByteArray& data, int offset)
+// Names are taken as stored: UTF-8 where they are valid UTF-8, which is what packages are
+// written with, otherwise the system's 8-bit code page, as older Windows tools wrote them.
+QString decodeName(const char* raw)
 {
-    return static_cast<quint16>(static_cast<quint8>(data.at(offset)) |
-                                static_cast<quint8>(data.at(offset + 1)) << 8);
+    const QByteArray bytes(raw);
+    QTextCodec::ConverterState state;
+    const QString name =
+        QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
+    return state.invalidChars == 0 ? name : QString::fromLocal8Bit(bytes);
 }
 
-quint32 readUInt32(const QByteArray& data, int offset)
+// The path an entry is written to, relative to the extraction folder, as the file system sees
+// it: two names that come out equal here would be written to the same file.
+QString cleanRelativePath(const QString& name)
 {
-    return readUInt16(data, offset) | static_cast<quint32>(readUInt16(data, offset + 2)) << 16;
+    return QDir::cleanPath(QDir::fromNativeSeparators(name));
 }
 
-QByteArray centralDirectory(QFile& file)
+QString duplicateKey(const QString& relativePath)
 {
-    const qint64 tailSize = qMin<qint64>(file.size(), kEndRecordSize + kMaxCommentSize);
-    if (!file.seek(file.size() - tailSize))
-        return {};
-    const QByteArray tail = file.read(tailSize);
-    for (int at = tail.size() - kEndRecordSize; at >= 0; --at) {
-        if (readUInt32(tail, at) != kEndOfCentralDirectory)
-            continue;
-        const quint32 size = readUInt32(tail, at + 12);
-        if (!file.seek(readUInt32(tail, at + 16)))
-            return {};
-        return file.read(size);
-    }
-    return {};
-}
-
-// The names as the archive stores them. QZipReader quietly drops leading "/" and "." from the
-// names it reports, so "../x" would be unpacked as "x"; a package naming such entries is refused
-// rather than guessed at.
-QStringList storedEntryNames(const QString& packagePath)
-{
-    QStringList names;
-    QFile file(packagePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return names;
-    const QByteArray directory = centralDirectory(file);
-    for (int at = 0; at + kCentralHeaderSize <= directory.size() &&
-                     readUInt32(directory, at) == kCentralDirectoryHeader;) {
-        const int nameSize = readUInt16(directory, at + 28);
-        const int extraSize = readUInt16(directory, at + 30);
-        const int commentSize = readUInt16(directory, at + 32);
-        names.append(QString::fromUtf8(directory.mid(at + kCentralHeaderSize, nameSize)));
-        at += kCentralHeaderSize + nameSize + extraSize + commentSize;
-    }
-    return names;
+#ifdef Q_OS_WIN
+    return relativePath.toCaseFolded();
+#else
+    return relativePath;
+#endif
 }
 
 bool hasParentComponent(const QString& name)
@@ -80,44 +63,68 @@ bool passesThroughLink(const QString& target, const QString& folder)
 {
     for (QString path = target; path.size() > folder.size();
          path = QFileInfo(path).absolutePath()) {
-        if (QFileInfo(path).isSymLink())
+        if (Platform::isLink(path))
             return true;
     }
     return false;
 }
 
-bool hasUnsafeEntry(const QStringList& names, const QString& folder)
+QString archiveError(zip* archive)
 {
-    for (const QString& name : names) {
-        const QString reason = PackageUnpacker::unsafeEntryReason(name, folder);
-        if (!reason.isEmpty()) {
-            qDebug() << "package refused, entry" << name << reason;
-            return true;
-        }
-    }
-    return false;
+    return QString::fromLocal8Bit(zip_strerror(archive));
 }
 
-QStringList namesOf(const QVector<QZipReader::FileInfo>& entries)
+QString openError(int code)
 {
-    QStringList names;
-    for (const QZipReader::FileInfo& entry : entries)
-        names.append(entry.filePath);
-    return names;
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    const QString text = QString::fromLocal8Bit(zip_error_strerror(&error));
+    zip_error_fini(&error);
+    return text;
 }
 
-bool writeEntry(QZipReader& archive, const QZipReader::FileInfo& entry, const QString& target)
+QByteArray nativePath(const QString& path)
 {
-    QFile file(target);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qDebug() << "unzip " << target << " failed:" << static_cast<int>(file.error());
-        return false;
-    }
-    file.write(archive.fileData(entry.filePath));
-    return true;
+#ifdef Q_OS_WIN
+    // libzip takes UTF-8 file names on Windows.
+    return path.toUtf8();
+#else
+    return QFile::encodeName(path);
+#endif
+}
+
+// Execute bits follow the entry's Unix mode; the other bits stay as the system made them.
+void applyExecuteBits(QFile& file, quint32 unixMode)
+{
+    constexpr QFile::Permissions kExecute =
+        QFile::ExeOwner | QFile::ExeUser | QFile::ExeGroup | QFile::ExeOther;
+    QFile::Permissions permissions = file.permissions() & ~kExecute;
+    if (unixMode & 0100)
+        permissions |= QFile::ExeOwner | QFile::ExeUser;
+    if (unixMode & 0010)
+        permissions |= QFile::ExeGroup;
+    if (unixMode & 0001)
+        permissions |= QFile::ExeOther;
+    file.setPermissions(permissions);
 }
 
 } // namespace
+
+void PackageUnpacker::ArchiveCloser::operator()(zip* archive) const
+{
+    zip_discard(archive);
+}
+
+PackageUnpacker::PackageUnpacker(const QString& packagePath, const QString& folder)
+    : m_packagePath(packagePath), m_folder(folder), m_top(topFolderName(packagePath))
+{}
+
+PackageUnpacker::~PackageUnpacker() = default;
+
+QString PackageUnpacker::topFolderName(const QString& packagePath)
+{
+    return QFileInfo(packagePath).fileName().section(QStringLiteral(".zip"), 0, 0);
+}
 
 QString PackageUnpacker::unsafeEntryReason(const QString& entryName, const QString& folder)
 {
@@ -138,19 +145,199 @@ QString PackageUnpacker::unsafeEntryReason(const QString& entryName, const QStri
     return QString();
 }
 
-PackageUnpacker::Result PackageUnpacker::unpack(const QString& packagePath, const QString& folder)
+PackageUnpacker::Result PackageUnpacker::unpack(qint64 freeBytes)
 {
-    QZipReader archive(packagePath, QIODevice::ReadOnly);
-    const QVector<QZipReader::FileInfo> entries = archive.fileInfoList();
-    if (hasUnsafeEntry(storedEntryNames(packagePath), folder) ||
-        hasUnsafeEntry(namesOf(entries), folder))
-        return Result::UnsafeEntry;
-    for (const QZipReader::FileInfo& entry : entries) {
-        const QString target = folder + entry.filePath;
-        if (entry.isDir && !QFileInfo::exists(target))
-            QDir().mkpath(target);
-        else if (entry.isFile && !writeEntry(archive, entry, target))
-            return Result::WriteFailed;
+    if (!open() || !readEntries(freeBytes))
+        return Result::Refused;
+    m_block.resize(kBlockSize);
+    for (const Entry& entry : qAsConst(m_entries)) {
+        const Result result = extract(entry);
+        if (result != Result::Unpacked)
+            return discardUnpacked(result);
     }
     return Result::Unpacked;
+}
+
+bool PackageUnpacker::open()
+{
+    if (m_top.isEmpty())
+        return refusePackage(QStringLiteral("its file name has no base name"));
+    int error = 0;
+    m_archive.reset(
+        zip_open(nativePath(m_packagePath).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error));
+    if (!m_archive)
+        return refusePackage(QStringLiteral("cannot be opened: ") + openError(error));
+    return true;
+}
+
+bool PackageUnpacker::readEntries(qint64 freeBytes)
+{
+    const qint64 count = zip_get_num_entries(m_archive.get(), 0);
+    if (count > kMaxEntries)
+        return refusePackage(
+            QStringLiteral("holds %1 entries, more than %2").arg(count).arg(kMaxEntries));
+    const quint64 expansionLimit =
+        static_cast<quint64>(QFileInfo(m_packagePath).size()) * kMaxExpansion;
+    const quint64 roomLimit = static_cast<quint64>(qMax<qint64>(freeBytes, 0));
+    QSet<QString> written;
+    quint64 total = 0;
+    for (qint64 index = 0; index < count; ++index) {
+        Entry entry;
+        if (!readEntry(static_cast<quint64>(index), &entry))
+            return false;
+        const QString key = duplicateKey(cleanRelativePath(entry.name));
+        if (written.contains(key))
+            return refuse(entry.name, QStringLiteral("repeats an earlier entry's path"));
+        written.insert(key);
+        if (entry.kind == Kind::File)
+            total += entry.size;
+        if (total > expansionLimit)
+            return refuse(
+                entry.name,
+                QStringLiteral("expands the package past %1 times its size").arg(kMaxExpansion));
+        if (total > roomLimit)
+            return refuse(entry.name,
+                          QStringLiteral("needs more than the %1 bytes free").arg(roomLimit));
+        m_entries.append(entry);
+    }
+    return true;
+}
+
+bool PackageUnpacker::readEntry(quint64 index, Entry* entry)
+{
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    constexpr zip_uint64_t kNeeded = ZIP_STAT_NAME | ZIP_STAT_SIZE | ZIP_STAT_CRC |
+                                     ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+    if (zip_stat_index(m_archive.get(), index, ZIP_FL_ENC_RAW, &stat) != 0 ||
+        (stat.valid & kNeeded) != kNeeded)
+        return refusePackage(QStringLiteral("entry %1 cannot be read: %2")
+                                 .arg(index)
+                                 .arg(archiveError(m_archive.get())));
+    entry->index = index;
+    entry->name = decodeName(stat.name);
+    entry->size = stat.size;
+    entry->crc = stat.crc;
+
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(m_archive.get(), index, 0, &system, &attributes) == 0 &&
+        system == ZIP_OPSYS_UNIX) {
+        const quint32 mode = attributes >> 16;
+        if ((mode & kUnixFileTypeMask) == kUnixSymLink)
+            entry->kind = Kind::Link;
+        entry->unixMode = mode & kUnixPermissionMask;
+    }
+    if (entry->kind != Kind::Link && entry->name.endsWith(QLatin1Char('/')))
+        entry->kind = Kind::Directory;
+
+    const QString reason =
+        refusalReason(*entry, stat.comp_method, stat.encryption_method != ZIP_EM_NONE);
+    return reason.isEmpty() || refuse(entry->name, reason);
+}
+
+QString PackageUnpacker::refusalReason(const Entry& entry, int method, bool encrypted) const
+{
+    const QString unsafe = unsafeEntryReason(entry.name, m_folder);
+    if (!unsafe.isEmpty())
+        return unsafe;
+    const QString path = cleanRelativePath(entry.name);
+    if (path != m_top && !path.startsWith(m_top + QLatin1Char('/')))
+        return QStringLiteral("lies outside the top folder \"%1\"").arg(m_top);
+    if (method != ZIP_CM_STORE && method != ZIP_CM_DEFLATE)
+        return QStringLiteral("uses compression method %1").arg(method);
+    if (encrypted)
+        return QStringLiteral("is encrypted");
+    return QString();
+}
+
+PackageUnpacker::Result PackageUnpacker::extract(const Entry& entry)
+{
+    const QString target = m_folder + cleanRelativePath(entry.name);
+    switch (entry.kind) {
+    case Kind::Directory:
+        // A folder that cannot be made shows as its first file that cannot be written.
+        if (!QFileInfo::exists(target))
+            QDir().mkpath(target);
+        return Result::Unpacked;
+    case Kind::Link:
+        return Result::Unpacked;
+    case Kind::File:
+        break;
+    }
+    return writeFile(entry, target);
+}
+
+PackageUnpacker::Result PackageUnpacker::writeFile(const Entry& entry, const QString& target)
+{
+    QFile file(target);
+    QString refusal;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        !copyEntryTo(entry, file, &refusal)) {
+        if (!refusal.isEmpty()) {
+            refuse(entry.name, refusal);
+            return Result::Refused;
+        }
+        qDebug() << "unzip " << target << " failed:" << static_cast<int>(file.error());
+        return Result::WriteFailed;
+    }
+    if (entry.unixMode != 0)
+        applyExecuteBits(file, entry.unixMode);
+    return Result::Unpacked;
+}
+
+// False with a refusal when the entry's data is not what the archive declares, false without
+// one when the file cannot take it.
+bool PackageUnpacker::copyEntryTo(const Entry& entry, QFile& file, QString* refusal)
+{
+    const std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> data(
+        zip_fopen_index(m_archive.get(), entry.index, 0), &zip_fclose);
+    if (!data) {
+        *refusal = QStringLiteral("cannot be read: ") + archiveError(m_archive.get());
+        return false;
+    }
+    quint64 produced = 0;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (zip_int64_t n; (n = zip_fread(data.get(), m_block.data(), kBlockSize)) != 0;) {
+        if (n < 0) {
+            *refusal = QStringLiteral("cannot be unpacked: ") +
+                       QString::fromLocal8Bit(zip_file_strerror(data.get()));
+            return false;
+        }
+        produced += static_cast<quint64>(n);
+        if (produced > entry.size) {
+            *refusal = QStringLiteral("holds more than its declared size");
+            return false;
+        }
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(m_block.constData()), static_cast<uInt>(n));
+        if (file.write(m_block.constData(), n) != n)
+            return false;
+    }
+    if (produced != entry.size)
+        *refusal = QStringLiteral("holds less than its declared size");
+    else if (crc != entry.crc)
+        *refusal = QStringLiteral("fails its CRC check");
+    if (!refusal->isEmpty() || !file.flush())
+        return false;
+    file.close();
+    return file.error() == QFileDevice::NoError &&
+           QFileInfo(file.fileName()).size() == static_cast<qint64>(entry.size);
+}
+
+bool PackageUnpacker::refuse(const QString& name, const QString& reason) const
+{
+    qDebug() << "package refused, entry" << name << reason;
+    return false;
+}
+
+bool PackageUnpacker::refusePackage(const QString& reason) const
+{
+    qDebug() << "package refused:" << m_packagePath << reason;
+    return false;
+}
+
+PackageUnpacker::Result PackageUnpacker::discardUnpacked(Result result) const
+{
+    QDir(m_folder + m_top).removeRecursively();
+    return result;
 }

@@ -1,23 +1,78 @@
 #ifndef PACKAGEUNPACKER_H
 #define PACKAGEUNPACKER_H
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
+#include <memory>
+
+class QFile;
+struct zip;
+
 // Unpacks a zip package into a folder. A package can come from a compromised or spoofed service,
-// so every entry is looked at before anything is written: one entry that could land outside the
-// folder refuses the whole package. Symbolic links are never created nor written through.
-namespace PackageUnpacker {
+// so the whole archive is checked before anything is written, and refused whole on the first
+// entry that fails: its names, methods, sizes and the room they need. Entries are then streamed
+// in fixed blocks straight to their files, each of which must come out exactly as declared.
+// Symbolic links are never created nor written through.
+class PackageUnpacker
+{
+public:
+    enum class Result { Unpacked, Refused, WriteFailed };
 
-enum class Result { Unpacked, UnsafeEntry, WriteFailed };
+    static constexpr int kMaxEntries = 100000;
+    static constexpr int kMaxExpansion = 100;
 
-// folder ends with "/". Folders come only from directory entries, in archive order; a file whose
-// folder has no entry before it cannot be written. A missing or unreadable archive unpacks
-// nothing and counts as unpacked.
-Result unpack(const QString& packagePath, const QString& folder);
+    // folder ends with "/"; the package's entries all lie below its top folder.
+    PackageUnpacker(const QString& packagePath, const QString& folder);
+    ~PackageUnpacker();
+    PackageUnpacker(const PackageUnpacker&) = delete;
+    PackageUnpacker& operator=(const PackageUnpacker&) = delete;
 
-// Why an entry name is refused, or an empty text when it may be unpacked into folder.
-QString unsafeEntryReason(const QString& entryName, const QString& folder);
+    // freeBytes: the room the unpacked files may take. Folders come only from directory entries,
+    // in archive order. Whatever fails, the package's top folder is removed again.
+    Result unpack(qint64 freeBytes);
 
-} // namespace PackageUnpacker
+    // The folder every entry must lie in: the package's file name before its ".zip".
+    static QString topFolderName(const QString& packagePath);
+    // Why an entry name is refused, or an empty text when it may be unpacked into folder.
+    static QString unsafeEntryReason(const QString& entryName, const QString& folder);
+
+private:
+    enum class Kind { Directory, File, Link };
+    struct Entry
+    {
+        quint64 index = 0;
+        QString name;
+        Kind kind = Kind::File;
+        quint64 size = 0;
+        quint32 crc = 0;
+        // The permission bits of a Unix entry, 0 when the archive records none.
+        quint32 unixMode = 0;
+    };
+
+    bool open();
+    bool readEntries(qint64 freeBytes);
+    bool readEntry(quint64 index, Entry* entry);
+    QString refusalReason(const Entry& entry, int method, bool encrypted) const;
+    Result extract(const Entry& entry);
+    Result writeFile(const Entry& entry, const QString& target);
+    bool copyEntryTo(const Entry& entry, QFile& file, QString* refusal);
+    bool refuse(const QString& name, const QString& reason) const;
+    bool refusePackage(const QString& reason) const;
+    Result discardUnpacked(Result result) const;
+
+    QString m_packagePath;
+    QString m_folder;
+    QString m_top;
+    struct ArchiveCloser
+    {
+        void operator()(zip* archive) const;
+    };
+
+    std::unique_ptr<zip, ArchiveCloser> m_archive;
+    QByteArray m_block;
+    QList<Entry> m_entries;
+};
 
 #endif // PACKAGEUNPACKER_H

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The package digest against md5sum on the same 1 GiB file, in one run: throughput and peak memory.
+# The package digests against md5sum and sha256sum on the same 1 GiB file, in one run: throughput
+# and peak memory.
 # Usage: bench/md5.sh [build-folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,3 +29,5 @@ measure() {
 
 measure md5sum md5sum "$file"
 measure updater "$build/bin/md5bench" "$file"
+measure sha256sum sha256sum "$file"
+measure updater+sha "$build/bin/md5bench" --sha256 "$file"

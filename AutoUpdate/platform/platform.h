@@ -51,6 +51,11 @@ public:
     virtual void makeExecutable(const QString& path) = 0;
     virtual void pause(int milliseconds) = 0;
 
+    // True only for a path that exists and is a symbolic link (or, on Windows, a junction or
+    // other reparse point): a write to it or below it would land elsewhere. A file merely named
+    // like a shortcut is no link.
+    static bool isLink(const QString& path);
+
     static Platform& current();
     // Replaces the system layer, for tests; nullptr restores the native one.
     static void setCurrent(Platform* platform);

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -142,6 +143,14 @@ public:
 };
 
 } // namespace
+
+bool Platform::isLink(const QString& path)
+{
+    struct stat info
+    {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
 
 Platform& Platform::native()
 {

@@ -69,6 +69,13 @@ public:
 
 } // namespace
 
+bool Platform::isLink(const QString& path)
+{
+    const std::wstring widePath = QDir::toNativeSeparators(path).toStdWString();
+    const DWORD attributes = GetFileAttributesW(widePath.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 Platform& Platform::native()
 {
     static WindowsPlatform platform;

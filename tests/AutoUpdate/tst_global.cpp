@@ -4,7 +4,6 @@
 #include "logcapture.h"
 #include "testhome.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -60,8 +59,6 @@ private slots:
     void installerStart();
     void volumeLackingSpace_data();
     void volumeLackingSpace();
-    void digest_data();
-    void digest();
 
 private:
     QString clientConfigPath() const { return m_clientDir->filePath("config/client.json"); }
@@ -376,25 +373,6 @@ void TestGlobal::volumeLackingSpace()
 
     QCOMPARE(m_global->VolumeLackingSpace(), lacking);
     QCOMPARE(log.contains("DEBUG Call to GetDiskFreeSpaceEx() failed: 3"), systemFree < 0);
-}
-
-void TestGlobal::digest_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("one byte") << QByteArray("a");
-    QTest::newRow("few MiB and a byte") << QByteArray(3 * 1024 * 1024 + 1, 'x');
-}
-
-void TestGlobal::digest()
-{
-    QFETCH(QByteArray, content);
-    QString path = m_home->writeFile("package.zip", content);
-    QString missing = m_home->filePath("none.zip");
-
-    QCOMPARE(m_global->GetCheckMd5(path),
-             QString(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex()));
-    QCOMPARE(m_global->GetCheckMd5(missing), QString());
 }
 
 QTEST_GUILESS_MAIN(TestGlobal)

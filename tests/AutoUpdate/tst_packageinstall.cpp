@@ -155,7 +155,7 @@ void TestPackageInstall::failures_data()
     QTest::addColumn<bool>("copied");
 
     QTest::newRow("file entry before its folder") << "DEBUG unzip  \"" << false;
-    QTest::newRow("missing archive") << "DEBUG files replace error" << true;
+    QTest::newRow("missing archive") << "DEBUG package refused:" << false;
     QTest::newRow("copy left old version") << "DEBUG files replace error" << true;
     QTest::newRow("copy tool fails to start")
         << "DEBUG copy file error:  QProcess::FailedToStart" << true;

@@ -140,7 +140,8 @@ Platform::FreeSpace FakePlatform::freeSpace(const QString& path)
 {
     QMutexLocker lock(&m_mutex);
     m_freeSpaceQueries.append(path);
-    return m_space.value(path, {true, 0, 0});
+    constexpr qint64 kRoomToSpare = 1LL << 40;
+    return m_space.value(path, {true, kRoomToSpare, 0});
 }
 
 QString FakePlatform::systemVolume() const

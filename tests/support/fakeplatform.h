@@ -26,6 +26,7 @@ public:
 
     // Each process query takes the next listing; the last one keeps answering.
     void setProcessListings(const QStringList& listings);
+    // Paths not set here have room to spare.
     void setFreeSpace(const QString& path, qint64 bytes);
     void setFreeSpaceError(const QString& path, qint64 errorCode);
     void setVolumes(const QString& system, const QString& working);
