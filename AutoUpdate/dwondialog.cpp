@@ -145,6 +145,13 @@ void DwonDialog::UpdateProgressBar(qint64 bytesRead, qint64 totalBytes)
     ui->labInstall->setText(StatusText(ProgressText(bytesRead, totalBytes), IsEnglish()));
 }
 
+// Escape rejects a dialog, which would hide the window while the update goes on unseen; it means
+// what the close button means.
+void DwonDialog::reject()
+{
+    close();
+}
+
 // Closing the window must go through the confirmation like the cancel button.
 void DwonDialog::closeEvent(QCloseEvent* event)
 {

@@ -31,6 +31,7 @@ public slots:
     void QuitDwonThread();
     void UpdateErrorState(QString msg);
     void UpdateProgressBar(qint64 bytesRead, qint64 totalBytes);
+    void reject() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -25,6 +25,13 @@ NetDialog::~NetDialog()
     delete ui;
 }
 
+// Escape rejects a dialog, which would hide the panel alone and leave its dock empty; it declines,
+// as the panel's cancel button does.
+void NetDialog::reject()
+{
+    emit cancleSignal();
+}
+
 // Whatever closes the panel itself ends the update, as confirming does.
 void NetDialog::closeEvent(QCloseEvent*)
 {
