@@ -31,6 +31,7 @@ public slots:
     void QuitDwonThread();
     void UpdateErrorState(QString msg);
     void UpdateProgressBar(qint64 bytesRead, qint64 totalBytes);
+    void UpdateInstallState();
     void reject() override;
 
 protected:
@@ -38,6 +39,7 @@ protected:
 
 private:
     void UpdateNormalState();
+    void AskToCancel();
     void RetryDownload();
     void ShowBarPosition(qint64 bytesRead, qint64 totalBytes);
 

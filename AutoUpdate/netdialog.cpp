@@ -4,6 +4,8 @@
 #include "dialogcommon.h"
 #include "global.h"
 
+#include <QCloseEvent>
+
 NetDialog::NetDialog(QWidget* parent) : QDialog(parent), ui(new Ui::NetDialog)
 {
     LoadDialogImages();
@@ -32,8 +34,10 @@ void NetDialog::reject()
     emit cancleSignal();
 }
 
-// Whatever closes the panel itself ends the update, as confirming does.
-void NetDialog::closeEvent(QCloseEvent*)
+// Whatever closes the panel itself ends the update, as confirming does; once installing has begun
+// the panel stays.
+void NetDialog::closeEvent(QCloseEvent* event)
 {
-    g_global.EndRun();
+    if (!g_global.CancelRun())
+        event->ignore();
 }
