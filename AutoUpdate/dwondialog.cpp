@@ -29,12 +29,22 @@ const QString kFilledButtonStyle = QStringLiteral(
     "background-color:linear-gradient(133deg,rgba(50,122,255,1) 0%,rgba(104,157,243,1) 100%) "
     "rgba(66,133,246,1);}QPushButton::hover{background:rgba(85,145,246,1);}QPushButton::"
     "pressed{background-color:rgba(62,124,228,1);;}");
+// The outlined button faded, so that it plainly cannot be pressed.
+const QString kDisabledButtonStyle = QStringLiteral(
+    "QPushButton{font-size:14px;font-weight:400;color:rgba(32,49,82,0.3);line-height:20px;"
+    "background:rgba(255,255,255,1);border-radius:4px;border:1px solid rgba(32,49,82,0.1);}");
 const QString kRedTextStyle = QStringLiteral("color:rgba(250,81,81,1);");
 const QString kBlackTextStyle = QStringLiteral("color:black;");
 
 QString CancelCaption(bool english)
 {
     return english ? QStringLiteral("Cancel") : QStringLiteral("取消");
+}
+
+QString InstallingText(bool english)
+{
+    return english ? QStringLiteral("Installing, please wait...")
+                   : QStringLiteral("正在安装，请稍候...");
 }
 
 QString RetryCaption(bool english)
@@ -112,7 +122,7 @@ void DwonDialog::CancleDownload()
 {
     const QString caption = ui->cancleBtn->text();
     if (caption == CancelCaption(false) || caption == CancelCaption(true)) {
-        ui->dockWidget->show();
+        AskToCancel();
         return;
     }
     if (caption == RetryCaption(false) || caption == RetryCaption(true))
@@ -124,13 +134,19 @@ void DwonDialog::CloseCancleDlg()
     ui->dockWidget->hide();
 }
 
+// A confirmation that comes as the installation begins is too late: the installation ends the run
+// itself, with the client started.
 void DwonDialog::QuitDwonThread()
 {
-    g_global.EndRun();
+    if (!g_global.CancelRun())
+        CloseCancleDlg();
 }
 
+// The worker reports a failure only once it has given up, so any installation has ended by now.
 void DwonDialog::UpdateErrorState(QString msg)
 {
+    g_global.EndInstallation();
+    ui->cancleBtn->setEnabled(true);
     ui->cancleBtn->setText(RetryCaption(IsEnglish()));
     ui->cancleBtn->setStyleSheet(kFilledButtonStyle);
     ui->labInstall->setText(msg);
@@ -145,10 +161,26 @@ void DwonDialog::UpdateProgressBar(qint64 bytesRead, qint64 totalBytes)
     ui->labInstall->setText(StatusText(ProgressText(bytesRead, totalBytes), IsEnglish()));
 }
 
+// Once installing has begun there is nothing left to cancel.
+void DwonDialog::UpdateInstallState()
+{
+    CloseCancleDlg();
+    ui->cancleBtn->setEnabled(false);
+    ui->cancleBtn->setStyleSheet(kDisabledButtonStyle);
+    ui->labInstall->setText(InstallingText(IsEnglish()));
+}
+
+// Escape rejects a dialog, which would hide the window while the update goes on unseen; it means
+// what the close button means.
+void DwonDialog::reject()
+{
+    close();
+}
+
 // Closing the window must go through the confirmation like the cancel button.
 void DwonDialog::closeEvent(QCloseEvent* event)
 {
-    ui->dockWidget->show();
+    AskToCancel();
     event->ignore();
 }
 
@@ -161,6 +193,12 @@ void DwonDialog::UpdateNormalState()
     ui->progressBar->setValue(0);
     ui->labInstall->setStyleSheet(kBlackTextStyle);
     ui->progressBar->setStyleSheet(kBlueBarStyle);
+}
+
+void DwonDialog::AskToCancel()
+{
+    if (!g_global.IsInstalling())
+        ui->dockWidget->show();
 }
 
 // A retry that still finds a volume without room leaves the error and its message as they are.

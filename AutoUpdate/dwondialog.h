@@ -31,12 +31,15 @@ public slots:
     void QuitDwonThread();
     void UpdateErrorState(QString msg);
     void UpdateProgressBar(qint64 bytesRead, qint64 totalBytes);
+    void UpdateInstallState();
+    void reject() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void UpdateNormalState();
+    void AskToCancel();
     void RetryDownload();
     void ShowBarPosition(qint64 bytesRead, qint64 totalBytes);
 

@@ -25,6 +25,8 @@ const QString kInstalledVersion = QStringLiteral("version");
 const QString kInstalledConfig = QStringLiteral("updateconfig.json");
 constexpr int kClientStartDelayMs = 500;
 constexpr int kCopySettleMs = 500;
+constexpr int kInstallerPackage = 0;
+constexpr int kZipPackage = 1;
 
 QString LocaleLanguage()
 {
@@ -380,9 +382,34 @@ bool Global::EndRun()
     return true;
 }
 
+bool Global::CancelRun()
+{
+    RunState open = RunState::Open;
+    if (!m_runState.compare_exchange_strong(open, RunState::Ended))
+        return false;
+    QuitApplication();
+    return true;
+}
+
+bool Global::BeginInstallation()
+{
+    // A package of a type the updater does not install changes nothing, so it stays cancellable.
+    if (m_updateType != kInstallerPackage && m_updateType != kZipPackage)
+        return !IsRunEnded();
+    RunState open = RunState::Open;
+    m_runState.compare_exchange_strong(open, RunState::Installing);
+    return open != RunState::Ended;
+}
+
+void Global::EndInstallation()
+{
+    RunState installing = RunState::Installing;
+    m_runState.compare_exchange_strong(installing, RunState::Open);
+}
+
 bool Global::ClaimRunEnd()
 {
-    return !m_runEnded.exchange(true);
+    return m_runState.exchange(RunState::Ended) != RunState::Ended;
 }
 
 void Global::QuitApplication()

@@ -54,9 +54,19 @@ public:
     // Asks the application to quit, from any thread, once per run. False when the run had already
     // been ended, so a late caller must not hand over to the client again.
     bool EndRun();
-    bool IsRunEnded() const { return m_runEnded.load(); }
+    // The user's cancel: ends the run as EndRun does, unless an installation is under way. The
+    // client is stopped then, and only the installation's own end starts it again.
+    bool CancelRun();
+    // Called by the worker when a downloaded package is about to be checked and installed; from
+    // then on a cancel no longer ends the run. False when the run was already ended: nothing may be
+    // installed then.
+    bool BeginInstallation();
+    // A failed installation gives the choice between retry and cancel back to the user.
+    void EndInstallation();
+    bool IsInstalling() const { return m_runState.load() == RunState::Installing; }
+    bool IsRunEnded() const { return m_runState.load() == RunState::Ended; }
     // Lets one process hold several runs in turn (the tests do).
-    void ResetRunEnd() { m_runEnded.store(false); }
+    void ResetRunEnd() { m_runState.store(RunState::Open); }
 
     QString m_appName;
     QString m_appConfigFile;
@@ -99,7 +109,10 @@ private:
     bool ClaimRunEnd();
     void QuitApplication();
 
-    std::atomic<bool> m_runEnded{false};
+    // The run's end and a begun installation in one value, so that a cancel and the start of an
+    // installation cannot both win.
+    enum class RunState { Open, Installing, Ended };
+    std::atomic<RunState> m_runState{RunState::Open};
 };
 
 extern Global g_global;

@@ -111,6 +111,8 @@ HttpDownLoadFile::HttpDownLoadFile(QObject* parent)
     connect(this, &HttpDownLoadFile::Aupdate, m_updateDialog, &UpdateDialog::updateMode);
     connect(this, &HttpDownLoadFile::UpdateBar, m_updateDialog->m_dwonDlg,
             &DwonDialog::UpdateProgressBar);
+    connect(this, &HttpDownLoadFile::InstallStarted, m_updateDialog->m_dwonDlg,
+            &DwonDialog::UpdateInstallState);
     connect(m_updateDialog, &UpdateDialog::getPack, this, &HttpDownLoadFile::GetPackData);
     connect(this, &HttpDownLoadFile::InitCheck, this, &HttpDownLoadFile::CheckProcess);
     QTimer::singleShot(kStartDelayMs, Qt::PreciseTimer, this, &HttpDownLoadFile::TimerPro);
@@ -313,6 +315,12 @@ void HttpDownLoadFile::ReplyFinished()
             ReplyError(QNetworkReply::RemoteHostClosedError);
         return;
     }
+    // A cancel may have been confirmed just before; one confirmed from now on would stop the
+    // client's replacement halfway, so it is refused.
+    if (!g_global.BeginInstallation())
+        return;
+    if (g_global.IsInstalling())
+        emit InstallStarted();
     StopDownloadWatchdog();
     // Once the transfer is complete its size is known, with or without an announced length.
     m_total = m_received;

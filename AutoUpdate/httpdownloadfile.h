@@ -27,6 +27,7 @@ signals:
     void InitCheck();
     void Aupdate(QString updateMode);
     void UpdateBar(qint64 bytesRead, qint64 totalBytes);
+    void InstallStarted();
 
 public slots:
     void GetPackData();

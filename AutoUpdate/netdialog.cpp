@@ -4,6 +4,8 @@
 #include "dialogcommon.h"
 #include "global.h"
 
+#include <QCloseEvent>
+
 NetDialog::NetDialog(QWidget* parent) : QDialog(parent), ui(new Ui::NetDialog)
 {
     LoadDialogImages();
@@ -25,8 +27,17 @@ NetDialog::~NetDialog()
     delete ui;
 }
 
-// Whatever closes the panel itself ends the update, as confirming does.
-void NetDialog::closeEvent(QCloseEvent*)
+// Escape rejects a dialog, which would hide the panel alone and leave its dock empty; it declines,
+// as the panel's cancel button does.
+void NetDialog::reject()
 {
-    g_global.EndRun();
+    emit cancleSignal();
+}
+
+// Whatever closes the panel itself ends the update, as confirming does; once installing has begun
+// the panel stays.
+void NetDialog::closeEvent(QCloseEvent* event)
+{
+    if (!g_global.CancelRun())
+        event->ignore();
 }

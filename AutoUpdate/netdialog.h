@@ -17,6 +17,8 @@ public:
     explicit NetDialog(QWidget* parent = nullptr);
     ~NetDialog() override;
 
+    void reject() override;
+
 signals:
     void cancleSignal();
     void sureSignal();

@@ -119,6 +119,13 @@ void UpdateDialog::closeEvent(QCloseEvent*)
         g_global.EndRun();
 }
 
+// Escape rejects a dialog, which would only hide the prompt and end the run on the way; it means
+// what the close button means.
+void UpdateDialog::reject()
+{
+    close();
+}
+
 // The Chinese texts of the form are those of the normal prompt; only the headline and the version
 // line change with the mode and the version.
 void UpdateDialog::ShowPromptTexts(bool forced)

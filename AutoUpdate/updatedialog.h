@@ -28,6 +28,7 @@ public slots:
     void LaterUpdate();
     void ImmediatelyUpdate();
     void updateMode(QString mode);
+    void reject() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

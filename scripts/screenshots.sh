@@ -42,7 +42,7 @@ shoot() {
 }
 
 for language in zh en; do
-    for state in prompt-normal prompt-ticked prompt-forced progress error confirm; do
+    for state in prompt-normal prompt-ticked prompt-forced progress error confirm installing; do
         shoot "$state" "$language"
     done
 done

@@ -20,8 +20,18 @@ struct Progress
     qint64 packageSize, bytesRead, totalBytes;
     QString size, status;
 };
+
+enum class Ask { CancelButton, CloseButton, Escape };
+struct Cancel
+{
+    bool failed;
+    Ask ask;
+    // Escape inside the panel, with its OK button focused, instead of the panel's cancel button.
+    bool declineWithEscape;
+};
 } // namespace
 Q_DECLARE_METATYPE(Progress)
+Q_DECLARE_METATYPE(Cancel)
 
 class TestDwonDialog : public QObject
 {
@@ -42,7 +52,13 @@ class TestDwonDialog : public QObject
     }
     template <class T> T* child(const char* name) const { return m_dialog->findChild<T*>(name); }
     QString status() const { return child<QLabel>("labInstall")->text(); }
-    bool panelShown() const { return child<QDockWidget>("dockWidget")->isVisible(); }
+    // What covers the lower middle of the window: nothing, the panel, or its dock left empty.
+    QString overlay() const
+    {
+        if (!child<QDockWidget>("dockWidget")->isVisible())
+            return "none";
+        return child<QDialog>("NetDialog")->isVisible() ? "panel" : "empty dock";
+    }
 
 private slots:
     // The version line and the bar follow the package size; the status line the reported total.
@@ -110,32 +126,50 @@ private slots:
     // Declining must leave the update running and the panel ready to be asked again.
     void cancelAsksForConfirmation_data()
     {
-        QTest::addColumn<bool>("closeButton");
-        QTest::addColumn<bool>("failed");
-        QTest::newRow("cancel button") << false << false;
-        QTest::newRow("close button") << true << false;
-        QTest::newRow("close button, error state") << true << true;
+        QTest::addColumn<Cancel>("c");
+        const auto row = [](const char* name, const Cancel& c) { QTest::newRow(name) << c; };
+        row("cancel button", {false, Ask::CancelButton, false});
+        row("close button", {false, Ask::CloseButton, false});
+        row("close button, error state", {true, Ask::CloseButton, false});
+        row("Escape, declined with Escape", {false, Ask::Escape, true});
+        row("Escape, error state", {true, Ask::Escape, false});
+        row("cancel button, declined with Escape", {false, Ask::CancelButton, true});
     }
 
     void cancelAsksForConfirmation()
     {
-        QFETCH(bool, closeButton);
-        QFETCH(bool, failed);
+        QFETCH(Cancel, c);
         open("en", kPackage);
-        if (failed)
+        if (c.failed)
             m_dialog->UpdateErrorState(kMessage);
         const auto askToCancel = [&] {
-            closeButton ? void(m_dialog->close()) : child<QPushButton>("cancleBtn")->click();
+            switch (c.ask) {
+            case Ask::CancelButton:
+                child<QPushButton>("cancleBtn")->click();
+                break;
+            case Ask::CloseButton:
+                m_dialog->close();
+                break;
+            case Ask::Escape:
+                QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
+                break;
+            }
         };
 
         askToCancel();
-        QVERIFY(panelShown());
-        child<QPushButton>("cbtn")->click();
-        QVERIFY(!panelShown());
+        QCOMPARE(overlay(), QString("panel"));
+        if (c.declineWithEscape) {
+            child<QPushButton>("sbtn")->setFocus();
+            QTest::keyClick(child<QPushButton>("sbtn"), Qt::Key_Escape);
+        } else {
+            child<QPushButton>("cbtn")->click();
+        }
+        QCOMPARE(overlay(), QString("none"));
+        QVERIFY(m_dialog->isVisible());
         QVERIFY(!g_global.IsRunEnded());
 
         askToCancel();
-        QVERIFY(panelShown());
+        QCOMPARE(overlay(), QString("panel"));
         child<QPushButton>("sbtn")->click();
         QVERIFY(g_global.IsRunEnded());
     }

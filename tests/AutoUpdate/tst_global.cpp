@@ -56,6 +56,8 @@ private slots:
     void processCheck_data();
     void processCheck();
     void relaunchEndsTheRunOnce();
+    void cancelOrInstallation_data();
+    void cancelOrInstallation();
     void installerStart();
     void volumeLackingSpace_data();
     void volumeLackingSpace();
@@ -333,6 +335,50 @@ void TestGlobal::relaunchEndsTheRunOnce()
     QVERIFY(!m_global->EndRun());
     QCOMPARE(startedPrograms(), QStringList{"~/Client.exe a b --url=x"});
     QCOMPARE(m_platform->pauses(), QList<int>{500});
+}
+
+// The user's cancel and the worker's start of an installation may come at the same instant:
+// whichever comes first decides. Each step is "cancel", "begin" (the package is complete),
+// "fail" (the installation failed) or "relaunch" (it succeeded).
+void TestGlobal::cancelOrInstallation_data()
+{
+    QTest::addColumn<int>("updateType");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("answers");
+    QTest::addColumn<int>("clientStarts");
+    QTest::newRow("cancel, then the package") << 1 << "cancel begin"
+                                              << "cancel:yes begin:no" << 0;
+    QTest::newRow("zip installing, then cancel") << 1 << "begin cancel relaunch"
+                                                 << "begin:yes cancel:no" << 1;
+    QTest::newRow("installer checked, then cancel") << 0 << "begin cancel"
+                                                    << "begin:yes cancel:no" << 0;
+    QTest::newRow("failed installation, then cancel") << 1 << "begin fail cancel"
+                                                      << "begin:yes cancel:yes" << 0;
+    QTest::newRow("type that installs nothing") << 2 << "begin cancel"
+                                                << "begin:yes cancel:yes" << 0;
+}
+
+void TestGlobal::cancelOrInstallation()
+{
+    QFETCH(int, updateType);
+    QFETCH(QString, steps);
+    m_global->m_updateType = updateType;
+    QStringList answers;
+    const auto answer = [&](const QString& step, bool yes) {
+        answers << step + (yes ? ":yes" : ":no");
+    };
+    for (const QString& step : steps.split(' ')) {
+        if (step == "cancel")
+            answer(step, m_global->CancelRun());
+        else if (step == "begin")
+            answer(step, m_global->BeginInstallation());
+        else if (step == "fail")
+            m_global->EndInstallation();
+        else
+            m_global->UpAppThread();
+    }
+    QTEST(answers.join(' '), "answers");
+    QTEST(int(m_platform->starts().size()), "clientStarts");
 }
 
 void TestGlobal::installerStart()

@@ -10,10 +10,13 @@
 #include "zipbuilder.h"
 
 #include <QDir>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
@@ -57,6 +60,7 @@ private slots:
 
     void zipPackageInstalled_data();
     void zipPackageInstalled();
+    void cancelWhileInstalling();
     void installerStarted();
     void unknownTypeInstallsNothing();
     void corruptedPackage();
@@ -126,6 +130,8 @@ void TestPackageDownload::init()
 
 void TestPackageDownload::cleanup()
 {
+    // A copy still held would keep the worker thread from ending.
+    m_platform->releaseCopies();
     m_progress.reset();
     m_errors.reset();
     m_run.reset();
@@ -199,6 +205,33 @@ void TestPackageDownload::zipPackageInstalled()
         QCOMPARE(m_progress->at(i).at(1).toLongLong(), reportedTotal);
     QCOMPARE(m_progress->last().at(1).toLongLong(), qint64(m_zip.size()));
     QCOMPARE(m_progress->last().at(0).toLongLong(), qint64(m_zip.size()));
+    QCOMPARE(m_home->readFile("AppData/Roaming/quorvexAssistant/update.log"), QByteArray("Fixes"));
+}
+
+// The copy over the client waits until the user has tried to cancel, with the close button and
+// with a confirmation given at the instant the installation began.
+void TestPackageDownload::cancelWhileInstalling()
+{
+    m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::CopyWhenReleased);
+    m_service->addPackage("77", m_zip.toStdString());
+    offer(m_zip);
+    start();
+    QTRY_COMPARE_WITH_TIMEOUT(m_platform->copies().size(), 1, 15000);
+    DwonDialog* dialog = m_run->progressDialog();
+    auto* cancel = dialog->findChild<QPushButton*>("cancleBtn");
+    QTRY_VERIFY(!cancel->isEnabled());
+    QCOMPARE(dialog->findChild<QLabel*>("labInstall")->text(),
+             QStringLiteral("Installing, please wait..."));
+
+    dialog->close();
+    QVERIFY(!dialog->findChild<QDockWidget*>("dockWidget")->isVisible());
+    dialog->findChild<QPushButton*>("sbtn")->click();
+    QVERIFY(!g_global.IsRunEnded());
+    m_platform->releaseCopies();
+
+    QTRY_COMPARE_WITH_TIMEOUT(clientStarts(), 1, 15000);
+    QVERIFY(g_global.IsRunEnded());
+    QCOMPARE(m_platform->starts().first().arguments, QStringList{"-autoupdate"});
     QCOMPARE(m_home->readFile("AppData/Roaming/quorvexAssistant/update.log"), QByteArray("Fixes"));
 }
 

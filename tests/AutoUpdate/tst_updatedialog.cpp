@@ -23,10 +23,12 @@ struct Prompt
     QString headline;
     bool laterShown, boxShown;
 };
+enum class Leave { LaterButton, CloseButton, Escape };
 struct Later
 {
     QString mode;
-    bool closeButton, ticked, writable, relaunched;
+    Leave leave;
+    bool ticked, writable, relaunched;
 };
 } // namespace
 Q_DECLARE_METATYPE(Prompt)
@@ -133,15 +135,18 @@ private slots:
     }
 
     // The close button of the normal prompt means "later"; of the forced one, no update at all.
+    // Escape means what the close button means.
     void later_data()
     {
         QTest::addColumn<Later>("c");
         const auto row = [](const char* name, const Later& c) { QTest::newRow(name) << c; };
-        row("unticked", {"1", false, false, true, true});
-        row("ticked", {"1", false, true, true, true});
-        row("ticked, write fails", {"1", false, true, false, false});
-        row("close, ticked", {"1", true, true, true, true});
-        row("close, forced", {"2", true, false, true, false});
+        row("unticked", {"1", Leave::LaterButton, false, true, true});
+        row("ticked", {"1", Leave::LaterButton, true, true, true});
+        row("ticked, write fails", {"1", Leave::LaterButton, true, false, false});
+        row("close, ticked", {"1", Leave::CloseButton, true, true, true});
+        row("close, forced", {"2", Leave::CloseButton, false, true, false});
+        row("Escape, ticked", {"1", Leave::Escape, true, true, true});
+        row("Escape, forced", {"2", Leave::Escape, false, true, false});
     }
 
     void later()
@@ -157,7 +162,17 @@ private slots:
         m_prompt->updateMode(c.mode);
         child<QCheckBox>("checkRemid")->setChecked(c.ticked);
 
-        c.closeButton ? void(m_prompt->close()) : child<QPushButton>("laterBtn")->click();
+        switch (c.leave) {
+        case Leave::LaterButton:
+            child<QPushButton>("laterBtn")->click();
+            break;
+        case Leave::CloseButton:
+            m_prompt->close();
+            break;
+        case Leave::Escape:
+            QTest::keyClick(m_prompt.get(), Qt::Key_Escape);
+            break;
+        }
 
         QVERIFY(g_global.IsRunEnded());
         const QList<FakePlatform::Start> starts = m_platform->starts();

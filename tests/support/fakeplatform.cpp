@@ -82,6 +82,13 @@ void FakePlatform::setCopyBehaviour(CopyBehaviour behaviour)
     m_copyBehaviour = behaviour;
 }
 
+void FakePlatform::releaseCopies()
+{
+    QMutexLocker lock(&m_mutex);
+    m_copiesReleased = true;
+    m_copyRelease.wakeAll();
+}
+
 QList<Platform::CopyRequest> FakePlatform::copies() const
 {
     QMutexLocker lock(&m_mutex);
@@ -93,6 +100,10 @@ bool FakePlatform::copyTree(const CopyRequest& request, QProcess::ProcessError* 
     QMutexLocker lock(&m_mutex);
     m_copies.append(request);
     switch (m_copyBehaviour) {
+    case CopyBehaviour::CopyWhenReleased:
+        while (!m_copiesReleased)
+            m_copyRelease.wait(&m_mutex);
+        Q_FALLTHROUGH();
     case CopyBehaviour::Copy:
         copyFolderContent(request.source, request.target);
         return true;

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QMutex>
 #include <QStringList>
+#include <QWaitCondition>
 
 // Stands in for the operating system while it exists: records every call and answers from a
 // script. Safe to use from the worker thread while the test thread reads it.
@@ -19,7 +20,8 @@ public:
         QStringList arguments;
     };
 
-    enum class CopyBehaviour { Copy, Skip, FailToStart };
+    // CopyWhenReleased copies once releaseCopies() has been called, holding the caller till then.
+    enum class CopyBehaviour { Copy, Skip, FailToStart, CopyWhenReleased };
 
     FakePlatform();
     ~FakePlatform() override;
@@ -32,6 +34,7 @@ public:
     void setVolumes(const QString& system, const QString& working);
     // Copy really copies the source folder's content over the target, as the tools would.
     void setCopyBehaviour(CopyBehaviour behaviour);
+    void releaseCopies();
 
     QStringList queries() const;
     QStringList kills() const;
@@ -64,6 +67,8 @@ private:
     QList<Start> m_starts;
     QList<CopyRequest> m_copies;
     CopyBehaviour m_copyBehaviour = CopyBehaviour::Copy;
+    bool m_copiesReleased = false;
+    QWaitCondition m_copyRelease;
     QList<int> m_pauses;
     QStringList m_executables;
 };

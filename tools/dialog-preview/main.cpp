@@ -2,7 +2,7 @@
 // so that a screenshot can be taken; it stays until it is ended.
 //
 // Usage: dialog-preview <state> [en|zh]
-// States: prompt-normal, prompt-ticked, prompt-forced, progress, error, confirm.
+// States: prompt-normal, prompt-ticked, prompt-forced, progress, error, confirm, installing.
 
 #include "dwondialog.h"
 #include "global.h"
@@ -76,6 +76,12 @@ std::unique_ptr<QWidget> ShowState(const QString& state, bool english)
             d.CancleDownload();
         });
     }
+    if (state == QLatin1String("installing")) {
+        return Progress([](DwonDialog& d) {
+            d.UpdateProgressBar(36996000, 36996000);
+            d.UpdateInstallState();
+        });
+    }
     return nullptr;
 }
 } // namespace
@@ -94,7 +100,8 @@ int main(int argc, char** argv)
     if (!window) {
         QTextStream(stderr)
             << "usage: dialog-preview "
-               "prompt-normal|prompt-ticked|prompt-forced|progress|error|confirm [en|zh]\n";
+               "prompt-normal|prompt-ticked|prompt-forced|progress|error|confirm|installing "
+               "[en|zh]\n";
         return 2;
     }
     window->move(40, 40);
