@@ -1,6 +1,7 @@
 #include "fakeplatform.h"
 #include "global.h"
 #include "logcapture.h"
+#include "packageunpacker.h"
 #include "testhome.h"
 #include "zipbuilder.h"
 
@@ -8,8 +9,14 @@
 #include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#ifdef Q_OS_LINUX
+#include <unistd.h>
+#endif
 
 namespace {
 const QString kTop = QStringLiteral("QuorvexClient_2.1.0");
@@ -50,7 +57,66 @@ ZipBuilder goodPackage()
         .file(kTop + "/bin/app.dat", "new app")
         .symLink(kTop + "/bin/link", "/etc");
 }
+
+// A good package whose last entry's header says something else.
+template <typename Field, typename Value>
+ZipBuilder withLyingEntry(Field ZipBuilder::Entry::*field, Value value)
+{
+    ZipBuilder package = goodPackage().file(kTop + "/bin/extra.dat", "extra data");
+    package.last().*field = static_cast<Field>(value);
+    return package;
+}
+
+// The room the refused packages are given on the client's volume.
+constexpr int kTightRoom = 64 * 1024;
+
+// Every file and folder below a folder with its content, to compare a tree before and after.
+using Snapshot = QMap<QString, QByteArray>;
+
+Snapshot snapshot(const QString& folder)
+{
+    Snapshot tree;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        tree.insert(path.mid(folder.size()), it.fileInfo().isDir() ? "<folder>" : readAll(path));
+    }
+    return tree;
+}
+
+ZipBuilder corruptDeflateStream()
+{
+    ZipBuilder package = goodPackage().deflated(kTop + "/bin/big.dat", QByteArray(4096, 'a'));
+    package.last().stored.fill('\xff');
+    return package;
+}
+
+ZipBuilder storedPastTheEnd()
+{
+    ZipBuilder package = goodPackage().file(kTop + "/bin/long.dat", "short");
+    package.last().size = package.last().compressedSize = 65536;
+    return package;
+}
+
+ZipBuilder inflatesPastDeclaredSize()
+{
+    ZipBuilder package = goodPackage().deflated(kTop + "/bin/bomb.dat", QByteArray(1 << 20, 0));
+    package.last().size = 1024;
+    return package;
+}
+
+ZipBuilder tooManyEntries()
+{
+    ZipBuilder package = goodPackage();
+    while (package.count() <= PackageUnpacker::kMaxEntries)
+        package.file(kTop + "/many/" + QString::number(package.count()), {});
+    return package;
+}
 } // namespace
+
+using PackageMaker = ZipBuilder (*)();
+Q_DECLARE_METATYPE(PackageMaker)
 
 // Unpacking a zip package beside itself and copying it over the client, with the copy done by a
 // fake that really copies, so the version read back decides as it does on a user's machine.
@@ -66,8 +132,10 @@ private slots:
     void installs();
     void failures_data();
     void failures();
-    void hostileEntriesRefused_data();
-    void hostileEntriesRefused();
+    void refused_data();
+    void refused();
+    void richPackageInstalls();
+    void fullDiskWhileUnpacking();
 
 private:
     QString packDir() const { return m_home->updaterDir() + "/QuorvexClient"; }
@@ -194,40 +262,147 @@ void TestPackageInstall::failures()
     QVERIFY(!QFileInfo::exists(statePath()));
 }
 
-void TestPackageInstall::hostileEntriesRefused_data()
+// Each row is a package that must be refused whole before anything reaches the client, and the
+// reason its refusal names.
+void TestPackageInstall::refused_data()
 {
-    QTest::addColumn<QString>("entry");
-    QTest::newRow("empty name") << "";
-    QTest::newRow("absolute") << "/tmp/evil.txt";
-    QTest::newRow("backslash absolute") << "\\evil.txt";
-    QTest::newRow("drive letter") << "C:/evil.txt";
-    QTest::newRow("leading parent") << "../evil.txt";
-    QTest::newRow("inner parent") << kTop + "/../../evil.txt";
-    QTest::newRow("backslash parent") << kTop + "\\..\\..\\evil.txt";
-    QTest::newRow("through a link on disk") << kTop + "/linked/evil.txt";
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<PackageMaker>("make");
+    const QString zip = kTop + ".zip";
+    auto row = [&zip](const char* name, const char* reason, PackageMaker make) {
+        QTest::newRow(name) << QString(reason) << zip << make;
+    };
+    // Names that would land elsewhere or on each other.
+    row("empty name", "has no name", [] { return goodPackage().file("", "x"); });
+    row("absolute", "absolute", [] { return goodPackage().file("/tmp/evil.txt", "x"); });
+    row("backslash absolute", "absolute", [] { return goodPackage().file("\\evil.txt", "x"); });
+    row("drive letter", "drive", [] { return goodPackage().file("C:/evil.txt", "x"); });
+    row("leading parent", "climbs", [] { return goodPackage().file("../evil.txt", "x"); });
+    row("inner parent", "climbs", [] { return goodPackage().file(kTop + "/../../x", "x"); });
+    row("backslash parent", "climbs", [] { return goodPackage().file(kTop + "\\..\\..\\x", "x"); });
+    row("through a link on disk", "link",
+        [] { return goodPackage().file(kTop + "/linked/x", "x"); });
+    row("outside the top folder", "top folder", [] { return goodPackage().file("Other/x", "x"); });
+    row("named like the package", "top folder",
+        [] { return goodPackage().file(kTop + ".zip", "x"); });
+    QTest::newRow("package without a base name") << "no base name"
+                                                 << ".zip" << &goodPackage;
+    row("duplicate", "exists", [] { return goodPackage().file(kTop + "/bin/app.dat", "x"); });
+    row("duplicate once cleaned", "repeats",
+        [] { return goodPackage().file(kTop + "/bin/./app.dat", "x"); });
+    row("file and folder on one path", "repeats",
+        [] { return goodPackage().directory(kTop + "/bin/app.dat/"); });
+    // Entries that cannot or must not be read.
+    row("compression method 99", "cannot be opened",
+        [] { return withLyingEntry(&ZipBuilder::Entry::method, 99); });
+    row("compression method 14", "method 14",
+        [] { return withLyingEntry(&ZipBuilder::Entry::method, 14); });
+    row("encrypted", "encrypted", [] { return withLyingEntry(&ZipBuilder::Entry::flags, 0x0801); });
+    row("CRC mismatch", "CRC", [] { return withLyingEntry(&ZipBuilder::Entry::crc, 1); });
+    row("corrupt deflate stream", "cannot be unpacked", &corruptDeflateStream);
+    row("stored entry past the end", "cannot be opened", &storedPastTheEnd);
+    row("compressed size of 2 GiB", "cannot be opened",
+        [] { return withLyingEntry(&ZipBuilder::Entry::compressedSize, 1u << 31); });
+    row("offset of another entry", "cannot be opened",
+        [] { return withLyingEntry(&ZipBuilder::Entry::offset, 0); });
+    row("directory count short", "cannot be opened", [] { return goodPackage().declareCount(5); });
+    row("directory of size 0", "cannot be opened",
+        [] { return goodPackage().declareDirectorySize(0); });
+    row("end record cut off", "cannot be opened", [] { return goodPackage().truncateBy(10); });
+    // Bombs: what the entries produce or declare goes beyond what the package can hold.
+    row("inflates past its declared size", "declared size", &inflatesPastDeclaredSize);
+    row("declares 2 GiB", "100 times",
+        [] { return withLyingEntry(&ZipBuilder::Entry::size, 0x7fffffff); });
+    row("more entries than allowed", "more than 100000", &tooManyEntries);
+    row("more than the free space", "bytes free",
+        [] { return goodPackage().file(kTop + "/big", QByteArray(kTightRoom, 'x')); });
 }
 
-void TestPackageInstall::hostileEntriesRefused()
+void TestPackageInstall::refused()
 {
-    QFETCH(QString, entry);
+    QFETCH(QString, reason);
+    QFETCH(QString, fileName);
+    QFETCH(PackageMaker, make);
 #ifdef Q_OS_WIN
-    if (entry.contains("/linked/"))
+    if (QByteArray(QTest::currentDataTag()) == "through a link on disk")
         QSKIP("QFile::link makes a shortcut on Windows, not a link to write through");
 #endif
     // A link out of the extraction folder waits in every case, so a write through it shows.
     QTemporaryDir outside;
     QDir().mkpath(packDir() + "/" + kTop);
     QVERIFY(QFile::link(outside.path(), packDir() + "/" + kTop + "/linked"));
-    QVERIFY(goodPackage().file(entry, "evil").write(packagePath()));
+    m_platform->setFreeSpace(m_platform->workingVolume(), kTightRoom);
+    QString package = packDir() + "/" + fileName;
+    QVERIFY(make().write(package));
     const QStringList before = filesBelow(packDir());
-    QString path = packagePath();
+    const Snapshot client = snapshot(installDir());
     LogCapture log;
 
-    QCOMPARE(m_global->DecompressionReplac(path), -1);
+    QCOMPARE(m_global->DecompressionReplac(package), -1);
+    QCOMPARE(snapshot(installDir()), client);
     QCOMPARE(filesBelow(packDir()), before);
     QVERIFY(filesBelow(outside.path()).isEmpty());
     QVERIFY(m_platform->copies().isEmpty());
-    QVERIFY(log.lines().value(0).startsWith("DEBUG package refused, entry"));
+    const QStringList refusals = log.linesStartingWith("DEBUG package refused");
+    QCOMPARE(refusals.size(), 1);
+    QVERIFY2(refusals.first().contains(reason), qPrintable(refusals.first()));
+}
+
+// An executable, a file named like a Windows shortcut and thousands of entries, some deflated.
+void TestPackageInstall::richPackageInstalls()
+{
+    constexpr int kDataFiles = 2000;
+    ZipBuilder package = goodPackage()
+                             .file(kTop + "/bin/helper", "#!/bin/sh\n", 0100755)
+                             .file(kTop + "/Quorvex.lnk", "shortcut")
+                             .directory(kTop + "/data/");
+    for (int i = 0; i < kDataFiles; ++i) {
+        const QString name = kTop + QString("/data/%1.txt").arg(i);
+        const QByteArray content = QByteArray::number(i).repeated(50);
+        i % 10 == 0 ? package.deflated(name, content) : package.file(name, content);
+    }
+    QVERIFY(package.write(packagePath()));
+    QString path = packagePath();
+
+    QCOMPARE(m_global->DecompressionReplac(path), 0);
+    QCOMPARE(readAll(installDir() + "/Quorvex.lnk"), QByteArray("shortcut"));
+    QCOMPARE(filesBelow(installDir() + "/data").size(), kDataFiles);
+    QCOMPARE(readAll(installDir() + "/data/1230.txt"), QByteArray("1230").repeated(50));
+#ifndef Q_OS_WIN
+    const QString unpacked = packDir() + "/" + kTop + "/bin/";
+    QVERIFY(QFileInfo(unpacked + "helper").permissions().testFlag(QFile::ExeOwner));
+    QVERIFY(!QFileInfo(unpacked + "app.dat").permissions().testFlag(QFile::ExeOwner));
+#endif
+}
+
+// The download folder fills up while the package is unpacked: the unpacked part is removed and
+// nothing reaches the client.
+void TestPackageInstall::fullDiskWhileUnpacking()
+{
+#ifdef Q_OS_LINUX
+    if (::geteuid() != 0)
+        QSKIP("mounting a small file system needs root");
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=600k", "tmpfs", packDir()}) != 0)
+        QSKIP("this system does not let the test mount a file system");
+    const auto unmount = qScopeGuard([this] { QProcess::execute("umount", {"-l", packDir()}); });
+    QVERIFY(goodPackage()
+                .file(kTop + "/bin/large.dat", QByteArray(400 * 1024, 'x'))
+                .write(packagePath()));
+    QString path = packagePath();
+    const Snapshot client = snapshot(installDir());
+    LogCapture log;
+
+    QCOMPARE(m_global->DecompressionReplac(path), -1);
+    QVERIFY2(
+        log.containsLineStartingWith("DEBUG unzip  \"" + packDir() + "/" + kTop + "/bin/large.dat"),
+        qPrintable(log.lines().join('\n')));
+    QVERIFY(!QFileInfo::exists(packDir() + "/" + kTop));
+    QCOMPARE(snapshot(installDir()), client);
+    QVERIFY(m_platform->copies().isEmpty());
+#else
+    QSKIP("mounts a small Linux file system");
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestPackageInstall)

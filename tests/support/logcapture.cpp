@@ -41,9 +41,17 @@ int LogCapture::count(const QString& line) const
 
 bool LogCapture::containsLineStartingWith(const QString& prefix) const
 {
-    const QStringList captured = lines();
-    return std::any_of(captured.begin(), captured.end(),
-                       [&prefix](const QString& line) { return line.startsWith(prefix); });
+    return !linesStartingWith(prefix).isEmpty();
+}
+
+QStringList LogCapture::linesStartingWith(const QString& prefix) const
+{
+    QStringList found;
+    for (const QString& line : lines()) {
+        if (line.startsWith(prefix))
+            found.append(line);
+    }
+    return found;
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext&, const QString& message)

@@ -19,6 +19,7 @@ public:
     bool contains(const QString& line) const;
     int count(const QString& line) const;
     bool containsLineStartingWith(const QString& prefix) const;
+    QStringList linesStartingWith(const QString& prefix) const;
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);
