@@ -278,6 +278,9 @@ void HttpDownLoadFile::EmptyDownloadFolder()
 // memory nor read again.
 void HttpDownLoadFile::ReplyPackDataRecv()
 {
+    // Data that trails a failure is not the package's.
+    if (!m_file.isOpen())
+        return;
     m_lastActiveMs = NowMs();
     const QByteArray block = m_reply->readAll();
     if (m_file.write(block) != block.size() || !m_file.flush()) {
@@ -315,16 +318,16 @@ void HttpDownLoadFile::ReplyFinished()
             ReplyError(QNetworkReply::RemoteHostClosedError);
         return;
     }
+    StopDownloadWatchdog();
+    // Once the transfer is complete its size is known, with or without an announced length.
+    m_total = m_received;
+    ShowProgress();
     // A cancel may have been confirmed just before; one confirmed from now on would stop the
     // client's replacement halfway, so it is refused.
     if (!g_global.BeginInstallation())
         return;
     if (g_global.IsInstalling())
         emit InstallStarted();
-    StopDownloadWatchdog();
-    // Once the transfer is complete its size is known, with or without an announced length.
-    m_total = m_received;
-    ShowProgress();
     m_reply->deleteLater();
     m_reply = nullptr;
     m_file.close();
