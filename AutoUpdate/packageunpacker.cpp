@@ -74,23 +74,30 @@ QString archiveError(zip* archive)
     return QString::fromLocal8Bit(zip_strerror(archive));
 }
 
-QString openError(int code)
-{
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    const QString text = QString::fromLocal8Bit(zip_error_strerror(&error));
-    zip_error_fini(&error);
-    return text;
-}
-
-QByteArray nativePath(const QString& path)
+// Windows file names go to libzip as UTF-16, so that any profile folder's name works.
+zip_source_t* fileSource(const QString& path, zip_error_t* error)
 {
 #ifdef Q_OS_WIN
-    // libzip takes UTF-8 file names on Windows.
-    return path.toUtf8();
+    const std::wstring widePath = QDir::toNativeSeparators(path).toStdWString();
+    return zip_source_win32w_create(widePath.c_str(), 0, -1, error);
 #else
-    return QFile::encodeName(path);
+    return zip_source_file_create(QFile::encodeName(path).constData(), 0, -1, error);
 #endif
+}
+
+zip* openArchive(const QString& path, QString* failure)
+{
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = fileSource(path, &error);
+    zip* archive =
+        source ? zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error) : nullptr;
+    if (!archive) {
+        zip_source_free(source);
+        *failure = QString::fromLocal8Bit(zip_error_strerror(&error));
+    }
+    zip_error_fini(&error);
+    return archive;
 }
 
 // Execute bits follow the entry's Unix mode; the other bits stay as the system made them.
@@ -162,11 +169,10 @@ bool PackageUnpacker::open()
 {
     if (m_top.isEmpty())
         return refusePackage(QStringLiteral("its file name has no base name"));
-    int error = 0;
-    m_archive.reset(
-        zip_open(nativePath(m_packagePath).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error));
+    QString failure;
+    m_archive.reset(openArchive(m_packagePath, &failure));
     if (!m_archive)
-        return refusePackage(QStringLiteral("cannot be opened: ") + openError(error));
+        return refusePackage(QStringLiteral("cannot be opened: ") + failure);
     return true;
 }
 

@@ -13,38 +13,47 @@ repo=$PWD
 linux_build=${1:-build}
 toolchains="$(dirname "$repo")/shared/toolchains"
 
-# unpack_qt <tarball> <folder it unpacks to> <build folder>
-# Unpacks a Qt for Windows into the build folder once, with the qt.conf that lets its host tools
-# find it wherever it lies.
-unpack_qt() {
+# unpack <tarball> <folder it unpacks to> <build folder>
+# Unpacks a toolchain tarball into the build folder once; the stamp file .unpacked tells.
+unpack() {
     local tarball="$toolchains/$1" prefix="$3/$2"
     if [ ! -f "$tarball" ]; then
         echo "windows.sh: missing $tarball" >&2
-        echo "  The Qt for Windows tarballs are kept in shared/toolchains beside the repository." >&2
+        echo "  The toolchain tarballs are kept in shared/toolchains beside the repository." >&2
         exit 1
     fi
-    if [ ! "$prefix/bin/qt.conf" -nt "$tarball" ]; then
+    if [ ! "$prefix/.unpacked" -nt "$tarball" ]; then
         rm -rf "$prefix"
         mkdir -p "$3"
         tar -xJf "$tarball" -C "$3"
-        printf '[Paths]\nPrefix=..\n' >"$prefix/bin/qt.conf"
+        touch "$prefix/.unpacked"
     fi
 }
 
+# unpack_qt <tarball> <folder it unpacks to> <build folder>
+# Unpacks a Qt for Windows with the qt.conf that lets its host tools find it wherever it lies.
+unpack_qt() {
+    unpack "$@"
+    printf '[Paths]\nPrefix=..\n' >"$3/$2/bin/qt.conf"
+}
+
 # configure <build folder> <mingw-w64 target> <Qt folder in the build folder> [cmake options...]
+# Qt and libzip are found through the prefix path; libzip links mingw-w64's static zlib.
 configure() {
-    local build=$1 arch=$2 qt=$3
+    local build=$1 arch=$2 qt=$3 zip="libzip-1.7.3-mingw-w64-$2"
     shift 3
+    unpack "$zip.tar.xz" "$zip" "$build"
     bash scripts/configure.sh "$build" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-w64.cmake" -DMINGW_ARCH="$arch" \
-        -DCMAKE_PREFIX_PATH="$repo/$build/$qt" "$@"
+        -DCMAKE_PREFIX_PATH="$repo/$build/$qt;$repo/$build/$zip" \
+        -DZLIB_LIBRARY="/usr/$arch-w64-mingw32/lib/libz.a" -DZLIB_INCLUDE_DIR="/usr/$arch-w64-mingw32/include" "$@"
 }
 
 report_time() {
     echo "windows.sh: $1 took $(($SECONDS - $2)) s"
 }
 
-bash scripts/setup.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64
+bash scripts/setup.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine64
 
 start=$SECONDS
 unpack_qt qt-5.15.8-mingw-w64-x86_64-static.tar.xz qt5-win64 build-windows
