@@ -2,6 +2,8 @@
 
 #include "fileio.h"
 #include "packagezip.h"
+#include "releasesignature.h"
+#include "signingkey.h"
 #include "staticsite.h"
 
 #include <QCryptographicHash>
@@ -68,6 +70,7 @@ struct Digests
 {
     QString md5;
     QString sha1;
+    QString sha256;
 };
 
 std::optional<Digests> fileDigests(const QString& path, QString* error)
@@ -79,13 +82,16 @@ std::optional<Digests> fileDigests(const QString& path, QString* error)
     }
     QCryptographicHash md5(QCryptographicHash::Md5);
     QCryptographicHash sha1(QCryptographicHash::Sha1);
+    QCryptographicHash sha256(QCryptographicHash::Sha256);
     while (!file.atEnd()) {
         const QByteArray piece = file.read(1024 * 1024);
         md5.addData(piece);
         sha1.addData(piece);
+        sha256.addData(piece);
     }
     return Digests{QString::fromLatin1(md5.result().toHex()),
-                   QString::fromLatin1(sha1.result().toHex())};
+                   QString::fromLatin1(sha1.result().toHex()),
+                   QString::fromLatin1(sha256.result().toHex())};
 }
 
 class Publication
@@ -95,7 +101,8 @@ public:
 
     std::optional<Release> run(QString* error)
     {
-        if (!(checkRequest(error) && checkBuild(error) && checkReleasesDir(error))) {
+        if (!(checkRequest(error) && loadSigningKey(error) && checkBuild(error) &&
+              checkReleasesDir(error))) {
             return std::nullopt;
         }
         const bool releasesDirIsNew = !QFileInfo::exists(request_.releasesDir);
@@ -135,6 +142,18 @@ private:
         }
         return checkPortable(QStringLiteral("version"), request_.version, error) &&
                checkPortable(QStringLiteral("package name"), request_.name, error);
+    }
+
+    bool isSigned() const { return !request_.signingKeyPath.isEmpty(); }
+
+    bool loadSigningKey(QString* error)
+    {
+        if (!isSigned()) {
+            return true;
+        }
+        const std::optional<QByteArray> key = readSecretKey(request_.signingKeyPath, error);
+        secretKey_ = key.value_or(QByteArray());
+        return key.has_value();
     }
 
     bool checkBuild(QString* error) const
@@ -275,6 +294,17 @@ private:
             {QStringLiteral("packageSize"), QFileInfo(release.packageFilePath()).size()},
             {QStringLiteral("updateType"), isZip() ? 1 : 0},
         };
+        return !isSigned() || signRelease(release, digests->sha256, error);
+    }
+
+    bool signRelease(Release& release, const QString& sha256, QString* error) const
+    {
+        release.biz.insert(QStringLiteral("sha256"), sha256);
+        release.biz.insert(QStringLiteral("sequence"), release.sequence);
+        QString problem;
+        if (!ReleaseSignature::sign(release.biz, secretKey_, &problem)) {
+            return fail(error, QStringLiteral("cannot sign the release: %1").arg(problem));
+        }
         return true;
     }
 
@@ -296,6 +326,7 @@ private:
 
     const PublishRequest& request_;
     qint64 nextSequence_ = 1;
+    QByteArray secretKey_;
 };
 
 } // namespace
