@@ -13,39 +13,28 @@ repo=$PWD
 linux_build=${1:-build}
 toolchains="$(dirname "$repo")/shared/toolchains"
 
-require_tarball() {
-    if [ ! -f "$1" ]; then
-        echo "windows.sh: missing $1" >&2
+# unpack <tarball> <folder it unpacks to> <build folder>
+# Unpacks a toolchain tarball into the build folder once; the stamp file .unpacked tells.
+unpack() {
+    local tarball="$toolchains/$1" prefix="$3/$2"
+    if [ ! -f "$tarball" ]; then
+        echo "windows.sh: missing $tarball" >&2
         echo "  The Windows toolchain tarballs are kept in shared/toolchains beside the repository." >&2
         exit 1
+    fi
+    if [ ! "$prefix/.unpacked" -nt "$tarball" ]; then
+        rm -rf "$prefix"
+        mkdir -p "$3"
+        tar -xJf "$tarball" -C "$3"
+        touch "$prefix/.unpacked"
     fi
 }
 
 # unpack_qt <tarball> <folder it unpacks to> <build folder>
-# Unpacks a Qt for Windows into the build folder once, with the qt.conf that lets its host tools
-# find it wherever it lies.
+# Unpacks a Qt for Windows with the qt.conf that lets its host tools find it wherever it lies.
 unpack_qt() {
-    local tarball="$toolchains/$1" prefix="$3/$2"
-    require_tarball "$tarball"
-    if [ ! "$prefix/bin/qt.conf" -nt "$tarball" ]; then
-        rm -rf "$prefix"
-        mkdir -p "$3"
-        tar -xJf "$tarball" -C "$3"
-        printf '[Paths]\nPrefix=..\n' >"$prefix/bin/qt.conf"
-    fi
-}
-
-# unpack_sodium <folder it unpacks to, named as its tarball> <build folder>
-# Unpacks the static libsodium for Windows into the build folder once.
-unpack_sodium() {
-    local tarball="$toolchains/$1.tar.xz" prefix="$2/$1"
-    require_tarball "$tarball"
-    if [ ! "$prefix/.unpacked" -nt "$tarball" ]; then
-        rm -rf "$prefix"
-        mkdir -p "$2"
-        tar -xJf "$tarball" -C "$2"
-        touch "$prefix/.unpacked"
-    fi
+    unpack "$@"
+    printf '[Paths]\nPrefix=..\n' >"$3/$2/bin/qt.conf"
 }
 
 # configure <build folder> <mingw-w64 target> <Qt folder in the build folder> [cmake options...]
@@ -53,7 +42,7 @@ unpack_sodium() {
 configure() {
     local build=$1 arch=$2 qt=$3 sodium="libsodium-1.0.18-mingw-w64-$2"
     shift 3
-    unpack_sodium "$sodium" "$build"
+    unpack "$sodium.tar.xz" "$sodium" "$build"
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-w64.cmake" -DMINGW_ARCH="$arch" \
         -DCMAKE_PREFIX_PATH="$repo/$build/$qt;$repo/$build/$sodium" "$@"
