@@ -19,7 +19,7 @@ unpack() {
     local tarball="$toolchains/$1" prefix="$3/$2"
     if [ ! -f "$tarball" ]; then
         echo "windows.sh: missing $tarball" >&2
-        echo "  The Windows toolchain tarballs are kept in shared/toolchains beside the repository." >&2
+        echo "  The toolchain tarballs are kept in shared/toolchains beside the repository." >&2
         exit 1
     fi
     if [ ! "$prefix/.unpacked" -nt "$tarball" ]; then
