@@ -1,6 +1,7 @@
 #include "global.h"
 
 #include "copycommand.h"
+#include "installedsequence.h"
 #include "jsonfile.h"
 #include "launchrules.h"
 #include "packageunpacker.h"
@@ -108,7 +109,19 @@ int Global::ReadInstalledConfig()
     m_appPath = object.value(QStringLiteral("appPath")).toString();
     m_updateCheckUrl = object.value(QStringLiteral("updateCheckUrl")).toString();
     m_getPackUrl = object.value(QStringLiteral("updatePackageUrl")).toString();
+    ReadPublicKeys(object);
     return 0;
+}
+
+void Global::ReadPublicKeys(const QJsonObject& config)
+{
+    m_publicKeys = ReleaseSignature::trustedKeys(config.value(QStringLiteral("publicKey")));
+    if (!m_publicKeys.required)
+        qInfo() << "no publicKey configured: updates are not signed";
+    else if (m_publicKeys.keys.isEmpty())
+        qWarning().noquote() << m_publicKeys.problem << "- every offered update is refused";
+    else
+        qInfo() << "updates must be signed by one of" << m_publicKeys.keys.size() << "key(s)";
 }
 
 void Global::ReadLanguage()
@@ -222,6 +235,28 @@ int Global::GetVersionInfo(QByteArray& data)
     return 0;
 }
 
+int Global::CheckReleaseSignature(const QByteArray& data)
+{
+    const QJsonObject biz =
+        QJsonDocument::fromJson(data).object().value(QStringLiteral("biz")).toObject();
+    // Without keys nothing is verified, so the record of installed releases is not read.
+    const qint64 installed = m_publicKeys.required ? InstalledSequence::read() : 0;
+    const ReleaseSignature::Verdict verdict =
+        ReleaseSignature::verify(biz, m_publicKeys, installed);
+    if (!verdict.accepted) {
+        qWarning().noquote() << "release signature refused:" << verdict.reason;
+        return -1;
+    }
+    m_releaseSequence = verdict.sequence;
+    return 0;
+}
+
+void Global::RecordReleaseSequence()
+{
+    if (m_releaseSequence > 0)
+        InstalledSequence::write(m_releaseSequence);
+}
+
 int Global::CkeckProcess()
 {
     if (LaunchRules::isClientRunning(RunningClientListing(), m_appName)) {
@@ -256,6 +291,7 @@ int Global::UpAppInstallThread(QString& program)
     if (!ClaimRunEnd())
         return 0;
     m_args = LaunchRules::withoutUpdaterSwitches(m_args);
+    RecordReleaseSequence();
     Platform::current().makeExecutable(program);
     Platform::current().startDetached(program, m_args);
     qInfo() << program << " starting...";
@@ -325,6 +361,7 @@ int Global::DecompressionReplac(QString& package)
         return -1;
     if (WriteConfigToFile(kInstalledVersion) == 0)
         qWarning() << "autoupdate config veison update successed";
+    RecordReleaseSequence();
     return 0;
 }
 

@@ -1,6 +1,8 @@
 #ifndef GLOBAL_H
 #define GLOBAL_H
 
+#include "releasesignature.h"
+
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -30,6 +32,12 @@ public:
     int WriteConfigToClientFile();
     // Parses the update service's answer to the check request.
     int GetVersionInfo(QByteArray& data);
+    // Judges a parsed answer by its signature when the installed configuration names public keys:
+    // 0 when the updater may act on it, -1 (logged) when it must be handled as a failed check.
+    int CheckReleaseSignature(const QByteArray& data);
+    // After an install: remembers the sequence of the signed release, so an older one offered
+    // later is refused.
+    void RecordReleaseSequence();
 
     // 0 when the run must end now (the client got what it needs), -1 when the check goes on.
     int CkeckProcess();
@@ -93,11 +101,15 @@ public:
     QString m_scptPath;
     QString m_language;
     QStringList m_args;
+    ReleaseSignature::TrustedKeys m_publicKeys;
+    // The sequence of the signed release being installed; 0 when the release was not verified.
+    qint64 m_releaseSequence = 0;
 
 private:
     void ReadUserState();
     int ReadInstalledConfig();
     void ReadLanguage();
+    void ReadPublicKeys(const QJsonObject& config);
     QString UserStatePath() const;
     QString ClientConfigPath() const;
     QString RunningClientListing() const;

@@ -175,7 +175,8 @@ void HttpDownLoadFile::HandleCheckAnswer(QNetworkReply* reply)
 {
     QByteArray answer = reply->readAll();
     if (g_global.GetVersionInfo(answer) != 0 ||
-        g_global.m_latestVersion == g_global.m_currentVersion) {
+        g_global.m_latestVersion == g_global.m_currentVersion ||
+        g_global.CheckReleaseSignature(answer) != 0) {
         g_global.UpAppThread();
         return;
     }

@@ -38,15 +38,18 @@ unpack_qt() {
 }
 
 # configure <build folder> <mingw-w64 target> <Qt folder in the build folder> [cmake options...]
-# Qt and libzip are found through the prefix path; libzip links mingw-w64's static zlib.
+# Qt, libzip and libsodium are found through the prefix path; libzip links mingw-w64's static
+# zlib.
 configure() {
-    local build=$1 arch=$2 qt=$3 zip="libzip-1.7.3-mingw-w64-$2"
+    local build=$1 arch=$2 qt=$3 zip="libzip-1.7.3-mingw-w64-$2" sodium="libsodium-1.0.18-mingw-w64-$2"
     shift 3
     unpack "$zip.tar.xz" "$zip" "$build"
+    unpack "$sodium.tar.xz" "$sodium" "$build"
     bash scripts/configure.sh "$build" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-w64.cmake" -DMINGW_ARCH="$arch" \
-        -DCMAKE_PREFIX_PATH="$repo/$build/$qt;$repo/$build/$zip" \
-        -DZLIB_LIBRARY="/usr/$arch-w64-mingw32/lib/libz.a" -DZLIB_INCLUDE_DIR="/usr/$arch-w64-mingw32/include" "$@"
+        -DCMAKE_PREFIX_PATH="$repo/$build/$qt;$repo/$build/$zip;$repo/$build/$sodium" \
+        -DZLIB_LIBRARY="/usr/$arch-w64-mingw32/lib/libz.a" \
+        -DZLIB_INCLUDE_DIR="/usr/$arch-w64-mingw32/include" "$@"
 }
 
 report_time() {

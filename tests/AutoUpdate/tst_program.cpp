@@ -1,5 +1,8 @@
 #include "checkanswer.h"
 #include "clientfiles.h"
+#include "publisher.h"
+#include "releasecatalogue.h"
+#include "signingkey.h"
 #include "updateservice.h"
 #include "zipbuilder.h"
 
@@ -21,6 +24,28 @@ using ProgramSandbox = Sandbox;
 namespace {
 const QString kLink = QStringLiteral("pord-meeting://room/42");
 constexpr int kRunTimeoutMs = 60000;
+
+// Replaces the package of a published release by another client build of the same version, and
+// forges the release's digest and size to match the new bytes; its signature stays.
+bool swapPackage(updateservice::Release release)
+{
+    const QString top = QStringLiteral("QuorvexClient_2.1.0/");
+    const QString package = release.packageFilePath();
+    if (!QFile::remove(package) ||
+        !ZipBuilder()
+             .directory(top)
+             .directory(top + "config/")
+             .file(top + "config/client.json", ClientFiles::config("2.1.0"))
+             .directory(top + "data files/")
+             .file(top + "data files/read me.txt", "forged release")
+             .write(package))
+        return false;
+    CheckAnswer forged;
+    forged.forPackage(ClientFiles::read(package));
+    release.biz.insert("md5", forged.md5);
+    release.biz.insert("packageSize", forged.packageSize);
+    return updateservice::writeRelease(release, nullptr);
+}
 
 // Every line of the log file ends with "\r\n", on every system.
 bool hasWindowsLineEnds(const QByteArray& log)
@@ -47,6 +72,8 @@ private slots:
     void runningClient();
     void zipPackageInstalled();
     void installerStarted();
+    void signedRelease_data();
+    void signedRelease();
 #ifndef PROGRAM_UNDER_WINE
     void unusableConfigurationEndsQuietly_data();
     void unusableConfigurationEndsQuietly();
@@ -180,7 +207,10 @@ void TestProgram::zipPackageInstalled()
              QStringLiteral("修复了问题").toUtf8());
     QCOMPARE(ClientFiles::read(m_sandbox->clientDataDir() + "/isShowUpdataInfo.txt"),
              QByteArray("1"));
-    QVERIFY(m_sandbox->logBytes().contains(" copy file successed\r\n"));
+    const QByteArray log = m_sandbox->logBytes();
+    QVERIFY(log.contains(" copy file successed\r\n"));
+    QVERIFY(log.contains("no publicKey configured: updates are not signed\r\n"));
+    QVERIFY(!QFile::exists(m_sandbox->updaterDir() + "/installedsequence.txt"));
 }
 
 // The stand-in client serves as the installer: it records its start in the download folder.
@@ -201,6 +231,57 @@ void TestProgram::installerStarted()
     QTRY_COMPARE(ClientFiles::launches(m_sandbox->updaterDir() + "/QuorvexClient"),
                  QList<QStringList>{{"x"}});
     QVERIFY(m_sandbox->clientLaunches().isEmpty());
+}
+
+void TestProgram::signedRelease_data()
+{
+    QTest::addColumn<bool>("packageSwapped");
+    QTest::newRow("installed") << false;
+    QTest::newRow("package swapped, md5 and size forged") << true;
+}
+
+// A release published with a signing key and served by the serve command, to an updater that
+// names the key's public half.
+void TestProgram::signedRelease()
+{
+    QFETCH(bool, packageSwapped);
+    const QTemporaryDir dir;
+    QString error;
+    const std::optional<updateservice::KeyFiles> keys =
+        updateservice::writeKeyPair(dir.filePath("keys"), &error);
+    QVERIFY2(keys, qPrintable(error));
+    updateservice::PublishRequest request;
+    request.buildPath = dir.filePath("build");
+    ClientFiles::write(request.buildPath + "/config/client.json", ClientFiles::config("2.1.0"));
+    ClientFiles::write(request.buildPath + "/data files/read me.txt", "signed release");
+    request.version = "2.1.0";
+    request.name = "QuorvexClient";
+    request.releasesDir = dir.filePath("releases");
+    request.signingKeyPath = keys->secretKeyPath;
+    const std::optional<updateservice::Release> release = updateservice::publish(request, &error);
+    QVERIFY2(release, qPrintable(error));
+    if (packageSwapped)
+        QVERIFY(swapPackage(*release));
+    const std::optional<updateservice::ReleaseCatalogue> catalogue =
+        updateservice::ReleaseCatalogue::load(request.releasesDir, &error);
+    QVERIFY2(catalogue && catalogue->serveWith(*m_service, &error), qPrintable(error));
+    m_sandbox->writeInstalledConfig(QString::fromStdString(m_service->checkUrl()),
+                                    QString::fromStdString(m_service->packageUrl()),
+                                    keys->publicKey);
+
+    int exitCode = -2;
+    QVERIFY(m_sandbox->runUpdater({"-immediately", "x"}, &exitCode, kRunTimeoutMs));
+    QCOMPARE(exitCode, 0);
+    QTRY_COMPARE(m_sandbox->clientLaunches(), QList<QStringList>{{"x"}});
+
+    // A refused release is not even downloaded: the check is the only request.
+    QCOMPARE(m_service->requestCount(), size_t(packageSwapped ? 1 : 2));
+    QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/read me.txt"),
+             packageSwapped ? QByteArray() : QByteArray("signed release"));
+    QCOMPARE(ClientFiles::read(m_sandbox->updaterDir() + "/installedsequence.txt"),
+             packageSwapped ? QByteArray() : QByteArray("1\n"));
+    QCOMPARE(m_sandbox->logBytes().contains("release signature refused: does not verify\r\n"),
+             packageSwapped);
 }
 
 #ifndef PROGRAM_UNDER_WINE

@@ -71,13 +71,15 @@ QByteArray Sandbox::logBytes() const
     return ClientFiles::read(updaterDir() + QStringLiteral("/AutoUpdate.log"));
 }
 
-void Sandbox::writeInstalledConfig(const QString& checkUrl, const QString& packageUrl)
+void Sandbox::writeInstalledConfig(const QString& checkUrl, const QString& packageUrl,
+                                   const QJsonValue& publicKey)
 {
     QJsonObject config{{"appName", clientName()},
                        {"appConfigFile", "config/client.json"},
                        {"appPath", clientDir() + "/"},
                        {"updateCheckUrl", checkUrl},
                        {"updatePackageUrl", packageUrl}};
+    config.insert("publicKey", publicKey); // an undefined key is left out
     writeRawInstalledConfig(QJsonDocument(config).toJson());
 }
 

@@ -1,6 +1,7 @@
 #ifndef SANDBOX_H
 #define SANDBOX_H
 
+#include <QJsonValue>
 #include <QList>
 #include <QProcess>
 #include <QStringList>
@@ -33,7 +34,9 @@ public:
     // The path as the program is told it: the same on Linux.
     QString programPath(const QString& path) const { return path; }
 
-    void writeInstalledConfig(const QString& checkUrl, const QString& packageUrl);
+    // With a defined publicKey, the updater accepts only releases signed by its key(s).
+    void writeInstalledConfig(const QString& checkUrl, const QString& packageUrl,
+                              const QJsonValue& publicKey = QJsonValue::Undefined);
     void writeRawInstalledConfig(const QByteArray& content);
     void writeClientVersion(const QString& version);
     void writeLanguage(const QString& language);

@@ -1,6 +1,8 @@
 #include "packagezip.h"
 #include "publisher.h"
 #include "releasecatalogue.h"
+#include "releasesignature.h"
+#include "signingkey.h"
 #include "updateservice.h"
 
 #include <QCryptographicHash>
@@ -74,6 +76,19 @@ QStringList folderListing(const QString& path)
     return listing;
 }
 
+QJsonObject bizOf(const QByteArray& checkAnswer)
+{
+    return QJsonDocument::fromJson(checkAnswer)["biz"].toObject();
+}
+
+std::unique_ptr<QProcess> runTool(const QStringList& arguments)
+{
+    auto tool = std::make_unique<QProcess>();
+    tool->start(UPDATE_SERVICE_BINARY, arguments);
+    tool->waitForFinished(30000);
+    return tool;
+}
+
 } // namespace
 
 // Publishes releases, then serves them as the serve command does.
@@ -90,11 +105,17 @@ private slots:
     void offersNewestRelease_data();
     void offersNewestRelease();
     void servesEveryPackage();
+    void signedAnswersVerify_data();
+    void signedAnswersVerify();
+    void keygenWritesOnce();
     void commandRefuses_data();
     void commandRefuses();
 
 private:
+    QJsonObject servedBiz(const QString& clientVersion);
+
     QTemporaryDir m_dir;
+    std::optional<updateservice::KeyFiles> m_keys;
     std::optional<ReleaseCatalogue> m_catalogue;
     updateservice::UpdateService m_service;
     QNetworkAccessManager m_network;
@@ -103,9 +124,12 @@ private:
 void TestPublish::initTestCase()
 {
     QString error;
+    m_keys = updateservice::writeKeyPair(m_dir.filePath("keys"), &error);
+    QVERIFY2(m_keys, qPrintable(error));
     for (const QString& version : kPublished) {
-        QVERIFY2(updateservice::publish(zipRequest(m_dir.path(), version), &error),
-                 qPrintable(error));
+        PublishRequest request = zipRequest(m_dir.path(), version);
+        request.signingKeyPath = m_keys->secretKeyPath;
+        QVERIFY2(updateservice::publish(request, &error), qPrintable(error));
     }
     m_catalogue = ReleaseCatalogue::load(m_dir.filePath("releases"), &error);
     QVERIFY2(m_catalogue && m_catalogue->serveWith(m_service, &error), qPrintable(error));
@@ -167,6 +191,9 @@ void TestPublish::releaseDescribesPackage()
     QCOMPARE(release->biz.value("packageSize").toInt(-1), package.size());
     QCOMPARE(release->biz.value("updateType").toInt(-1), updateType);
     QCOMPARE(release->biz.value("latestVersionInfo").toString(), QString("修复问题&Fixes"));
+    for (const char* signedOnly : {"sha256", "sequence", "keyId", "signature"}) {
+        QVERIFY2(!release->biz.contains(signedOnly), signedOnly);
+    }
 }
 
 void TestPublish::refusesAndLeavesNothing_data()
@@ -190,6 +217,14 @@ void TestPublish::refusesAndLeavesNothing_data()
         QFile huge(r.buildPath + "/plugins/huge.dat");
         QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(updateservice::kMaxPackageSize + 1));
     }) << "huge.dat is larger than a package may be \\(2 GiB\\)$";
+    const QString publicKey = m_keys->publicKeyPath;
+    QTest::newRow("signing key that is no key")
+        << Arrangement([=](PublishRequest& r) { r.signingKeyPath = publicKey; })
+        << "signing.pub is not a signing key; give the signing.key that update-service keygen "
+           "wrote$";
+    QTest::newRow("signing key missing")
+        << Arrangement([=](PublishRequest& r) { r.signingKeyPath = publicKey + "-missing"; })
+        << "^cannot read signing key .*signing.pub-missing";
     QTest::newRow("published before")
         << Arrangement([](PublishRequest& r) { QVERIFY(updateservice::publish(r, nullptr)); })
         << "^release 2.1.0 already exists in ";
@@ -225,15 +260,24 @@ void TestPublish::offersNewestRelease()
 {
     QFETCH(QString, clientVersion);
     QFETCH(QString, update);
+
+    const QJsonObject biz = servedBiz(clientVersion);
+    QCOMPARE(biz.value("latestVersion").toString(), kPublished.last());
+    QCOMPARE(biz.value("update").toString(), update);
+}
+
+// The "biz" of serve's answer to a client running clientVersion.
+QJsonObject TestPublish::servedBiz(const QString& clientVersion)
+{
     QNetworkRequest request(QUrl(QString::fromStdString(m_service.checkUrl())));
     request.setRawHeader("content-type", updateservice::kJsonContentType);
     std::unique_ptr<QNetworkReply> reply(
         m_network.post(request, R"({"clientVersion":")" + clientVersion.toUtf8() + "\"}"));
-    QTRY_VERIFY(reply->isFinished());
-
-    const QJsonObject biz = QJsonDocument::fromJson(reply->readAll())["biz"].toObject();
-    QCOMPARE(biz.value("latestVersion").toString(), kPublished.last());
-    QCOMPARE(biz.value("update").toString(), update);
+    // An empty object, which no case accepts, when the service does not answer.
+    if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 10000)) {
+        return QJsonObject();
+    }
+    return bizOf(reply->readAll());
 }
 
 void TestPublish::servesEveryPackage()
@@ -246,6 +290,54 @@ void TestPublish::servesEveryPackage()
         QTRY_VERIFY(reply->isFinished());
         QCOMPARE(reply->readAll(), readWholeFile(release.packageFilePath()));
     }
+}
+
+// Every place a signed answer reaches the updater from carries the same verifiable release.
+void TestPublish::signedAnswersVerify_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::newRow("serve") << "serve";
+    QTest::newRow("static site") << "releases/2.0.9/site/www/check";
+    QTest::newRow("release.json") << "releases/2.0.9/release.json";
+}
+
+void TestPublish::signedAnswersVerify()
+{
+    QFETCH(QString, source);
+    const QJsonObject biz =
+        source == "serve" ? servedBiz(QString()) : bizOf(readWholeFile(m_dir.filePath(source)));
+
+    const ReleaseSignature::Verdict verdict =
+        ReleaseSignature::verify(biz, ReleaseSignature::trustedKeys(m_keys->publicKey), 0);
+    QVERIFY2(verdict.accepted, qPrintable(verdict.reason));
+    QCOMPARE(verdict.sequence, qint64(kPublished.size()));
+    const QByteArray package = readWholeFile(m_catalogue->newest().packageFilePath());
+    QCOMPARE(biz.value("sha256").toString().toLatin1(),
+             QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex());
+    QCOMPARE(biz.value("keyId").toString(), m_keys->keyId);
+}
+
+void TestPublish::keygenWritesOnce()
+{
+    const QTemporaryDir dir;
+    const QString out = dir.filePath("new/keys");
+    QCOMPARE(runTool({"keygen", "--out", out})->exitCode(), 0);
+    const QByteArray secretKey = readWholeFile(out + "/signing.key");
+    const QByteArray publicKey = readWholeFile(out + "/signing.pub");
+
+    QCOMPARE(QFile::permissions(out + "/signing.key"),
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    QVERIFY(publicKey.endsWith('\n') && publicKey.count('\n') == 1);
+    QCOMPARE(ReleaseSignature::trustedKeys(QString::fromLatin1(publicKey.trimmed())).keys.size(),
+             1);
+    QString error;
+    QVERIFY2(updateservice::readSecretKey(out + "/signing.key", &error), qPrintable(error));
+
+    const std::unique_ptr<QProcess> again = runTool({"keygen", "--out", out});
+    QCOMPARE(again->exitCode(), 1);
+    QVERIFY(again->readAllStandardError().contains("signing.key already exists"));
+    QCOMPARE(readWholeFile(out + "/signing.key"), secretKey);
+    QCOMPARE(readWholeFile(out + "/signing.pub"), publicKey);
 }
 
 void TestPublish::commandRefuses_data()

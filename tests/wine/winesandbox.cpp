@@ -84,13 +84,15 @@ QString WineSandbox::programPath(const QString& path) const
     return QStringLiteral("C:") + path.mid(driveC().size());
 }
 
-void WineSandbox::writeInstalledConfig(const QString& checkUrl, const QString& packageUrl)
+void WineSandbox::writeInstalledConfig(const QString& checkUrl, const QString& packageUrl,
+                                       const QJsonValue& publicKey)
 {
-    const QJsonObject config{{"appName", clientName()},
-                             {"appConfigFile", "config/client.json"},
-                             {"appPath", programPath(clientDir()) + "/"},
-                             {"updateCheckUrl", checkUrl},
-                             {"updatePackageUrl", packageUrl}};
+    QJsonObject config{{"appName", clientName()},
+                       {"appConfigFile", "config/client.json"},
+                       {"appPath", programPath(clientDir()) + "/"},
+                       {"updateCheckUrl", checkUrl},
+                       {"updatePackageUrl", packageUrl}};
+    config.insert("publicKey", publicKey); // an undefined key is left out
     ClientFiles::write(programDir() + QStringLiteral("/updateconfig.json"),
                        QJsonDocument(config).toJson());
 }

@@ -1,6 +1,7 @@
 #ifndef WINESANDBOX_H
 #define WINESANDBOX_H
 
+#include <QJsonValue>
 #include <QList>
 #include <QProcess>
 #include <QStringList>
@@ -34,7 +35,9 @@ public:
     // The path as the program is told it: "C:/..." for a path in the prefix's drive C:.
     QString programPath(const QString& path) const;
 
-    void writeInstalledConfig(const QString& checkUrl, const QString& packageUrl);
+    // With a defined publicKey, the updater accepts only releases signed by its key(s).
+    void writeInstalledConfig(const QString& checkUrl, const QString& packageUrl,
+                              const QJsonValue& publicKey = QJsonValue::Undefined);
     void writeLanguage(const QString& language);
 
     // Starts the updater under Wine with the offscreen platform.

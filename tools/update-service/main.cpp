@@ -1,5 +1,6 @@
 #include "publisher.h"
 #include "releasecatalogue.h"
+#include "signingkey.h"
 #include "updateservice.h"
 
 #include <QCommandLineParser>
@@ -19,7 +20,8 @@ namespace {
 const char kUsage[] = R"(Usage:
   update-service publish --build PATH --version VERSION --notes-zh TEXT --notes-en TEXT
                          --out RELEASES_DIR [--kind zip|installer] [--mode 1|2]
-                         [--name NAME] [--config PATH]
+                         [--name NAME] [--config PATH] [--sign-key FILE]
+  update-service keygen --out DIR
   update-service serve --releases RELEASES_DIR [--address ADDRESS] [--port PORT]
                        [--tls-cert FILE --tls-key FILE] [--check-path PATH]
                        [--package-path PATH]
@@ -41,6 +43,14 @@ publish  Makes the release RELEASES_DIR/VERSION of a client build: the package, 
                         installer's ending (default quorvex)
   --config PATH         the client configuration inside the build folder
                         (default config/client.json)
+  --sign-key FILE       sign the release with this signing.key from keygen: the
+                        answer then also carries sha256, sequence, keyId and signature
+
+keygen   Writes a new Ed25519 key pair for signing releases into DIR (created when
+         missing): signing.key, the secret key, readable by its owner only; keep it
+         off the release server. signing.pub, the public key as one line of base64,
+         for the "publicKey" of the updater's configuration. Never replaces a key.
+  --out DIR             the folder for the two files
 
 serve    Answers the updater's checks with the most recently published release and
          serves the packages of all releases until Ctrl-C or SIGTERM, logging one line
@@ -64,9 +74,14 @@ struct OptionDefinition
 };
 
 const OptionDefinition kPublishOptions[] = {
-    {"build", "PATH", true},    {"version", "VERSION", true},  {"notes-zh", "TEXT", true},
-    {"notes-en", "TEXT", true}, {"out", "RELEASES_DIR", true}, {"kind", "zip|installer", false},
-    {"mode", "1|2", false},     {"name", "NAME", false},       {"config", "PATH", false},
+    {"build", "PATH", true},     {"version", "VERSION", true},  {"notes-zh", "TEXT", true},
+    {"notes-en", "TEXT", true},  {"out", "RELEASES_DIR", true}, {"kind", "zip|installer", false},
+    {"mode", "1|2", false},      {"name", "NAME", false},       {"config", "PATH", false},
+    {"sign-key", "FILE", false},
+};
+
+const OptionDefinition kKeygenOptions[] = {
+    {"out", "DIR", true},
 };
 
 const OptionDefinition kServeOptions[] = {
@@ -147,6 +162,7 @@ int runPublish(const QStringList& arguments)
     assignIfSet(parser, "mode", request.updateMode);
     assignIfSet(parser, "name", request.name);
     assignIfSet(parser, "config", request.clientConfig);
+    assignIfSet(parser, "sign-key", request.signingKeyPath);
     const QString kind = parser.value("kind");
     if (!kind.isEmpty() && kind != "zip" && kind != "installer") {
         return usageError(QStringLiteral("--kind is zip or installer, not \"%1\"").arg(kind));
@@ -158,10 +174,32 @@ int runPublish(const QStringList& arguments)
     if (!release) {
         return refuse(error);
     }
-    printLine(stdout, QStringLiteral("published %1 in %2: %3, %4 bytes, md5 %5")
-                          .arg(release->version(), release->folder, release->packageFile)
-                          .arg(release->biz.value("packageSize").toVariant().toLongLong())
-                          .arg(release->biz.value("md5").toString()));
+    const QString keyId = release->biz.value("keyId").toString();
+    printLine(stdout,
+              QStringLiteral("published %1 in %2: %3, %4 bytes, md5 %5%6")
+                  .arg(release->version(), release->folder, release->packageFile)
+                  .arg(release->biz.value("packageSize").toVariant().toLongLong())
+                  .arg(release->biz.value("md5").toString(),
+                       keyId.isEmpty() ? QString() : QStringLiteral(", signed with key ") + keyId));
+    return 0;
+}
+
+int runKeygen(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    QString problem;
+    if (!parseCommand(parser, arguments, kKeygenOptions, &problem)) {
+        return usageError(problem);
+    }
+    QString error;
+    const std::optional<KeyFiles> keys = writeKeyPair(parser.value("out"), &error);
+    if (!keys) {
+        return refuse(error);
+    }
+    printLine(stdout,
+              QStringLiteral("wrote %1 (secret: keep it off the release server) and %2; "
+                             "key id %3; the updater's \"publicKey\": %4")
+                  .arg(keys->secretKeyPath, keys->publicKeyPath, keys->keyId, keys->publicKey));
     return 0;
 }
 
@@ -269,6 +307,9 @@ int main(int argc, char* argv[])
     const QString command = arguments.value(0);
     if (command == "publish") {
         return runPublish(arguments);
+    }
+    if (command == "keygen") {
+        return runKeygen(arguments);
     }
     if (command == "serve") {
         return runServe(arguments);

@@ -2,6 +2,8 @@
 
 #include "fileio.h"
 #include "packagezip.h"
+#include "releasesignature.h"
+#include "signingkey.h"
 #include "staticsite.h"
 
 #include <QCryptographicHash>
@@ -68,6 +70,7 @@ struct Digests
 {
     QString md5;
     QString sha1;
+    QString sha256;
 };
 
 constexpr qint64 kDigestPieceSize = 1024 * 1024;
@@ -77,6 +80,7 @@ std::optional<Digests> fileDigests(const QString& path, QString* error)
     QFile file(path);
     QCryptographicHash md5(QCryptographicHash::Md5);
     QCryptographicHash sha1(QCryptographicHash::Sha1);
+    QCryptographicHash sha256(QCryptographicHash::Sha256);
     if (file.open(QIODevice::ReadOnly)) {
         // An empty piece ends the file or reports a failed read; only the file's error tells
         // which.
@@ -84,6 +88,7 @@ std::optional<Digests> fileDigests(const QString& path, QString* error)
              piece = file.read(kDigestPieceSize)) {
             md5.addData(piece);
             sha1.addData(piece);
+            sha256.addData(piece);
         }
     }
     if (file.error() != QFileDevice::NoError) {
@@ -91,7 +96,8 @@ std::optional<Digests> fileDigests(const QString& path, QString* error)
         return std::nullopt;
     }
     return Digests{QString::fromLatin1(md5.result().toHex()),
-                   QString::fromLatin1(sha1.result().toHex())};
+                   QString::fromLatin1(sha1.result().toHex()),
+                   QString::fromLatin1(sha256.result().toHex())};
 }
 
 class Publication
@@ -101,7 +107,8 @@ public:
 
     std::optional<Release> run(QString* error)
     {
-        if (!(checkRequest(error) && checkBuild(error) && checkReleasesDir(error))) {
+        if (!(checkRequest(error) && loadSigningKey(error) && checkBuild(error) &&
+              checkReleasesDir(error))) {
             return std::nullopt;
         }
         const bool releasesDirIsNew = !QFileInfo::exists(request_.releasesDir);
@@ -141,6 +148,18 @@ private:
         }
         return checkPortable(QStringLiteral("version"), request_.version, error) &&
                checkPortable(QStringLiteral("package name"), request_.name, error);
+    }
+
+    bool isSigned() const { return !request_.signingKeyPath.isEmpty(); }
+
+    bool loadSigningKey(QString* error)
+    {
+        if (!isSigned()) {
+            return true;
+        }
+        const std::optional<QByteArray> key = readSecretKey(request_.signingKeyPath, error);
+        secretKey_ = key.value_or(QByteArray());
+        return key.has_value();
     }
 
     bool checkBuild(QString* error) const
@@ -281,6 +300,17 @@ private:
             {QStringLiteral("packageSize"), QFileInfo(release.packageFilePath()).size()},
             {QStringLiteral("updateType"), isZip() ? 1 : 0},
         };
+        return !isSigned() || signRelease(release, digests->sha256, error);
+    }
+
+    bool signRelease(Release& release, const QString& sha256, QString* error) const
+    {
+        release.biz.insert(QStringLiteral("sha256"), sha256);
+        release.biz.insert(QStringLiteral("sequence"), release.sequence);
+        QString problem;
+        if (!ReleaseSignature::sign(release.biz, secretKey_, &problem)) {
+            return fail(error, QStringLiteral("cannot sign the release: %1").arg(problem));
+        }
         return true;
     }
 
@@ -302,6 +332,7 @@ private:
 
     const PublishRequest& request_;
     qint64 nextSequence_ = 1;
+    QByteArray secretKey_;
 };
 
 } // namespace

@@ -26,6 +26,9 @@ struct PublishRequest
     // zip update as done only when the installed configuration names the new version.
     QString clientConfig = QStringLiteral("config/client.json");
     QString releasesDir;
+    // A signing.key made by writeKeyPair (signingkey.h). When given, "biz" also carries the
+    // package's "sha256", the release's "sequence", the "keyId" and the "signature".
+    QString signingKeyPath;
 };
 
 // Makes the release releasesDir/<version>: the package, release.json and the static site

@@ -1,0 +1,279 @@
+#include "releasesignature.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+
+#include <sodium.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+namespace ReleaseSignature {
+
+namespace {
+
+const QByteArray kMessagePrefix = QByteArrayLiteral("AutoUpdate signed release v1\n");
+const QString kKeyIdField = QStringLiteral("keyId");
+const QString kSignatureField = QStringLiteral("signature");
+const QString kSequenceField = QStringLiteral("sequence");
+const QString kSha256Field = QStringLiteral("sha256");
+constexpr int kMaxTrustedKeys = 2;
+constexpr int kKeyIdBytes = 8;
+constexpr int kSha256HexDigits = 64;
+// Whole numbers above this do not survive a JSON number, which is a double, exactly.
+constexpr double kLargestExactWholeNumber = 9007199254740992.0;
+
+enum class FieldType { Text, WholeNumber };
+
+struct CoveredField
+{
+    const char* name;
+    FieldType type;
+};
+
+// Every field that decides what is installed or shown, in the order they are signed.
+const CoveredField kCoveredFields[] = {
+    {"id", FieldType::Text},
+    {"update", FieldType::Text},
+    {"latestVersion", FieldType::Text},
+    {"latestVersionUrl", FieldType::Text},
+    {"latestVersionInfo", FieldType::Text},
+    {"md5", FieldType::Text},
+    {"sha256", FieldType::Text},
+    {"packageSize", FieldType::WholeNumber},
+    {"updateType", FieldType::WholeNumber},
+    {"sequence", FieldType::WholeNumber},
+    {"keyId", FieldType::Text},
+};
+
+// sodium_init() is safe to call from several threads and more than once.
+bool sodiumReady()
+{
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+const unsigned char* bytesOf(const QByteArray& data)
+{
+    return reinterpret_cast<const unsigned char*>(data.constData());
+}
+
+unsigned char* bytesOf(QByteArray& data)
+{
+    return reinterpret_cast<unsigned char*>(data.data());
+}
+
+std::optional<qint64> wholeNumber(const QJsonValue& value)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const double number = value.toDouble();
+    if (std::floor(number) != number || std::fabs(number) > kLargestExactWholeNumber)
+        return std::nullopt;
+    return static_cast<qint64>(number);
+}
+
+std::optional<QByteArray> fieldValue(const QJsonObject& biz, const CoveredField& field)
+{
+    const QJsonValue value = biz.value(QLatin1String(field.name));
+    if (field.type == FieldType::Text) {
+        if (!value.isString())
+            return std::nullopt;
+        return value.toString().toUtf8();
+    }
+    const std::optional<qint64> number = wholeNumber(value);
+    if (!number)
+        return std::nullopt;
+    return QByteArray::number(*number);
+}
+
+bool isLowerHexSha256(const QString& text)
+{
+    return text.size() == kSha256HexDigits && std::all_of(text.begin(), text.end(), [](QChar c) {
+               return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+                      (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+           });
+}
+
+const PublicKey* findKey(const TrustedKeys& trusted, const QString& id)
+{
+    const auto found = std::find_if(trusted.keys.begin(), trusted.keys.end(),
+                                    [&](const PublicKey& key) { return key.keyId == id; });
+    return found == trusted.keys.end() ? nullptr : &*found;
+}
+
+Verdict accepted(qint64 sequence)
+{
+    return Verdict{true, QString(), sequence};
+}
+
+Verdict refused(const QString& reason)
+{
+    return Verdict{false, reason, 0};
+}
+
+// Checks what must hold before the signature itself is worth checking.
+QString malformation(const QJsonObject& biz, QByteArray* message, QByteArray* signature)
+{
+    QString problem;
+    *message = signedMessage(biz, &problem);
+    if (message->isEmpty())
+        return problem;
+    if (!isLowerHexSha256(biz.value(kSha256Field).toString()))
+        return QStringLiteral("\"sha256\" is not 64 lower-case hexadecimal digits");
+    *signature = fromBase64(biz.value(kSignatureField).toString().toLatin1());
+    if (signature->size() != crypto_sign_BYTES)
+        return QStringLiteral("\"signature\" is not the base64 of 64 bytes");
+    return QString();
+}
+
+} // namespace
+
+TrustedKeys trustedKeys(const QJsonValue& setting)
+{
+    TrustedKeys trusted;
+    if (setting.isUndefined())
+        return trusted;
+    trusted.required = true;
+    const QJsonArray list = setting.isArray() ? setting.toArray() : QJsonArray{setting};
+    if (list.isEmpty() || list.size() > kMaxTrustedKeys) {
+        trusted.problem =
+            QStringLiteral("\"publicKey\" lists %1 keys; it takes one or two").arg(list.size());
+        return trusted;
+    }
+    QVector<PublicKey> keys;
+    for (const QJsonValue& entry : list) {
+        const QByteArray key = fromBase64(entry.toString().toLatin1());
+        if (!entry.isString() || key.size() != crypto_sign_PUBLICKEYBYTES) {
+            trusted.problem =
+                QStringLiteral("\"publicKey\" holds an entry that is not the base64 of a "
+                               "32-byte Ed25519 public key");
+            return trusted;
+        }
+        keys.append(PublicKey{key, keyId(key)});
+    }
+    trusted.keys = keys;
+    return trusted;
+}
+
+QString keyId(const QByteArray& publicKey)
+{
+    const QByteArray digest = QCryptographicHash::hash(publicKey, QCryptographicHash::Sha256);
+    return QString::fromLatin1(digest.left(kKeyIdBytes).toHex());
+}
+
+QByteArray signedMessage(const QJsonObject& biz, QString* problem)
+{
+    QByteArray message = kMessagePrefix;
+    for (const CoveredField& field : kCoveredFields) {
+        const std::optional<QByteArray> value = fieldValue(biz, field);
+        if (!value) {
+            *problem = QStringLiteral("\"%1\" is missing or not %2")
+                           .arg(QLatin1String(field.name), field.type == FieldType::Text
+                                                               ? QStringLiteral("a text")
+                                                               : QStringLiteral("a whole number"));
+            return QByteArray();
+        }
+        message += field.name + QByteArrayLiteral("=") + QByteArray::number(value->size()) + ':' +
+                   *value + '\n';
+    }
+    return message;
+}
+
+Verdict verify(const QJsonObject& biz, const TrustedKeys& keys, qint64 installedSequence)
+{
+    if (!keys.required || biz.value(QStringLiteral("update")).toString() == QLatin1String("0"))
+        return accepted(0);
+    if (keys.keys.isEmpty())
+        return refused(QStringLiteral("no usable public key configured: ") + keys.problem);
+    if (!sodiumReady())
+        return refused(QStringLiteral("the signature library cannot start"));
+    if (!biz.contains(kSignatureField))
+        return refused(QStringLiteral("the offered update is not signed"));
+    QByteArray message;
+    QByteArray signature;
+    const QString malformed = malformation(biz, &message, &signature);
+    if (!malformed.isEmpty())
+        return refused(QStringLiteral("malformed: ") + malformed);
+    const QString id = biz.value(kKeyIdField).toString();
+    const PublicKey* key = findKey(keys, id);
+    if (key == nullptr)
+        return refused(QStringLiteral("made with key \"%1\", which is not configured").arg(id));
+    if (crypto_sign_verify_detached(bytesOf(signature), bytesOf(message),
+                                    static_cast<unsigned long long>(message.size()),
+                                    bytesOf(key->key)) != 0)
+        return refused(QStringLiteral("does not verify"));
+    const qint64 sequence = *wholeNumber(biz.value(kSequenceField));
+    if (sequence < installedSequence)
+        return refused(QStringLiteral("sequence %1 is lower than %2, the one of the last release "
+                                      "installed")
+                           .arg(sequence)
+                           .arg(installedSequence));
+    return accepted(sequence);
+}
+
+KeyPair generateKeyPair()
+{
+    KeyPair pair;
+    if (!sodiumReady())
+        return pair;
+    pair.publicKey.resize(crypto_sign_PUBLICKEYBYTES);
+    pair.secretKey.resize(crypto_sign_SECRETKEYBYTES);
+    crypto_sign_keypair(bytesOf(pair.publicKey), bytesOf(pair.secretKey));
+    return pair;
+}
+
+bool isSecretKey(const QByteArray& secretKey)
+{
+    if (!sodiumReady() || secretKey.size() != crypto_sign_SECRETKEYBYTES)
+        return false;
+    QByteArray publicKey(crypto_sign_PUBLICKEYBYTES, Qt::Uninitialized);
+    QByteArray rebuilt(crypto_sign_SECRETKEYBYTES, Qt::Uninitialized);
+    crypto_sign_seed_keypair(bytesOf(publicKey), bytesOf(rebuilt), bytesOf(secretKey));
+    const bool same = sodium_memcmp(bytesOf(rebuilt), bytesOf(secretKey), rebuilt.size()) == 0;
+    sodium_memzero(bytesOf(rebuilt), rebuilt.size());
+    return same;
+}
+
+QByteArray publicKeyOf(const QByteArray& secretKey)
+{
+    QByteArray publicKey(crypto_sign_PUBLICKEYBYTES, Qt::Uninitialized);
+    crypto_sign_ed25519_sk_to_pk(bytesOf(publicKey), bytesOf(secretKey));
+    return publicKey;
+}
+
+bool sign(QJsonObject& biz, const QByteArray& secretKey, QString* problem)
+{
+    if (!isSecretKey(secretKey)) {
+        *problem = QStringLiteral("not an Ed25519 secret key");
+        return false;
+    }
+    QJsonObject signedBiz = biz;
+    signedBiz.insert(kKeyIdField, keyId(publicKeyOf(secretKey)));
+    const QByteArray message = signedMessage(signedBiz, problem);
+    if (message.isEmpty())
+        return false;
+    QByteArray signature(crypto_sign_BYTES, Qt::Uninitialized);
+    crypto_sign_detached(bytesOf(signature), nullptr, bytesOf(message),
+                         static_cast<unsigned long long>(message.size()), bytesOf(secretKey));
+    signedBiz.insert(kSignatureField, QString::fromLatin1(signature.toBase64()));
+    biz = signedBiz;
+    return true;
+}
+
+QByteArray fromBase64(const QByteArray& text)
+{
+    if (!sodiumReady() || text.isEmpty())
+        return QByteArray();
+    QByteArray bytes(text.size() / 4 * 3 + 3, Qt::Uninitialized);
+    size_t length = 0;
+    if (sodium_base642bin(bytesOf(bytes), static_cast<size_t>(bytes.size()), text.constData(),
+                          static_cast<size_t>(text.size()), nullptr, &length, nullptr,
+                          sodium_base64_VARIANT_ORIGINAL) != 0)
+        return QByteArray();
+    bytes.truncate(static_cast<int>(length));
+    return bytes;
+}
+
+} // namespace ReleaseSignature
