@@ -9,6 +9,7 @@
 #include "updateservice.h"
 #include "zipbuilder.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDockWidget>
 #include <QElapsedTimer>
@@ -22,6 +23,8 @@
 #include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <functional>
 
 #ifdef Q_OS_LINUX
 #include <unistd.h>
@@ -68,6 +71,7 @@ private slots:
     void cancelWhileInstalling();
     void installerStarted();
     void unknownTypeInstallsNothing();
+    void corruptedPackage_data();
     void corruptedPackage();
     void failures_data();
     void failures();
@@ -76,7 +80,8 @@ private slots:
     void redirectToHttpRefused();
 
 private:
-    void offer(const QByteArray& package, int updateType = 1, const QString& md5Text = {});
+    void offer(const QByteArray& package, int updateType = 1,
+               const std::function<void(CheckAnswer&)>& forge = {});
     void start();
     QString packDir() const { return m_home->updaterDir() + "/QuorvexClient"; }
     QString packagePath() const { return packDir() + "/" + kPackageName + ".zip"; }
@@ -149,15 +154,16 @@ void TestPackageDownload::cleanup()
     m_home.reset();
 }
 
-void TestPackageDownload::offer(const QByteArray& package, int updateType, const QString& md5Text)
+void TestPackageDownload::offer(const QByteArray& package, int updateType,
+                                const std::function<void(CheckAnswer&)>& forge)
 {
     CheckAnswer answer;
     answer.forPackage(package);
     answer.latestVersionUrl = "https://cdn.invalid/r/" + kPackageName + ".zip";
     answer.notes = QStringLiteral("中文&Fixes");
     answer.updateType = updateType;
-    if (!md5Text.isEmpty())
-        answer.md5 = md5Text;
+    if (forge)
+        forge(answer);
     m_service->setCheckResponse(200, answer.toStdString());
 }
 
@@ -272,17 +278,34 @@ void TestPackageDownload::unknownTypeInstallsNothing()
     QVERIFY(m_run->progressDialog()->isVisible());
 }
 
+// Neither a zip package nor an installer is used unless every digest the answer names matches.
+void TestPackageDownload::corruptedPackage_data()
+{
+    QTest::addColumn<int>("updateType");
+    QTest::addColumn<bool>("md5InUpperCase");
+    QTest::newRow("md5 in upper case") << 1 << true;
+    QTest::newRow("installer of another sha256") << 0 << false;
+}
+
 void TestPackageDownload::corruptedPackage()
 {
+    QFETCH(int, updateType);
+    QFETCH(bool, md5InUpperCase);
     m_service->addPackage("77", m_zip.toStdString());
-    offer(m_zip, 1, CheckAnswer().forPackage(m_zip).md5.toUpper());
+    offer(m_zip, updateType, [md5InUpperCase](CheckAnswer& answer) {
+        if (md5InUpperCase)
+            answer.md5 = answer.md5.toUpper();
+        else
+            answer.sha256 = QCryptographicHash::hash("other", QCryptographicHash::Sha256).toHex();
+    });
     LogCapture log;
     start();
     QTRY_COMPARE_WITH_TIMEOUT(m_errors->size(), 1, 15000);
     QCOMPARE(m_errors->first().first().toString(),
              QStringLiteral("File conrrupted, update failed."));
-    QVERIFY(log.contains("DEBUG \"" + packDir() + "/" + kPackageName + ".zip\" md5 check filed"));
+    QVERIFY(log.contains("DEBUG \"" + packagePath() + "\" md5 check filed"));
     QCOMPARE(clientStarts(), 0);
+    QVERIFY(m_platform->copies().isEmpty());
 }
 
 void TestPackageDownload::failures_data()

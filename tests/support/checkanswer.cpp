@@ -13,14 +13,16 @@ CheckAnswer& CheckAnswer::forPackage(const QByteArray& package)
 
 QByteArray CheckAnswer::toJson() const
 {
-    const QJsonObject biz{{"id", id},
-                          {"update", update},
-                          {"latestVersion", latestVersion},
-                          {"latestVersionUrl", latestVersionUrl},
-                          {"latestVersionInfo", notes},
-                          {"md5", md5},
-                          {"sha1", QString()},
-                          {"packageSize", packageSize},
-                          {"updateType", updateType}};
+    QJsonObject biz{{"id", id},
+                    {"update", update},
+                    {"latestVersion", latestVersion},
+                    {"latestVersionUrl", latestVersionUrl},
+                    {"latestVersionInfo", notes},
+                    {"md5", md5},
+                    {"sha1", QString()},
+                    {"packageSize", packageSize},
+                    {"updateType", updateType}};
+    if (!sha256.isEmpty())
+        biz.insert("sha256", sha256);
     return QJsonDocument(QJsonObject{{"code", code}, {"desc", QString()}, {"biz", biz}}).toJson();
 }

@@ -14,6 +14,8 @@ struct CheckAnswer
     QString latestVersionUrl = QStringLiteral("https://cdn.invalid/r/QuorvexClient_2.1.0.zip");
     QString notes = QStringLiteral("中文说明&English notes");
     QString md5;
+    // Sent only when set, as releases without a signature leave it out.
+    QString sha256;
     qint64 packageSize = 1048576;
     int updateType = 1;
 
