@@ -4,6 +4,7 @@
 #include "dwondialog.h"
 #include "global.h"
 #include "systemproxyfactory.h"
+#include "timing.h"
 #include "updatedialog.h"
 #include "userpaths.h"
 
@@ -24,10 +25,6 @@
 #endif
 
 namespace {
-constexpr int kStartDelayMs = 1000;
-constexpr int kWatchdogPeriodMs = 2000;
-constexpr qint64 kCheckTimeoutMs = 9999;
-constexpr qint64 kDownloadStallMs = 5999;
 constexpr int kMaxRedirects = 5;
 // Without a limit the network thread reads as fast as the network delivers and queues it all
 // in memory while the file is written; the limit makes it wait for the file instead.
@@ -115,7 +112,8 @@ HttpDownLoadFile::HttpDownLoadFile(QObject* parent)
             &DwonDialog::UpdateInstallState);
     connect(m_updateDialog, &UpdateDialog::getPack, this, &HttpDownLoadFile::GetPackData);
     connect(this, &HttpDownLoadFile::InitCheck, this, &HttpDownLoadFile::CheckProcess);
-    QTimer::singleShot(kStartDelayMs, Qt::PreciseTimer, this, &HttpDownLoadFile::TimerPro);
+    QTimer::singleShot(Timing::current().startDelayMs, Qt::PreciseTimer, this,
+                       &HttpDownLoadFile::TimerPro);
 }
 
 HttpDownLoadFile::~HttpDownLoadFile()
@@ -153,7 +151,7 @@ void HttpDownLoadFile::PostCheckRequest()
     connect(m_checkManager, &QNetworkAccessManager::finished, this,
             &HttpDownLoadFile::ReplyCheckDataRecv);
     m_lastActiveMs = NowMs();
-    m_postTimerId = startTimer(kWatchdogPeriodMs, Qt::CoarseTimer);
+    m_postTimerId = startTimer(Timing::current().watchdogPeriodMs, Qt::CoarseTimer);
 }
 
 void HttpDownLoadFile::ReplyCheckDataRecv(QNetworkReply* Reply)
@@ -231,7 +229,7 @@ void HttpDownLoadFile::timerEvent(QTimerEvent* event)
 
 void HttpDownLoadFile::CheckWatchdog()
 {
-    if (g_global.IsRunEnded() || NowMs() - m_lastActiveMs <= kCheckTimeoutMs)
+    if (g_global.IsRunEnded() || NowMs() - m_lastActiveMs <= Timing::current().checkTimeoutMs)
         return;
     qDebug() << "NetworkReply Post TimerOut";
     g_global.UpAppThread();
@@ -258,7 +256,7 @@ void HttpDownLoadFile::GetPackData()
     connect(m_reply, SIGNAL(error(QNetworkReply::NetworkError)), this,
             SLOT(ReplyError(QNetworkReply::NetworkError)));
     m_lastActiveMs = NowMs();
-    m_getTimerId = startTimer(kWatchdogPeriodMs, Qt::CoarseTimer);
+    m_getTimerId = startTimer(Timing::current().watchdogPeriodMs, Qt::CoarseTimer);
 }
 
 // A retry starts from an empty folder; hidden entries are not the updater's and stay.
@@ -385,7 +383,7 @@ void HttpDownLoadFile::InstallPackage()
 void HttpDownLoadFile::DownloadWatchdog()
 {
     const qint64 elapsed = NowMs() - m_lastActiveMs;
-    if (elapsed < 0 || elapsed <= kDownloadStallMs)
+    if (elapsed < 0 || elapsed <= Timing::current().downloadStallMs)
         return;
     AbortDownload();
     qDebug() << "NetworkReply Get TimerOut";

@@ -100,6 +100,7 @@ zip* openArchive(const QString& path, QString* failure)
     return archive;
 }
 
+#ifdef Q_OS_UNIX
 // Execute bits follow the entry's Unix mode; the other bits stay as the system made them.
 void applyExecuteBits(QFile& file, quint32 unixMode)
 {
@@ -114,6 +115,7 @@ void applyExecuteBits(QFile& file, quint32 unixMode)
         permissions |= QFile::ExeOther;
     file.setPermissions(permissions);
 }
+#endif
 
 } // namespace
 
@@ -287,8 +289,10 @@ PackageUnpacker::Result PackageUnpacker::writeFile(const Entry& entry, const QSt
         qDebug() << "unzip " << target << " failed:" << static_cast<int>(file.error());
         return Result::WriteFailed;
     }
+#ifdef Q_OS_UNIX
     if (entry.unixMode != 0)
         applyExecuteBits(file, entry.unixMode);
+#endif
     return Result::Unpacked;
 }
 
@@ -323,11 +327,12 @@ bool PackageUnpacker::copyEntryTo(const Entry& entry, QFile& file, QString* refu
         *refusal = QStringLiteral("holds less than its declared size");
     else if (crc != entry.crc)
         *refusal = QStringLiteral("fails its CRC check");
-    if (!refusal->isEmpty() || !file.flush())
+    // The size is asked of the open file: Qt would take a name ending in ".lnk" for a shortcut
+    // and answer for its target.
+    if (!refusal->isEmpty() || !file.flush() || file.size() != static_cast<qint64>(entry.size))
         return false;
     file.close();
-    return file.error() == QFileDevice::NoError &&
-           QFileInfo(file.fileName()).size() == static_cast<qint64>(entry.size);
+    return file.error() == QFileDevice::NoError;
 }
 
 bool PackageUnpacker::refuse(const QString& name, const QString& reason) const

@@ -324,14 +324,15 @@ void TestPackageInstall::refused()
     QFETCH(QString, reason);
     QFETCH(QString, fileName);
     QFETCH(PackageMaker, make);
-#ifdef Q_OS_WIN
-    if (QByteArray(QTest::currentDataTag()) == "through a link on disk")
-        QSKIP("QFile::link makes a shortcut on Windows, not a link to write through");
-#endif
     // A link out of the extraction folder waits in every case, so a write through it shows.
     QTemporaryDir outside;
     QDir().mkpath(packDir() + "/" + kTop);
+#ifdef Q_OS_WIN
+    if (QByteArray(QTest::currentDataTag()) == "through a link on disk")
+        QSKIP("QFile::link makes a shortcut on Windows, not a link to write through");
+#else
     QVERIFY(QFile::link(outside.path(), packDir() + "/" + kTop + "/linked"));
+#endif
     m_platform->setFreeSpace(m_platform->workingVolume(), kTightRoom);
     QString package = packDir() + "/" + fileName;
     QVERIFY(make().write(package));
@@ -364,9 +365,11 @@ void TestPackageInstall::richPackageInstalls()
     }
     QVERIFY(package.write(packagePath()));
     QString path = packagePath();
+    LogCapture log;
 
-    QCOMPARE(m_global->DecompressionReplac(path), 0);
-    QCOMPARE(readAll(installDir() + "/Quorvex.lnk"), QByteArray("shortcut"));
+    QVERIFY2(m_global->DecompressionReplac(path) == 0, qPrintable(log.lines().join('\n')));
+    // Unpacked like any file; what copies it over the client is the system's copy tool.
+    QCOMPARE(readAll(packDir() + "/" + kTop + "/Quorvex.lnk"), QByteArray("shortcut"));
     QCOMPARE(filesBelow(installDir() + "/data").size(), kDataFiles);
     QCOMPARE(readAll(installDir() + "/data/1230.txt"), QByteArray("1230").repeated(50));
 #ifndef Q_OS_WIN

@@ -5,7 +5,26 @@
 
 #include <QApplication>
 
-ClientRun::ClientRun() : m_client(new HttpDownLoadFile)
+namespace {
+// The client reads the start delay when it is made.
+HttpDownLoadFile* makeClientWithShortWaits()
+{
+    Timing::setForTests(ClientRun::shortWaits());
+    return new HttpDownLoadFile;
+}
+} // namespace
+
+Timing ClientRun::shortWaits()
+{
+    Timing timing;
+    timing.startDelayMs = 50;
+    timing.watchdogPeriodMs = 250;
+    timing.checkTimeoutMs = 2000;
+    timing.downloadStallMs = 1500;
+    return timing;
+}
+
+ClientRun::ClientRun() : m_client(makeClientWithShortWaits())
 {
     m_client->moveToThread(&m_worker);
     QObject::connect(&m_worker, &QThread::finished, m_client, &HttpDownLoadFile::DeleteResource,

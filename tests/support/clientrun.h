@@ -1,16 +1,22 @@
 #ifndef CLIENTRUN_H
 #define CLIENTRUN_H
 
+#include "timing.h"
+
 #include <QThread>
 
 class DwonDialog;
 class HttpDownLoadFile;
 
-// The network client on a worker thread, wired as the program wires it; the check starts a
-// second later. Destroying the run stops the thread and closes every window it opened.
+// The network client on a worker thread, wired as the program wires it, with the waits of
+// shortWaits(): the check starts shortly after. Destroying the run stops the thread and closes
+// every window it opened.
 class ClientRun
 {
 public:
+    // The program's waits, shortened so that time-outs come in a second or two.
+    static Timing shortWaits();
+
     ClientRun();
     ~ClientRun();
     ClientRun(const ClientRun&) = delete;

@@ -1,0 +1,15 @@
+#include "timing.h"
+
+namespace {
+Timing g_timing;
+} // namespace
+
+const Timing& Timing::current()
+{
+    return g_timing;
+}
+
+void Timing::setForTests(const Timing& timing)
+{
+    g_timing = timing;
+}
