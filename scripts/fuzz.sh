@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 seconds=${1:-30}
-build=build-fuzz
+build="build-fuzz"
 targets=(checkanswer unpacker)
 
 if ! command -v clang >/dev/null || ! command -v clang++ >/dev/null; then
@@ -24,11 +24,14 @@ nice cmake --build "$build" --parallel 2 --target "${targets[@]/#/fuzz_}"
 mkdir -p "$build/fuzz-failures"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export ASAN_OPTIONS=detect_leaks=1
+# Qt is built without frame pointers: only the slower unwinder follows an allocation through it
+# to the functions that the suppressions name.
+export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0
 export UBSAN_OPTIONS=print_stacktrace=1
+export LSAN_OPTIONS=suppressions=$root/tests/fuzz/lsan.supp:print_suppressions=0
 for target in "${targets[@]}"; do
     mkdir -p "$work/$target/corpus" "$work/$target/tmp"
-    cp tests/fuzz/corpus/$target/* "$work/$target/corpus/"
+    cp "tests/fuzz/corpus/$target"/* "$work/$target/corpus/"
     echo "fuzz: $target for $seconds s"
     TMPDIR=$work/$target/tmp "$root/$build/bin/fuzz_$target" \
         -max_total_time="$seconds" -timeout=10 -rss_limit_mb=512 -print_final_stats=1 \
@@ -38,5 +41,5 @@ for target in "${targets[@]}"; do
         echo "fuzz: $target failed; the input is in $build/fuzz-failures/" >&2
         exit 1
     }
-    grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$work/$target/fuzz.log"
+    grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb)' "$work/$target/fuzz.log"
 done
