@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# The whole zip road for a 256 MiB package of a few hundred files, served on loopback, beside a
-# baseline of the same work done by standard tools on the same package and server: curl,
-# md5sum, unzip, cp -R. Prints times and peak memory in one run.
+# The whole zip road for two packages served on loopback, each beside a baseline of the same work
+# done by standard tools on the same package and server: curl, md5sum, unzip, cp -R. Prints, in
+# one run, times and peak memory of both beside the targets.
+#   small files: 256 MiB in 320 random files of 0.8 MiB in 16 folders, so that nothing compresses.
+#   mixed:       256 MiB, half random, half text that deflate shrinks; one entry of 64 MiB of
+#                each among files of 0.5 MiB.
 # Usage: bench/road.sh [build-folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,65 +14,133 @@ cmake --build "$build" --target AutoUpdate update-service sample-client >/dev/nu
 
 work=$(mktemp -d)
 trap 'kill "${service_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
-home=$work/home
-client=$home/Apps/Quorvex
-mkdir -p "$work/tmp" "$home/AppData/Roaming/quorvexAssistant" "$client/AutoUpdate" "$client/config"
 config() { printf '{"client":{"version":"%s"}}\n' "$1"; }
+now() { date +%s.%N; }
+peak_mib() { awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); printf "%.1f", $2 / 1024}' "$1"; }
+max_ratio=1.00
+max_peak_mib=64
 
-# 320 files of 0.8 MiB in 16 folders, random so that nothing compresses.
-release=$work/build-2.1.0
-for folder in $(seq -w 1 16); do
-    mkdir -p "$release/data/$folder"
-    for file in $(seq -w 1 20); do
-        head -c 838860 /dev/urandom >"$release/data/$folder/$file.bin"
-    done
-done
-mkdir -p "$release/config" && config 2.1.0 >"$release/config/client.json"
-cp "$bin/QuorvexSample" "$release/"
-"$bin/update-service" publish --build "$release" --version 2.1.0 --name QuorvexSample \
-    --notes-zh "基准" --notes-en "Benchmark" --out "$work/releases" >/dev/null
-package=$(ls "$work"/releases/2.1.0/*.zip)
-largest=$(find "$release" -type f -printf '%s\n' | sort -n | tail -1)
+# random_files <folder> <count> <bytes>
+random_files() {
+    mkdir -p "$1"
+    for file in $(seq -w 1 "$2"); do head -c "$3" /dev/urandom >"$1/$file.bin"; done
+}
 
-cp "$bin/QuorvexSample" "$client/" && config 2.0.0 >"$client/config/client.json"
-cp "$bin/AutoUpdate" "$client/AutoUpdate/"
+# text_files <folder> <count> <bytes>: lines of words drawn from a vocabulary of made-up words,
+# the common ones often, as in prose. Each file starts at its own place in 8 MiB of such text,
+# made once per run; deflate looks back 32 KiB only, so text repeating further apart does not
+# help it.
+text_files() {
+    python3 - "$work/words.txt" "$@" <<'PY'
+import itertools, os, random, string, sys
+pool_path, folder, count, size = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+rng = random.Random()
+if not os.path.exists(pool_path):
+    vocabulary = ["".join(rng.choices(string.ascii_lowercase, k=rng.randint(2, 10))) for _ in range(5000)]
+    words = rng.choices(vocabulary, cum_weights=list(itertools.accumulate(
+        1 / (rank + 1) for rank in range(len(vocabulary)))), k=(8 << 20) // 6)
+    with open(pool_path, "w") as out:
+        start = 0
+        while start < len(words):
+            end = start + rng.randint(6, 14)
+            out.write(" ".join(words[start:end]).capitalize() + ".\n")
+            start = end
+with open(pool_path, "rb") as source:
+    pool = source.read()
+os.makedirs(folder, exist_ok=True)
+for index in range(1, count + 1):
+    start, left = rng.randrange(len(pool)), size
+    with open(os.path.join(folder, "%03d.txt" % index), "wb") as out:
+        while left:
+            piece = pool[start:start + left]
+            out.write(piece)
+            start, left = 0, left - len(piece)
+PY
+}
 
-"$bin/update-service" serve --releases "$work/releases" --port 0 >"$work/service.log" &
-service_pid=$!
-for _ in $(seq 50); do grep -q updateCheckUrl "$work/service.log" && break; sleep 0.1; done
-check_url=$(sed -n 's/.*updateCheckUrl \([^,]*\),.*/\1/p' "$work/service.log")
-package_url=$(sed -n 's/.*updatePackageUrl \(.*\)$/\1/p' "$work/service.log")
-cat >"$client/AutoUpdate/updateconfig.json" <<JSON
+small_files_release() {
+    for folder in $(seq -w 1 16); do random_files "$1/data/$folder" 20 838860; done
+}
+
+mixed_release() {
+    random_files "$1/media" 1 $((64 << 20))
+    random_files "$1/media/parts" 128 $((512 << 10))
+    text_files "$1/docs" 1 $((64 << 20))
+    text_files "$1/docs/parts" 128 $((512 << 10))
+}
+
+# road <workload>: publishes the workload's release, updates a client to it with the updater, then
+# does the same with the baseline. Leaves its figures in $work/<workload>.figures.
+road() {
+    local dir=$work/$1 home client release package
+    home=$dir/home
+    client=$home/Apps/Quorvex
+    release=$dir/build-2.1.0
+    mkdir -p "$dir/tmp" "$home/AppData/Roaming/quorvexAssistant" "$client/AutoUpdate" "$client/config"
+    "${1}_release" "$release"
+    mkdir -p "$release/config" && config 2.1.0 >"$release/config/client.json"
+    cp "$bin/QuorvexSample" "$release/"
+    "$bin/update-service" publish --build "$release" --version 2.1.0 --name QuorvexSample \
+        --notes-zh "基准" --notes-en "Benchmark" --out "$dir/releases" >/dev/null
+    package=$(ls "$dir"/releases/2.1.0/*.zip)
+
+    cp "$bin/QuorvexSample" "$client/" && config 2.0.0 >"$client/config/client.json"
+    cp "$bin/AutoUpdate" "$client/AutoUpdate/"
+    "$bin/update-service" serve --releases "$dir/releases" --port 0 >"$dir/service.log" &
+    service_pid=$!
+    for _ in $(seq 50); do grep -q updateCheckUrl "$dir/service.log" && break; sleep 0.1; done
+    local check_url package_url
+    check_url=$(sed -n 's/.*updateCheckUrl \([^,]*\),.*/\1/p' "$dir/service.log")
+    package_url=$(sed -n 's/.*updatePackageUrl \(.*\)$/\1/p' "$dir/service.log")
+    cat >"$client/AutoUpdate/updateconfig.json" <<JSON
 {"appName": "QuorvexSample", "appConfigFile": "config/client.json", "appPath": "$client/",
  "updateCheckUrl": "$check_url", "updatePackageUrl": "$package_url"}
 JSON
-cat "$package" >/dev/null
+    cat "$package" >/dev/null
 
-now() { date +%s.%N; }
-peak_mib() { awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); printf "%.1f", $2 / 1024}' "$1"; }
+    # The updater: its 1 s start delay and its two fixed 500 ms pauses are taken off its time.
+    local start updater_seconds
+    start=$(now)
+    HOME=$home TMPDIR=$dir/tmp QT_QPA_PLATFORM=offscreen /usr/bin/time -v \
+        "$client/AutoUpdate/AutoUpdate" -immediately >/dev/null 2>"$dir/updater.time"
+    updater_seconds=$(echo "$(now) - $start - 2.0" | bc -l)
+    grep -q '"version":"2.1.0"\|"version": "2.1.0"' "$client/config/client.json" ||
+        { echo "road: the $1 update did not complete" >&2; exit 1; }
 
-# The updater: its 1 s start delay and its two fixed 500 ms pauses are taken off its time.
-start=$(now)
-HOME=$home TMPDIR=$work/tmp QT_QPA_PLATFORM=offscreen /usr/bin/time -v \
-    "$client/AutoUpdate/AutoUpdate" -immediately 2>"$work/updater.time"
-updater_seconds=$(echo "$(now) - $start - 2.0" | bc -l)
-grep -q '"version":"2.1.0"\|"version": "2.1.0"' "$client/config/client.json" ||
-    { echo "road: the update did not complete" >&2; exit 1; }
+    # The baseline, step by step on the same package and server.
+    local base=$dir/baseline baseline_seconds
+    mkdir -p "$base/target"
+    start=$(now)
+    /usr/bin/time -v -o "$dir/curl.time" curl -s -o "$base/package.zip" "${package_url}$(basename "$package")"
+    /usr/bin/time -v -o "$dir/md5sum.time" md5sum "$base/package.zip" >/dev/null
+    /usr/bin/time -v -o "$dir/unzip.time" unzip -q -o "$base/package.zip" -d "$base/unpacked"
+    /usr/bin/time -v -o "$dir/cp.time" cp -R "$base/unpacked/QuorvexSample_2.1.0/." "$base/target"
+    baseline_seconds=$(echo "$(now) - $start" | bc -l)
+    kill "$service_pid"
+    wait "$service_pid" 2>/dev/null || true
+    service_pid=
 
-# The baseline, step by step on the same package and server.
-base=$work/baseline
-mkdir -p "$base/target"
-start=$(now)
-/usr/bin/time -v -o "$work/curl.time" curl -s -o "$base/package.zip" "${package_url}$(basename "$package")"
-/usr/bin/time -v -o "$work/md5sum.time" md5sum "$base/package.zip" >/dev/null
-/usr/bin/time -v -o "$work/unzip.time" unzip -q -o "$base/package.zip" -d "$base/unpacked"
-/usr/bin/time -v -o "$work/cp.time" cp -R "$base/unpacked/QuorvexSample_2.1.0/." "$base/target"
-baseline_seconds=$(echo "$(now) - $start" | bc -l)
-baseline_peak=$(for step in curl md5sum unzip cp; do peak_mib "$work/$step.time"; echo; done | sort -n | tail -1)
+    local largest peak baseline_peak
+    largest=$(find "$release" -type f -printf '%s\n' | sort -n | tail -1)
+    peak=$(peak_mib "$dir/updater.time")
+    baseline_peak=$(for step in curl md5sum unzip cp; do peak_mib "$dir/$step.time"; echo; done | sort -n | tail -1)
+    printf '%s %s %s %s %s %s %s %s\n' "$1" "$(($(stat -c %s "$package") >> 20))" \
+        "$(find "$release" -type f | wc -l)" "$(echo "$largest / 1048576" | bc -l)" \
+        "$updater_seconds" "$peak" "$baseline_seconds" "$baseline_peak" >"$work/$1.figures"
+    rm -rf "$release" "$base" "$home"
+}
 
-printf 'package: %d MiB, %d files, largest entry %.1f MiB\n' "$(($(stat -c %s "$package") / 1048576))" \
-    "$(find "$release" -type f | wc -l)" "$(echo "$largest / 1048576" | bc -l)"
-printf '%-9s %7.2f s  %7.1f MiB peak\n' updater "$updater_seconds" "$(peak_mib "$work/updater.time")"
-printf '%-9s %7.2f s  %7.1f MiB peak (largest step)\n' baseline "$baseline_seconds" "$baseline_peak"
-printf 'ratio     %7.2f (target at most 1.30); memory target %.1f MiB\n' \
-    "$(echo "$updater_seconds / $baseline_seconds" | bc -l)" "$(echo "64 + 2 * $largest / 1048576" | bc -l)"
+road small_files
+road mixed
+
+printf '%-12s %-31s %-19s %-24s %s\n' workload package updater "baseline (largest step)" ratio
+while read -r name size files largest seconds peak base_seconds base_peak; do
+    ratio=$(echo "$seconds / $base_seconds" | bc -l)
+    misses=()
+    (($(echo "$ratio > $max_ratio" | bc -l))) && misses+=(ratio)
+    (($(echo "$peak > $max_peak_mib" | bc -l))) && misses+=(memory)
+    printf '%-12s %4d MiB, %3d files, %4.1f MiB  %6.2f s %6.1f MiB  %6.2f s %6.1f MiB  %5.2f  %s\n' \
+        "$name" "$size" "$files" "$largest" "$seconds" "$peak" "$base_seconds" "$base_peak" "$ratio" \
+        "${misses[*]:+misses: ${misses[*]}}"
+done < <(cat "$work/small_files.figures" "$work/mixed.figures")
+printf 'targets: ratio at most %.2f, updater peak at most %d MiB, on both\n' "$max_ratio" "$max_peak_mib"

@@ -8,6 +8,7 @@ packages=(
     qtbase5-dev qtbase5-private-dev qtbase5-dev-tools libzip-dev zlib1g-dev
     libcpp-httplib-dev libssl-dev openssl nginx libsodium-dev
     xvfb xauth imagemagick fonts-wqy-microhei time bc curl unzip python3
+    clang libclang-rt-dev
     "$@"
 )
 

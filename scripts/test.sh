@@ -8,4 +8,5 @@ bash scripts/setup.sh
 bash scripts/configure.sh "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" --parallel "$(nproc)"
 QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure --parallel "$(( $(nproc) * 2 ))" --timeout 300
+bash scripts/fuzz.sh
 bash scripts/windows.sh "$build"

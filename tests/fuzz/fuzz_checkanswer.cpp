@@ -1,0 +1,16 @@
+#include "global.h"
+
+#include <QByteArray>
+
+#include <cstddef>
+#include <cstdint>
+
+// The check answer comes from a service whose certificate is not verified: any bytes at all.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    QByteArray answer(reinterpret_cast<const char*>(data), static_cast<int>(size));
+    // Both languages, so that both halves of the notes are picked.
+    g_global.m_language = size % 2 == 0 ? QStringLiteral("en") : QStringLiteral("zh");
+    g_global.GetVersionInfo(answer);
+    return 0;
+}
