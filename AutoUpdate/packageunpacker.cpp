@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QTextCodec>
 
+#include <algorithm>
+
 #include <zip.h>
 #include <zlib.h>
 
@@ -208,7 +210,11 @@ bool PackageUnpacker::readEntries(qint64 freeBytes)
                           QStringLiteral("needs more than the %1 bytes free").arg(roomLimit));
         m_entries.append(entry);
     }
-    return true;
+    // Nothing to install would show only later, as a version that did not change.
+    const bool holdsFiles =
+        std::any_of(m_entries.cbegin(), m_entries.cend(),
+                    [](const Entry& entry) { return entry.kind == Kind::File; });
+    return holdsFiles || refusePackage(QStringLiteral("holds no files"));
 }
 
 bool PackageUnpacker::readEntry(quint64 index, Entry* entry)

@@ -310,6 +310,7 @@ void TestPackageInstall::refused_data()
     row("directory of size 0", "cannot be opened",
         [] { return goodPackage().declareDirectorySize(0); });
     row("end record cut off", "cannot be opened", [] { return goodPackage().truncateBy(10); });
+    row("no files", "holds no files", [] { return ZipBuilder().directory(kTop + "/"); });
     // Bombs: what the entries produce or declare goes beyond what the package can hold.
     row("inflates past its declared size", "declared size", &inflatesPastDeclaredSize);
     row("declares 2 GiB", "100 times",
