@@ -5,6 +5,7 @@
 #include "global.h"
 #include "httpdownloadfile.h"
 #include "logcapture.h"
+#include "shortwaits.h"
 #include "testhome.h"
 #include "updateservice.h"
 #include "zipbuilder.h"
@@ -359,7 +360,7 @@ void TestPackageDownload::failures()
     QTRY_COMPARE_WITH_TIMEOUT(m_errors->size(), 1, 15000);
     QCOMPARE(m_errors->first().first().toString(), kNetworkText);
     QVERIFY(log.contains("DEBUG NetworkReply Get TimerOut"));
-    QVERIFY(sinceStart.elapsed() > ClientRun::shortWaits().downloadStallMs);
+    QVERIFY(sinceStart.elapsed() > shortWaits().downloadStallMs);
     QCOMPARE(clientStarts(), 0);
     QCOMPARE(m_progress->last().at(0).toLongLong(), QFileInfo(packagePath()).size());
     m_service->releaseStalls();

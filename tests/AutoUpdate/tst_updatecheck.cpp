@@ -4,6 +4,7 @@
 #include "global.h"
 #include "httpdownloadfile.h"
 #include "logcapture.h"
+#include "shortwaits.h"
 #include "testhome.h"
 #include "updateservice.h"
 
@@ -208,12 +209,11 @@ void TestUpdateCheck::timeoutRelaunchesOnce()
     startClient();
 
     QTRY_COMPARE_WITH_TIMEOUT(clientStarts(), 1, 20000);
-    QVERIFY2(sinceStart.elapsed() >= ClientRun::shortWaits().checkTimeoutMs,
-             "relaunched before the time-out");
+    QVERIFY2(sinceStart.elapsed() >= shortWaits().checkTimeoutMs, "relaunched before the time-out");
     QCOMPARE(log.count("DEBUG NetworkReply Post TimerOut"), 1);
 
     m_service->setHoldChecks(false);
-    QTest::qWait(2 * ClientRun::shortWaits().watchdogPeriodMs);
+    QTest::qWait(2 * shortWaits().watchdogPeriodMs);
     QCOMPARE(clientStarts(), 1);
     QCOMPARE(m_offers->count(), 0);
     QCOMPARE(log.count("DEBUG NetworkReply Post TimerOut"), 1);

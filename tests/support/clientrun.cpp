@@ -2,6 +2,7 @@
 
 #include "dwondialog.h"
 #include "httpdownloadfile.h"
+#include "shortwaits.h"
 
 #include <QApplication>
 
@@ -9,20 +10,10 @@ namespace {
 // The client reads the start delay when it is made.
 HttpDownLoadFile* makeClientWithShortWaits()
 {
-    Timing::setForTests(ClientRun::shortWaits());
+    Timing::setForTests(shortWaits());
     return new HttpDownLoadFile;
 }
 } // namespace
-
-Timing ClientRun::shortWaits()
-{
-    Timing timing;
-    timing.startDelayMs = 50;
-    timing.watchdogPeriodMs = 250;
-    timing.checkTimeoutMs = 2000;
-    timing.downloadStallMs = 1500;
-    return timing;
-}
 
 ClientRun::ClientRun() : m_client(makeClientWithShortWaits())
 {

@@ -1,8 +1,6 @@
 #ifndef CLIENTRUN_H
 #define CLIENTRUN_H
 
-#include "timing.h"
-
 #include <QThread>
 
 class DwonDialog;
@@ -14,9 +12,6 @@ class HttpDownLoadFile;
 class ClientRun
 {
 public:
-    // The program's waits, shortened so that time-outs come in a second or two.
-    static Timing shortWaits();
-
     ClientRun();
     ~ClientRun();
     ClientRun(const ClientRun&) = delete;
