@@ -1,12 +1,16 @@
 #ifndef GLOBAL_H
 #define GLOBAL_H
 
+#include "platform/platform.h"
+
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
+
+class ClientBackup;
 
 // Everything the updater knows during a run, and the file and process operations on it. The one
 // instance, g_global, is shared by both threads without a lock: each member is written by one step
@@ -93,7 +97,9 @@ private:
     QString RunningClientListing() const;
     void StartClient(const QStringList& arguments);
     qint64 RoomForUnpacking();
-    bool CopyUnpackedTree(const QString& package);
+    Platform::CopyRequest UnpackedTreeCopy(const QString& package);
+    bool CopyUnpackedTree(const Platform::CopyRequest& copy);
+    int RestoreClient(ClientBackup& backup);
     bool WriteForClient(const QString& name, const QByteArray& content);
     // Takes the run's end for this caller; false when someone else already took it.
     bool ClaimRunEnd();

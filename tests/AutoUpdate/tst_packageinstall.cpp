@@ -1,3 +1,4 @@
+#include "clientbackup.h"
 #include "fakeplatform.h"
 #include "global.h"
 #include "logcapture.h"
@@ -8,6 +9,9 @@
 #include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,16 +43,63 @@ QStringList filesBelow(const QString& folder)
     return files;
 }
 
-// A release of the client as the service packs it.
-ZipBuilder goodPackage()
+// Every file below a folder with its content, and every folder, as "name/".
+QMap<QString, QByteArray> treeOf(const QString& folder)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString name = path.mid(folder.size() + 1);
+        if (it.fileInfo().isDir())
+            tree.insert(name + "/", {});
+        else
+            tree.insert(name, readAll(path));
+    }
+    return tree;
+}
+
+// A release of the client as the service packs it: it replaces two files of the client and adds
+// one beside them and one in a folder of its own.
+ZipBuilder goodPackage(const QByteArray& version = "2.1.0")
 {
     return ZipBuilder()
         .directory(kTop + "/")
         .directory(kTop + "/config/")
-        .file(kTop + "/config/client.json", R"({"client":{"version":"2.1.0"}})")
+        .file(kTop + "/config/client.json", R"({"client":{"version":")" + version + R"("}})")
         .directory(kTop + "/bin/")
         .file(kTop + "/bin/app.dat", "new app")
-        .symLink(kTop + "/bin/link", "/etc");
+        .file(kTop + "/bin/added.dat", "added")
+        .symLink(kTop + "/bin/link", "/etc")
+        .directory(kTop + "/plugins/")
+        .file(kTop + "/plugins/new.dat", "new plugin");
+}
+
+// Content that deflates to about an eighth of its size.
+QByteArray twoLetterNoise(int size)
+{
+    QByteArray noise(size, Qt::Uninitialized);
+    QRandomGenerator random(7);
+    for (char& byte : noise)
+        byte = random.bounded(2) ? 'a' : 'b';
+    return noise;
+}
+
+// A tmpfs of 600 KiB at folder, filled to the last byte when asked: every write into it fails.
+// False where the test may not mount.
+bool mountSmallDisk(const QString& folder, bool fill)
+{
+    QDir().mkpath(folder);
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=600k", "tmpfs", folder}) != 0)
+        return false;
+    QFile filler(folder + "/filler");
+    if (fill && filler.open(QIODevice::WriteOnly)) {
+        const QByteArray block(64 * 1024, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+    }
+    return true;
 }
 } // namespace
 
@@ -66,10 +117,13 @@ private slots:
     void installs();
     void failures_data();
     void failures();
+    void interruptedInstallRestored();
     void hostileEntriesRefused_data();
     void hostileEntriesRefused();
 
 private:
+    bool mountSmallDisk(const QString& folder, bool fill);
+
     QString packDir() const { return m_home->updaterDir() + "/QuorvexClient"; }
     QString packagePath() const { return packDir() + "/" + kTop + ".zip"; }
     QString installDir() const { return m_install->path(); }
@@ -80,7 +134,16 @@ private:
     std::unique_ptr<FakePlatform> m_platform;
     std::unique_ptr<Global> m_global;
     QString m_previousDir;
+    QStringList m_mounts;
 };
+
+bool TestPackageInstall::mountSmallDisk(const QString& folder, bool fill)
+{
+    if (!::mountSmallDisk(folder, fill))
+        return false;
+    m_mounts.append(folder);
+    return true;
+}
 
 void TestPackageInstall::init()
 {
@@ -92,6 +155,8 @@ void TestPackageInstall::init()
     QDir().mkpath(m_home->clientDataDir());
     QDir().mkpath(installDir() + "/AutoUpdate");
     put(installDir() + "/config/client.json", R"({"client":{"version":"2.0.3"}})");
+    put(installDir() + "/bin/app.dat", "old app");
+    put(installDir() + "/kept.txt", "not in the package");
     m_previousDir = QDir::currentPath();
     QDir::setCurrent(installDir() + "/AutoUpdate");
 
@@ -104,6 +169,9 @@ void TestPackageInstall::init()
 void TestPackageInstall::cleanup()
 {
     QDir::setCurrent(m_previousDir);
+    for (const QString& folder : qAsConst(m_mounts))
+        QProcess::execute("umount", {folder});
+    m_mounts.clear();
     m_global.reset();
     m_platform.reset();
     m_install.reset();
@@ -113,32 +181,33 @@ void TestPackageInstall::cleanup()
 // The row's name is what was there before.
 void TestPackageInstall::installs_data()
 {
-    QTest::addColumn<bool>("stateWritten");
-    QTest::newRow("nothing") << true;
+    QTest::addColumn<bool>("earlierExtraction");
+    QTest::newRow("nothing") << false;
     QTest::newRow("an earlier, longer extraction") << true;
-    QTest::newRow("a folder in the state file's place") << false;
 }
 
 void TestPackageInstall::installs()
 {
-    QFETCH(bool, stateWritten);
-    if (QTest::currentDataTag() == QLatin1String("an earlier, longer extraction"))
+    QFETCH(bool, earlierExtraction);
+    if (earlierExtraction)
         put(packDir() + "/" + kTop + "/bin/app.dat", "an older and longer content");
-    if (!stateWritten)
-        QVERIFY(QDir().mkpath(statePath()));
     QVERIFY(goodPackage().write(packagePath()));
     QString package = packagePath();
     LogCapture log;
 
     QCOMPARE(m_global->DecompressionReplac(package), 0);
     QCOMPARE(readAll(installDir() + "/bin/app.dat"), QByteArray("new app"));
+    QCOMPARE(readAll(installDir() + "/plugins/new.dat"), QByteArray("new plugin"));
+    QCOMPARE(readAll(installDir() + "/kept.txt"), QByteArray("not in the package"));
     QVERIFY(!QFileInfo::exists(packDir() + "/" + kTop + "/bin/link"));
     QCOMPARE(readAll(m_home->clientDataDir() + "/update.log"),
              QStringLiteral("修复了若干问题").toUtf8());
     QCOMPARE(readAll(m_home->clientDataDir() + "/isShowUpdataInfo.txt"), QByteArray("1"));
     QCOMPARE(QJsonDocument::fromJson(readAll(statePath())).object()["currentVersion"].toString(),
-             QString(stateWritten ? "2.1.0" : ""));
-    QCOMPARE(log.contains("WARNING autoupdate config veison update successed"), stateWritten);
+             QString("2.1.0"));
+    QVERIFY(log.contains("WARNING autoupdate config veison update successed"));
+    QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
+    QVERIFY(!QFileInfo::exists(ClientBackup::backupFolder()));
 
     const QString backslashSource = QString(packDir() + "/" + kTop + "/*").replace('/', '\\');
     QCOMPARE(m_platform->copies().size(), 1);
@@ -148,6 +217,8 @@ void TestPackageInstall::installs()
     QCOMPARE(m_platform->pauses(), QList<int>{500});
 }
 
+// Whatever fails, and wherever, the client folder is left holding exactly the files and
+// contents it held, nothing announces the new version, and no journal or backup stays behind.
 // The row's name is the scenario set up.
 void TestPackageInstall::failures_data()
 {
@@ -156,11 +227,19 @@ void TestPackageInstall::failures_data()
 
     QTest::newRow("file entry before its folder") << "DEBUG unzip  \"" << false;
     QTest::newRow("missing archive") << "DEBUG package refused:" << false;
-    QTest::newRow("copy left old version") << "DEBUG files replace error" << true;
+    QTest::newRow("full disk while unpacking") << "DEBUG unzip  \"" << false;
+    QTest::newRow("full disk while saving the client's files")
+        << "DEBUG client file not saved:" << false;
     QTest::newRow("copy tool fails to start")
         << "DEBUG copy file error:  QProcess::FailedToStart" << true;
+    QTest::newRow("copy fails halfway") << "DEBUG copy file error: exit code 1" << true;
+    QTest::newRow("copy ends early") << "DEBUG copy file error: differs" << true;
+    QTest::newRow("copied configuration names another version")
+        << "DEBUG files replace error" << true;
     QTest::newRow("copied configuration broken") << "DEBUG  APP Jsondata Error:" << true;
     QTest::newRow("client data folder missing") << "DEBUG update.log write failed:" << true;
+    QTest::newRow("full disk for the notes") << "DEBUG update.log write failed:" << true;
+    QTest::newRow("state file cannot be replaced") << "DEBUG WriteConfigToFile failed:" << true;
 }
 
 void TestPackageInstall::failures()
@@ -171,27 +250,87 @@ void TestPackageInstall::failures()
     ZipBuilder package = goodPackage();
     if (scenario == "file entry before its folder")
         package = ZipBuilder().directory(kTop + "/").file(kTop + "/lib/x.dat", "x");
+    else if (scenario == "full disk while unpacking")
+        package = goodPackage().deflated(kTop + "/bin/large.dat", twoLetterNoise(1 << 20));
+    else if (scenario == "copied configuration names another version")
+        package = goodPackage("2.0.9");
     else if (scenario == "copied configuration broken")
         package = ZipBuilder()
                       .directory(kTop + "/")
                       .directory(kTop + "/config/")
                       .file(kTop + "/config/client.json", "{");
+    // The disk is small where the unpacked tree or the saved client files go, and full where the
+    // notes go.
+    const QString disk = scenario.contains("unpacking") ? packDir()
+                         : scenario.contains("saving")  ? ClientBackup::backupFolder()
+                                                        : m_home->clientDataDir();
+    if (scenario.startsWith("full disk") && !mountSmallDisk(disk, scenario.contains("notes")))
+        QSKIP("a full disk needs a tmpfs mounted, which takes root");
+    if (scenario == "full disk while saving the client's files")
+        put(installDir() + "/bin/app.dat", QByteArray(700 * 1024, 'o'));
     if (scenario != "missing archive")
         QVERIFY(package.write(packagePath()));
-    if (scenario == "copy left old version")
-        m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::Skip);
+    const QMap<QString, QByteArray> before = treeOf(installDir());
     if (scenario == "copy tool fails to start")
         m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::FailToStart);
+    if (scenario == "copy fails halfway")
+        m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::FailHalfway);
+    if (scenario == "copy ends early")
+        m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::EndEarly);
     if (scenario == "client data folder missing")
         QVERIFY(QDir(m_home->clientDataDir()).removeRecursively());
+    if (scenario == "state file cannot be replaced")
+        QVERIFY(QDir().mkpath(statePath()));
     QString path = packagePath();
     LogCapture log;
 
     QCOMPARE(m_global->DecompressionReplac(path), -1);
     QVERIFY2(log.containsLineStartingWith(logPrefix), qPrintable(log.lines().join('\n')));
     QCOMPARE(!m_platform->copies().isEmpty(), copied);
-    QCOMPARE(filesBelow(m_home->clientDataDir()), QStringList());
-    QVERIFY(!QFileInfo::exists(statePath()));
+    QCOMPARE(treeOf(installDir()), before);
+    if (copied)
+        QVERIFY(log.containsLineStartingWith("INFO client folder restored:"));
+    QVERIFY(!QFileInfo::exists(m_home->clientDataDir() + "/isShowUpdataInfo.txt"));
+    QVERIFY(!QFileInfo(statePath()).isFile());
+    QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
+    QVERIFY(treeOf(ClientBackup::backupFolder()).isEmpty());
+}
+
+// A run killed in the middle of the copy leaves the journal behind, and the client half new with
+// an empty configuration. The next start puts the saved files back and removes the added ones,
+// and leaves alone what the client wrote in the meantime.
+void TestPackageInstall::interruptedInstallRestored()
+{
+    const QString tree = packDir() + "/" + kTop;
+    put(tree + "/config/client.json", R"({"client":{"version":"2.1.0"}})");
+    put(tree + "/bin/app.dat", "new app");
+    put(tree + "/bin/added.dat", "added");
+    put(tree + "/plugins/new.dat", "new plugin");
+    const QMap<QString, QByteArray> before = treeOf(installDir());
+    QVERIFY(ClientBackup().save(tree, installDir(), false));
+    const QJsonObject journal =
+        QJsonDocument::fromJson(readAll(ClientBackup::journalPath())).object();
+    QCOMPARE(journal["clientFolder"].toString(), installDir());
+    QCOMPARE(journal["saved"].toVariant().toStringList(),
+             (QStringList{"bin/app.dat", "config/client.json"}));
+    QCOMPARE(journal["added"].toVariant().toStringList(),
+             (QStringList{"bin/added.dat", "plugins/new.dat"}));
+    QCOMPARE(journal["addedFolders"].toVariant().toStringList(), QStringList{"plugins"});
+
+    put(installDir() + "/bin/app.dat", "new app");
+    put(installDir() + "/bin/added.dat", "added");
+    put(installDir() + "/config/client.json", "");
+    QVERIFY(QDir().mkpath(installDir() + "/plugins"));
+    put(installDir() + "/client.log", "written by the client meanwhile");
+    LogCapture log;
+
+    QVERIFY(ClientBackup::restoreInterruptedInstall());
+    QMap<QString, QByteArray> expected = before;
+    expected.insert("client.log", "written by the client meanwhile");
+    QCOMPARE(treeOf(installDir()), expected);
+    QVERIFY(log.containsLineStartingWith("INFO client folder restored:"));
+    QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
+    QVERIFY(!QFileInfo::exists(ClientBackup::backupFolder()));
 }
 
 void TestPackageInstall::hostileEntriesRefused_data()

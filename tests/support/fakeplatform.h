@@ -19,7 +19,10 @@ public:
         QStringList arguments;
     };
 
-    enum class CopyBehaviour { Copy, Skip, FailToStart };
+    // FailHalfway copies the first half of the files, in name order, and exits with 1; EndEarly
+    // copies everything but ends with the last file cut short, and reports success, as a copy
+    // still running when its tool returned would.
+    enum class CopyBehaviour { Copy, Skip, FailToStart, FailHalfway, EndEarly };
 
     FakePlatform();
     ~FakePlatform() override;
@@ -30,7 +33,8 @@ public:
     void setFreeSpace(const QString& path, qint64 bytes);
     void setFreeSpaceError(const QString& path, qint64 errorCode);
     void setVolumes(const QString& system, const QString& working);
-    // Copy really copies the source folder's content over the target, as the tools would.
+    // Copy really copies the source folder's content over the target, as the tools would. The
+    // behaviour holds for the next copy only; the copies after it (a restore) copy.
     void setCopyBehaviour(CopyBehaviour behaviour);
 
     QStringList queries() const;
@@ -38,6 +42,7 @@ public:
     QStringList freeSpaceQueries() const;
     QList<Start> starts() const;
     QList<CopyRequest> copies() const;
+    QStringList removals() const;
     QList<int> pauses() const;
     QStringList executables() const;
 
@@ -47,7 +52,9 @@ public:
     QString systemVolume() const override;
     QString workingVolume() const override;
     QString volumeLabel(const QString& path) const override;
-    bool copyTree(const CopyRequest& request, QProcess::ProcessError* error) override;
+    CopyOutcome copyTree(const CopyRequest& request) override;
+    // Removes as asked, with the test's own rights.
+    void removePaths(const QStringList& paths, bool elevate) override;
     bool startDetached(const QString& program, const QStringList& arguments) override;
     void makeExecutable(const QString& path) override;
     void pause(int milliseconds) override;
@@ -63,6 +70,7 @@ private:
     QStringList m_freeSpaceQueries;
     QList<Start> m_starts;
     QList<CopyRequest> m_copies;
+    QStringList m_removals;
     CopyBehaviour m_copyBehaviour = CopyBehaviour::Copy;
     QList<int> m_pauses;
     QStringList m_executables;
