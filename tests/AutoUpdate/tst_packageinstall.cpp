@@ -1,4 +1,5 @@
 #include "clientbackup.h"
+#include "clientfiles.h"
 #include "fakeplatform.h"
 #include "global.h"
 #include "logcapture.h"
@@ -41,23 +42,6 @@ QStringList filesBelow(const QString& folder)
         files.append(it.next().mid(folder.size() + 1));
     files.sort();
     return files;
-}
-
-// Every file below a folder with its content, and every folder, as "name/".
-QMap<QString, QByteArray> treeOf(const QString& folder)
-{
-    QMap<QString, QByteArray> tree;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString name = path.mid(folder.size() + 1);
-        if (it.fileInfo().isDir())
-            tree.insert(name + "/", {});
-        else
-            tree.insert(name, readAll(path));
-    }
-    return tree;
 }
 
 // A release of the client as the service packs it: it replaces two files of the client and adds
@@ -270,7 +254,7 @@ void TestPackageInstall::failures()
         put(installDir() + "/bin/app.dat", QByteArray(700 * 1024, 'o'));
     if (scenario != "missing archive")
         QVERIFY(package.write(packagePath()));
-    const QMap<QString, QByteArray> before = treeOf(installDir());
+    const QMap<QString, QByteArray> before = ClientFiles::tree(installDir());
     if (scenario == "copy tool fails to start")
         m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::FailToStart);
     if (scenario == "copy fails halfway")
@@ -287,13 +271,13 @@ void TestPackageInstall::failures()
     QCOMPARE(m_global->DecompressionReplac(path), -1);
     QVERIFY2(log.containsLineStartingWith(logPrefix), qPrintable(log.lines().join('\n')));
     QCOMPARE(!m_platform->copies().isEmpty(), copied);
-    QCOMPARE(treeOf(installDir()), before);
+    QCOMPARE(ClientFiles::tree(installDir()), before);
     if (copied)
         QVERIFY(log.containsLineStartingWith("INFO client folder restored:"));
     QVERIFY(!QFileInfo::exists(m_home->clientDataDir() + "/isShowUpdataInfo.txt"));
     QVERIFY(!QFileInfo(statePath()).isFile());
     QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
-    QVERIFY(treeOf(ClientBackup::backupFolder()).isEmpty());
+    QVERIFY(ClientFiles::tree(ClientBackup::backupFolder()).isEmpty());
 }
 
 // A run killed in the middle of the copy leaves the journal behind, and the client half new with
@@ -306,7 +290,7 @@ void TestPackageInstall::interruptedInstallRestored()
     put(tree + "/bin/app.dat", "new app");
     put(tree + "/bin/added.dat", "added");
     put(tree + "/plugins/new.dat", "new plugin");
-    const QMap<QString, QByteArray> before = treeOf(installDir());
+    const QMap<QString, QByteArray> before = ClientFiles::tree(installDir());
     QVERIFY(ClientBackup().save(tree, installDir(), false));
     const QJsonObject journal =
         QJsonDocument::fromJson(readAll(ClientBackup::journalPath())).object();
@@ -327,7 +311,7 @@ void TestPackageInstall::interruptedInstallRestored()
     QVERIFY(ClientBackup::restoreInterruptedInstall());
     QMap<QString, QByteArray> expected = before;
     expected.insert("client.log", "written by the client meanwhile");
-    QCOMPARE(treeOf(installDir()), expected);
+    QCOMPARE(ClientFiles::tree(installDir()), expected);
     QVERIFY(log.containsLineStartingWith("INFO client folder restored:"));
     QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
     QVERIFY(!QFileInfo::exists(ClientBackup::backupFolder()));

@@ -103,6 +103,8 @@ QProcessEnvironment Sandbox::environment() const
     env.insert(QStringLiteral("HOME"), home());
     env.insert(QStringLiteral("TMPDIR"), root() + QStringLiteral("/tmp"));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!m_toolFolder.isEmpty())
+        env.insert(QStringLiteral("PATH"), m_toolFolder + QLatin1Char(':') + env.value("PATH"));
     return env;
 }
 

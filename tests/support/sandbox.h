@@ -37,6 +37,8 @@ public:
     void writeRawInstalledConfig(const QByteArray& content);
     void writeClientVersion(const QString& version);
     void writeLanguage(const QString& language);
+    // Programs started from here look for tools in folder first; an empty text undoes it.
+    void setToolFolder(const QString& folder) { m_toolFolder = folder; }
 
     // Starts the updater with its own HOME, TMPDIR and the offscreen platform.
     QProcess* startUpdater(const QStringList& arguments);
@@ -53,6 +55,7 @@ private:
 
     QTemporaryDir m_dir;
     QList<QProcess*> m_processes;
+    QString m_toolFolder;
 };
 
 #endif // SANDBOX_H
