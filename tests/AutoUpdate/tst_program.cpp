@@ -75,7 +75,7 @@ private slots:
 
 private:
     QString logLine(const char* text) const;
-    void offerRelease();
+    void offerRelease(const QString& notes = QStringLiteral("说明&Notes"));
 
     std::unique_ptr<updateservice::UpdateService> m_service;
     std::unique_ptr<ProgramSandbox> m_sandbox;
@@ -161,51 +161,9 @@ void TestProgram::runningClient()
     QVERIFY(m_sandbox->logBytes().contains(logLine("Already Run...").toLocal8Bit()));
 }
 
-// The running client is stopped, the package is copied over the installation folder (names with
-// spaces included), and the new version is confirmed and recorded.
-void TestProgram::zipPackageInstalled()
-{
-    const QString top = QStringLiteral("QuorvexClient_2.1.0/");
-    const QTemporaryDir dir;
-    const QString zipPath = dir.filePath("package.zip");
-    QVERIFY(ZipBuilder()
-                .directory(top)
-                .directory(top + "config/")
-                .file(top + "config/client.json", ClientFiles::config("2.1.0"))
-                .directory(top + "data files/")
-                .file(top + "data files/read me.txt", "new release")
-                .write(zipPath));
-    const QByteArray package = ClientFiles::read(zipPath);
-    m_service->addPackage("77", package.toStdString());
-    CheckAnswer answer;
-    answer.forPackage(package).notes = QStringLiteral("修复了问题&Fixed issues");
-    m_service->setCheckResponse(200, answer.toStdString());
-    m_sandbox->writeLanguage("zh");
-    QProcess* running = m_sandbox->startLingeringClient();
-    QTRY_COMPARE(QFile::exists(m_sandbox->clientDir() + "/launches.jsonl"), true);
-
-    int exitCode = -2;
-    QVERIFY(m_sandbox->runUpdater({"-immediately", "x"}, &exitCode, kRunTimeoutMs));
-    QCOMPARE(exitCode, 0);
-    QTRY_COMPARE(running->state(), QProcess::NotRunning);
-    QTRY_COMPARE(m_sandbox->clientLaunches(), QList<QStringList>{{"x"}});
-
-    QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/read me.txt"),
-             QByteArray("new release"));
-    const QJsonObject state =
-        QJsonDocument::fromJson(ClientFiles::read(m_sandbox->updaterDir() + "/updateconfig.json"))
-            .object();
-    QCOMPARE(state.value("currentVersion").toString(), QStringLiteral("2.1.0"));
-    QCOMPARE(ClientFiles::read(m_sandbox->clientDataDir() + "/update.log"),
-             QStringLiteral("修复了问题").toUtf8());
-    QCOMPARE(ClientFiles::read(m_sandbox->clientDataDir() + "/isShowUpdataInfo.txt"),
-             QByteArray("1"));
-    QVERIFY(m_sandbox->logBytes().contains(" copy file successed\r\n"));
-}
-
 // A release that replaces the client's configuration and one of its files, and adds one file
 // beside them and one in a folder of its own.
-void TestProgram::offerRelease()
+void TestProgram::offerRelease(const QString& notes)
 {
     ClientFiles::write(m_sandbox->clientDir() + "/data files/old.txt", "old");
     const QString top = QStringLiteral("QuorvexClient_2.1.0/");
@@ -224,8 +182,39 @@ void TestProgram::offerRelease()
     const QByteArray package = ClientFiles::read(zipPath);
     m_service->addPackage("77", package.toStdString());
     CheckAnswer answer;
-    answer.forPackage(package);
+    answer.forPackage(package).notes = notes;
     m_service->setCheckResponse(200, answer.toStdString());
+}
+
+// The running client is stopped, the package is copied over the installation folder (names with
+// spaces included), and the new version is confirmed and recorded.
+void TestProgram::zipPackageInstalled()
+{
+    offerRelease(QStringLiteral("修复了问题&Fixed issues"));
+    m_sandbox->writeLanguage("zh");
+    QProcess* running = m_sandbox->startLingeringClient();
+    QTRY_COMPARE(QFile::exists(m_sandbox->clientDir() + "/launches.jsonl"), true);
+
+    int exitCode = -2;
+    QVERIFY(m_sandbox->runUpdater({"-immediately", "x"}, &exitCode, kRunTimeoutMs));
+    QCOMPARE(exitCode, 0);
+    QTRY_COMPARE(running->state(), QProcess::NotRunning);
+    QTRY_COMPARE(m_sandbox->clientLaunches(), QList<QStringList>{{"x"}});
+
+    QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/read me.txt"),
+             QByteArray("new release"));
+    QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/old.txt"), QByteArray("new"));
+    QVERIFY(!QFile::exists(m_sandbox->updaterDir() + "/install-journal.json"));
+    QVERIFY(!QFile::exists(m_sandbox->updaterDir() + "/install-backup"));
+    const QJsonObject state =
+        QJsonDocument::fromJson(ClientFiles::read(m_sandbox->updaterDir() + "/updateconfig.json"))
+            .object();
+    QCOMPARE(state.value("currentVersion").toString(), QStringLiteral("2.1.0"));
+    QCOMPARE(ClientFiles::read(m_sandbox->clientDataDir() + "/update.log"),
+             QStringLiteral("修复了问题").toUtf8());
+    QCOMPARE(ClientFiles::read(m_sandbox->clientDataDir() + "/isShowUpdataInfo.txt"),
+             QByteArray("1"));
+    QVERIFY(m_sandbox->logBytes().contains(" copy file successed\r\n"));
 }
 
 // The stand-in client serves as the installer: it records its start in the download folder.
