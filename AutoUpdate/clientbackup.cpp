@@ -49,8 +49,12 @@ QString ClientBackup::backupFolder()
 
 bool ClientBackup::save(const QString& tree, const QString& clientFolder, bool elevate)
 {
-    if (QFile::exists(m_journalPath) && !restoreInterruptedInstall())
-        return false;
+    // An earlier journal that cannot be restored now, after the start-up tried too, will not be
+    // restored later either; it must not keep every later install from beginning.
+    if (QFile::exists(m_journalPath) && !restoreInterruptedInstall()) {
+        qDebug() << "earlier install not restored, its backup is given up:" << m_journalPath;
+        discard();
+    }
     QElapsedTimer timer;
     timer.start();
     m_clientFolder = clientFolder;
@@ -65,41 +69,51 @@ bool ClientBackup::save(const QString& tree, const QString& clientFolder, bool e
         if (!QFileInfo::exists(clientPath(folder)))
             m_addedFolders.append(folder);
     }
-    qint64 bytes = 0;
     for (const QString& file : TreeComparison::filesBelow(tree)) {
         const QFileInfo target(clientPath(file));
-        if (target.isFile()) {
-            if (!saveFile(file, &bytes)) {
-                QDir(m_backupFolder).removeRecursively();
-                return false;
-            }
+        if (target.isFile())
             m_saved.append(file);
-        } else if (!target.exists() && !target.isSymLink()) {
+        else if (!target.exists() && !target.isSymLink())
             m_added.append(file);
-        }
     }
     if (!writeJournal()) {
         QDir(m_backupFolder).removeRecursively();
         return false;
     }
-    qInfo() << "client files saved:" << m_saved.size() << "files," << bytes << "bytes,"
-            << m_added.size() << "files to add, in" << timer.elapsed() << "ms";
+    qint64 moved = 0;
+    qint64 copied = 0;
+    for (const QString& file : qAsConst(m_saved)) {
+        if (!saveFile(file, &moved, &copied)) {
+            restore();
+            return false;
+        }
+    }
+    qInfo() << "client files saved:" << m_saved.size() << "files," << moved + copied << "bytes,"
+            << copied << "bytes copied," << m_added.size() << "files to add, in" << timer.elapsed()
+            << "ms";
     return true;
 }
 
-bool ClientBackup::saveFile(const QString& relativePath, qint64* bytes) const
+// A file is moved where the backup lies on the client's volume and the client's folder lets the
+// updater: that costs nothing and leaves its bytes where the disk has them. Otherwise it is
+// copied, and the copy is on the disk before the client's file is overwritten.
+bool ClientBackup::saveFile(const QString& relativePath, qint64* moved, qint64* copied) const
 {
     const QString from = clientPath(relativePath);
     const QString to = m_backupFolder + QLatin1Char('/') + relativePath;
     QDir().mkpath(QFileInfo(to).absolutePath());
     QFile source(from);
     const qint64 size = source.size();
+    if (Platform::moveFile(from, to)) {
+        *moved += size;
+        return true;
+    }
     // A copy cut short by a full disk can still be reported done: its size tells.
     if (!source.copy(to) || QFileInfo(to).size() != size) {
         qDebug() << "client file not saved:" << from << static_cast<int>(source.error());
         return false;
     }
-    *bytes += size;
+    *copied += size;
     return true;
 }
 
@@ -140,7 +154,8 @@ bool ClientBackup::loadJournal()
 bool ClientBackup::restore()
 {
     Platform& platform = Platform::current();
-    if (!m_saved.isEmpty()) {
+    removeStrayBackupFiles();
+    if (!savedInBackup().isEmpty()) {
         const Platform::CopyOutcome copy =
             platform.copyTree(CopyCommand::request(m_backupFolder, m_clientFolder, m_elevate));
         if (!copy.ran || copy.exitCode != 0)
@@ -149,10 +164,32 @@ bool ClientBackup::restore()
     platform.removePaths(addedPaths(), m_elevate);
     if (!clientFolderRestored())
         return false;
-    qInfo() << "client folder restored:" << m_clientFolder << m_saved.size() << "files put back,"
-            << m_added.size() << "added files removed";
+    qInfo() << "client folder restored:" << m_clientFolder << savedInBackup().size()
+            << "files put back," << m_added.size() << "added files removed";
     discard();
     return true;
+}
+
+// The saved files that reached the backup. One that did not was never moved: the run ended
+// before the copy, and the client's file is still the one it was.
+QStringList ClientBackup::savedInBackup() const
+{
+    QStringList saved;
+    for (const QString& file : m_saved) {
+        if (QFileInfo(m_backupFolder + QLatin1Char('/') + file).isFile())
+            saved.append(file);
+    }
+    return saved;
+}
+
+// A copy into the backup that was cut off leaves a temporary file, which must not be copied into
+// the client's folder.
+void ClientBackup::removeStrayBackupFiles() const
+{
+    for (const QString& file : TreeComparison::filesBelow(m_backupFolder)) {
+        if (!m_saved.contains(file))
+            QFile::remove(m_backupFolder + QLatin1Char('/') + file);
+    }
 }
 
 // The added files first, then the added folders, the deepest first, so each is empty in turn.
@@ -171,10 +208,16 @@ QStringList ClientBackup::addedPaths() const
 bool ClientBackup::clientFolderRestored() const
 {
     const QString different =
-        TreeComparison::firstDifference(m_backupFolder, m_clientFolder, m_saved);
+        TreeComparison::firstDifference(m_backupFolder, m_clientFolder, savedInBackup());
     if (!different.isEmpty()) {
         qDebug() << "restore failed, file differs:" << clientPath(different);
         return false;
+    }
+    for (const QString& file : m_saved) {
+        if (!QFileInfo(clientPath(file)).isFile()) {
+            qDebug() << "restore failed, file missing:" << clientPath(file);
+            return false;
+        }
     }
     for (const QString& file : m_added) {
         if (QFileInfo::exists(clientPath(file)) || QFileInfo(clientPath(file)).isSymLink()) {

@@ -4,12 +4,13 @@
 #include <QString>
 #include <QStringList>
 
-// Keeps the copy of a package over the client all or nothing. Before the copy, the client files
-// that the unpacked tree will overwrite are saved in a backup folder of the updater's own, the
-// files and folders it will add are noted, and an install journal saying so is written: from
-// then on, until the install is done, the journal names what it takes to put the client folder
-// back. A failed install restores at once; a run that was killed, or a machine that stopped,
-// during the copy leaves the journal behind for the next start to restore from.
+// Keeps the copy of a package over the client all or nothing. Before the copy, an install journal
+// is written that names the client files the unpacked tree will overwrite and the files and
+// folders it will add; then those client files are moved (or, where they cannot be, copied) into
+// a backup folder of the updater's own. From then on, until the install is done, the journal
+// names what it takes to put the client folder back. A failed install restores at once; a run that
+// was killed, or a machine that stopped, during the copy leaves the journal behind for the next
+// start to restore from.
 class ClientBackup
 {
 public:
@@ -17,8 +18,9 @@ public:
     ClientBackup();
 
     // Saves what copying tree over clientFolder will change and writes the journal. A journal
-    // left by an earlier install is restored first. False, with nothing to restore, when the
-    // backup or the journal could not be written: the client must not be touched then.
+    // left by an earlier install is restored first, or given up when it cannot be. False, with
+    // nothing to restore, when the backup or the journal could not be written: the client must
+    // not be touched then.
     bool save(const QString& tree, const QString& clientFolder, bool elevate);
     // Puts the client folder back as the journal has it: the saved files are copied back the way
     // the install copied (elevated where it was), the added files and folders are removed, and
@@ -38,7 +40,9 @@ public:
 private:
     bool loadJournal();
     bool writeJournal() const;
-    bool saveFile(const QString& relativePath, qint64* bytes) const;
+    bool saveFile(const QString& relativePath, qint64* moved, qint64* copied) const;
+    QStringList savedInBackup() const;
+    void removeStrayBackupFiles() const;
     QStringList addedPaths() const;
     bool clientFolderRestored() const;
     QString clientPath(const QString& relativePath) const;

@@ -82,12 +82,16 @@ printf '%-9s %7.2f s  %7.1f MiB peak\n' updater "$updater_seconds" "$(peak_mib "
 printf '%-9s %7.2f s  %7.1f MiB peak (largest step)\n' baseline "$baseline_seconds" "$baseline_peak"
 printf 'ratio     %7.2f (target at most 1.30); memory target %.1f MiB\n' \
     "$(echo "$updater_seconds / $baseline_seconds" | bc -l)" "$(echo "64 + 2 * $largest / 1048576" | bc -l)"
-# What keeps the install all or nothing, as the updater logs it: the backup of the files the
-# package replaces, and the comparison of every copied file with its unpacked original.
+# What keeps the install all or nothing, as the updater logs it (both are in the updater's time):
+# the backup of the files the package replaces, and the comparison of the copied files.
 log=$home/AppData/Roaming/AutoUpdate/AutoUpdate.log
-backup_ms=$(sed -n 's/.*client files saved: \([0-9]*\) files, \([0-9]*\) bytes, .* in \([0-9]*\) ms.*/\3/p' "$log")
-backup_mib=$(sed -n 's/.*client files saved: \([0-9]*\) files, \([0-9]*\) bytes,.*/\2/p' "$log")
+saved=$(grep -o 'client files saved: .*' "$log")
+backup_ms=$(echo "$saved" | sed -n 's/.* in \([0-9]*\) ms.*/\1/p')
+saved_bytes=$(echo "$saved" | sed -n 's/^client files saved: [0-9]* files, \([0-9]*\) bytes,.*/\1/p')
+copied_bytes=$(echo "$saved" | sed -n 's/.* bytes, \([0-9]*\) bytes copied,.*/\1/p')
 compare_ms=$(sed -n 's/.*copied files compared: [0-9]* files, in \([0-9]*\) ms.*/\1/p' "$log")
-printf 'backup    %7.2f s  for %.0f MiB saved; comparison %.2f s (both in the updater time)\n' \
-    "$(echo "$backup_ms / 1000" | bc -l)" "$(echo "$backup_mib / 1048576" | bc -l)" \
+printf 'backup    %7.2f s  for %.0f MiB saved (%.0f MiB of it copied, the rest moved)\n' \
+    "$(echo "$backup_ms / 1000" | bc -l)" "$(echo "$saved_bytes / 1048576" | bc -l)" \
+    "$(echo "$copied_bytes / 1048576" | bc -l)"
+printf 'compare   %7.2f s  every copied file against its unpacked original\n' \
     "$(echo "$compare_ms / 1000" | bc -l)"

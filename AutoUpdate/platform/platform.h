@@ -66,6 +66,9 @@ public:
     // other reparse point): a write to it or below it would land elsewhere. A file merely named
     // like a shortcut is no link.
     static bool isLink(const QString& path);
+    // Gives a file another path on the same volume, never by copying it: false where the system
+    // will not (another volume, no right to remove it from its folder, a file at the new path).
+    static bool moveFile(const QString& from, const QString& to);
 
     static Platform& current();
     // Replaces the system layer, for tests; nullptr restores the native one.

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -165,6 +166,13 @@ bool Platform::isLink(const QString& path)
     {
     };
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool Platform::moveFile(const QString& from, const QString& to)
+{
+    // rename() would replace a file at the new path without a word.
+    return !QFileInfo::exists(to) && !QFileInfo(to).isSymLink() &&
+           ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 }
 
 Platform& Platform::native()

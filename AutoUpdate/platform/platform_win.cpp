@@ -87,6 +87,13 @@ bool Platform::isLink(const QString& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+bool Platform::moveFile(const QString& from, const QString& to)
+{
+    const std::wstring wideFrom = QDir::toNativeSeparators(from).toStdWString();
+    const std::wstring wideTo = QDir::toNativeSeparators(to).toStdWString();
+    return MoveFileExW(wideFrom.c_str(), wideTo.c_str(), 0) != 0;
+}
+
 Platform& Platform::native()
 {
     static WindowsPlatform platform;

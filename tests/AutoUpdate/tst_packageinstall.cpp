@@ -154,16 +154,21 @@ void TestPackageInstall::cleanup()
 // The row's name is what was there before.
 void TestPackageInstall::installs_data()
 {
-    QTest::addColumn<bool>("earlierExtraction");
+    QTest::addColumn<bool>("copiedToBackup");
     QTest::newRow("nothing") << false;
-    QTest::newRow("an earlier, longer extraction") << true;
+    QTest::newRow("an earlier, longer extraction") << false;
+    // The client's files cannot be moved there and are copied.
+    QTest::newRow("the backup folder on another volume") << true;
 }
 
 void TestPackageInstall::installs()
 {
-    QFETCH(bool, earlierExtraction);
-    if (earlierExtraction)
+    QFETCH(bool, copiedToBackup);
+    const QString scenario = QTest::currentDataTag();
+    if (scenario == "an earlier, longer extraction")
         put(packDir() + "/" + kTop + "/bin/app.dat", "an older and longer content");
+    if (copiedToBackup && !mountSmallDisk(ClientBackup::backupFolder(), false))
+        QSKIP("another volume needs a tmpfs mounted, which takes root");
     QVERIFY(goodPackage().write(packagePath()));
     QString package = packagePath();
     LogCapture log;
@@ -179,8 +184,11 @@ void TestPackageInstall::installs()
     QCOMPARE(QJsonDocument::fromJson(readAll(statePath())).object()["currentVersion"].toString(),
              QString("2.1.0"));
     QVERIFY(log.contains("WARNING autoupdate config veison update successed"));
+    QVERIFY(log.containsLineStartingWith(
+        copiedToBackup ? "INFO client files saved: 2 files, 37 bytes, 37 bytes copied,"
+                       : "INFO client files saved: 2 files, 37 bytes, 0 bytes copied,"));
     QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
-    QVERIFY(!QFileInfo::exists(ClientBackup::backupFolder()));
+    QVERIFY(ClientFiles::tree(ClientBackup::backupFolder()).isEmpty());
 
     const QString backslashSource = QString(packDir() + "/" + kTop + "/*").replace('/', '\\');
     QCOMPARE(m_platform->copies().size(), 1);

@@ -331,7 +331,8 @@ void TestProgram::killedInstallRestoredAtNextStart()
     m_sandbox->setToolFolder(tools);
 
     QProcess* killed = m_sandbox->startUpdater({"-immediately"});
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(copyPid), kRunTimeoutMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(copyPid), m_sandbox->logBytes().constData(),
+                              kRunTimeoutMs);
     ::kill(static_cast<pid_t>(killed->processId()), SIGKILL);
     ::kill(static_cast<pid_t>(ClientFiles::read(copyPid).trimmed().toLongLong()), SIGKILL);
     QVERIFY(killed->waitForFinished(5000));
