@@ -100,7 +100,7 @@ bool ClientBackup::save(const QString& tree, const QString& clientFolder, bool e
 bool ClientBackup::saveFile(const QString& relativePath, qint64* moved, qint64* copied) const
 {
     const QString from = clientPath(relativePath);
-    const QString to = m_backupFolder + QLatin1Char('/') + relativePath;
+    const QString to = backupPath(relativePath);
     QDir().mkpath(QFileInfo(to).absolutePath());
     QFile source(from);
     const qint64 size = source.size();
@@ -161,6 +161,7 @@ bool ClientBackup::restore()
         if (!copy.ran || copy.exitCode != 0)
             qDebug() << "restore copy error:" << copy.error << copy.exitCode;
     }
+    keepPermissions();
     platform.removePaths(addedPaths(), m_elevate);
     if (!clientFolderRestored())
         return false;
@@ -170,13 +171,19 @@ bool ClientBackup::restore()
     return true;
 }
 
+void ClientBackup::keepPermissions() const
+{
+    for (const QString& file : savedInBackup())
+        QFile::setPermissions(clientPath(file), QFile::permissions(backupPath(file)));
+}
+
 // The saved files that reached the backup. One that did not was never moved: the run ended
 // before the copy, and the client's file is still the one it was.
 QStringList ClientBackup::savedInBackup() const
 {
     QStringList saved;
     for (const QString& file : m_saved) {
-        if (QFileInfo(m_backupFolder + QLatin1Char('/') + file).isFile())
+        if (QFileInfo(backupPath(file)).isFile())
             saved.append(file);
     }
     return saved;
@@ -188,7 +195,7 @@ void ClientBackup::removeStrayBackupFiles() const
 {
     for (const QString& file : TreeComparison::filesBelow(m_backupFolder)) {
         if (!m_saved.contains(file))
-            QFile::remove(m_backupFolder + QLatin1Char('/') + file);
+            QFile::remove(backupPath(file));
     }
 }
 
@@ -212,6 +219,12 @@ bool ClientBackup::clientFolderRestored() const
     if (!different.isEmpty()) {
         qDebug() << "restore failed, file differs:" << clientPath(different);
         return false;
+    }
+    for (const QString& file : savedInBackup()) {
+        if (QFile::permissions(clientPath(file)) != QFile::permissions(backupPath(file))) {
+            qDebug() << "restore failed, permissions differ:" << clientPath(file);
+            return false;
+        }
     }
     for (const QString& file : m_saved) {
         if (!QFileInfo(clientPath(file)).isFile()) {
@@ -255,4 +268,9 @@ bool ClientBackup::restoreInterruptedInstall()
 QString ClientBackup::clientPath(const QString& relativePath) const
 {
     return m_clientFolder + QLatin1Char('/') + relativePath;
+}
+
+QString ClientBackup::backupPath(const QString& relativePath) const
+{
+    return m_backupFolder + QLatin1Char('/') + relativePath;
 }

@@ -27,6 +27,9 @@ public:
     // the result is compared with the backup. The journal and the backup are removed only when
     // the client folder holds again exactly what it held; otherwise they stay for the next try.
     bool restore();
+    // After the copy: a client file that was moved into the backup was replaced by a new one,
+    // which takes over its permissions, as a file the copy writes into keeps them.
+    void keepPermissions() const;
     // After a successful install: the journal and the backup are no longer needed.
     void discard();
 
@@ -46,6 +49,7 @@ private:
     QStringList addedPaths() const;
     bool clientFolderRestored() const;
     QString clientPath(const QString& relativePath) const;
+    QString backupPath(const QString& relativePath) const;
 
     QString m_journalPath;
     QString m_backupFolder;

@@ -312,7 +312,10 @@ int Global::DecompressionReplac(QString& package)
     ClientBackup backup;
     if (!backup.save(copy.source, copy.target, copy.elevate))
         return -1;
-    if (!CopyUnpackedTree(copy) || GetClientVersion() == -1)
+    if (!CopyUnpackedTree(copy))
+        return RestoreClient(backup);
+    backup.keepPermissions();
+    if (GetClientVersion() == -1)
         return RestoreClient(backup);
     // The client's own configuration is the only proof that the copy installed the new version.
     if (m_currentVersion != m_latestVersion) {

@@ -161,16 +161,19 @@ void TestProgram::runningClient()
     QVERIFY(m_sandbox->logBytes().contains(logLine("Already Run...").toLocal8Bit()));
 }
 
-// A release that replaces the client's configuration and one of its files, and adds one file
-// beside them and one in a folder of its own.
+// A release that replaces the client's program (packed without an execute bit, as packages made
+// on Windows are), its configuration and one of its files, and adds one file beside them and one
+// in a folder of its own.
 void TestProgram::offerRelease(const QString& notes)
 {
     ClientFiles::write(m_sandbox->clientDir() + "/data files/old.txt", "old");
+    const QString program = m_sandbox->clientName();
     const QString top = QStringLiteral("QuorvexClient_2.1.0/");
     const QTemporaryDir dir;
     const QString zipPath = dir.filePath("package.zip");
     QVERIFY(ZipBuilder()
                 .directory(top)
+                .file(top + program, ClientFiles::read(m_sandbox->clientDir() + '/' + program))
                 .directory(top + "config/")
                 .file(top + "config/client.json", ClientFiles::config("2.1.0"))
                 .directory(top + "data files/")
@@ -331,7 +334,8 @@ void TestProgram::killedInstallRestoredAtNextStart()
     m_sandbox->setToolFolder(tools);
 
     QProcess* killed = m_sandbox->startUpdater({"-immediately"});
-    QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(copyPid), m_sandbox->logBytes().constData(),
+    QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(copyPid),
+                              (m_sandbox->logBytes() + killed->readAllStandardError()).constData(),
                               kRunTimeoutMs);
     ::kill(static_cast<pid_t>(killed->processId()), SIGKILL);
     ::kill(static_cast<pid_t>(ClientFiles::read(copyPid).trimmed().toLongLong()), SIGKILL);

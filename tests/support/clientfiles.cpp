@@ -53,7 +53,9 @@ QMap<QString, QByteArray> ClientFiles::tree(const QString& folder)
         if (it.fileInfo().isDir())
             tree.insert(name + QLatin1Char('/'), {});
         else
-            tree.insert(name, read(path));
+            tree.insert(name,
+                        QByteArray::number(static_cast<int>(it.fileInfo().permissions()), 16) +
+                            ' ' + read(path));
     }
     return tree;
 }

@@ -19,8 +19,9 @@ QList<QStringList> launches(const QString& clientDir);
 // Writes a file, creating its folders.
 void write(const QString& path, const QByteArray& content);
 QByteArray read(const QString& path);
-// Every file below folder with its content, and every folder as its name and "/", by their
-// paths relative to folder: two folders holding the same files and contents give the same map.
+// Every file below folder with its permissions and content, and every folder as its name and
+// "/", by their paths relative to folder: two folders holding the same files, with the same
+// permissions and contents, give the same map.
 QMap<QString, QByteArray> tree(const QString& folder);
 
 } // namespace ClientFiles

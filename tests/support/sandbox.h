@@ -52,6 +52,7 @@ public:
 
 private:
     QProcessEnvironment environment() const;
+    void releaseSingleInstanceGuard() const;
 
     QTemporaryDir m_dir;
     QList<QProcess*> m_processes;
