@@ -269,8 +269,14 @@ void TestPackageInstall::failures()
     QVERIFY2(log.containsLineStartingWith(logPrefix), qPrintable(log.lines().join('\n')));
     QCOMPARE(!m_platform->copies().isEmpty(), copied);
     QCOMPARE(ClientFiles::tree(installDir()), before);
-    if (copied)
+    if (copied) {
         QVERIFY(log.containsLineStartingWith("INFO client folder restored:"));
+        // Put back by the same copy, elevated as the install's was.
+        const Platform::CopyRequest restore = m_platform->copies().last();
+        QCOMPARE(restore.source, ClientBackup::backupFolder());
+        QCOMPARE(restore.target, installDir());
+        QCOMPARE(restore.nircmdArguments.first(), QString("elevatecmd"));
+    }
     QVERIFY(!QFileInfo::exists(m_home->clientDataDir() + "/isShowUpdataInfo.txt"));
     QVERIFY(!QFileInfo(statePath()).isFile());
     QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));

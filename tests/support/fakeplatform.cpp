@@ -129,19 +129,12 @@ Platform::CopyOutcome FakePlatform::copyTree(const CopyRequest& request)
 void FakePlatform::removePaths(const QStringList& paths, bool)
 {
     QMutexLocker lock(&m_mutex);
-    m_removals.append(paths);
     for (const QString& path : paths) {
         if (QFileInfo(path).isDir())
             QDir().rmdir(path);
         else
             QFile::remove(path);
     }
-}
-
-QStringList FakePlatform::removals() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_removals;
 }
 
 QList<FakePlatform::Start> FakePlatform::starts() const

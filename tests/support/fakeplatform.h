@@ -42,7 +42,6 @@ public:
     QStringList freeSpaceQueries() const;
     QList<Start> starts() const;
     QList<CopyRequest> copies() const;
-    QStringList removals() const;
     QList<int> pauses() const;
     QStringList executables() const;
 
@@ -70,7 +69,6 @@ private:
     QStringList m_freeSpaceQueries;
     QList<Start> m_starts;
     QList<CopyRequest> m_copies;
-    QStringList m_removals;
     CopyBehaviour m_copyBehaviour = CopyBehaviour::Copy;
     QList<int> m_pauses;
     QStringList m_executables;
