@@ -32,3 +32,15 @@ QStringList CopyCommand::nircmdArguments(const QString& backslashSource,
               << QStringLiteral("/y") << backslashSource << backslashTarget;
     return arguments;
 }
+
+Platform::CopyRequest CopyCommand::request(const QString& source, const QString& target,
+                                           bool elevate)
+{
+    Platform::CopyRequest request;
+    request.nircmdArguments = nircmdArguments(toBackslashes(source + QStringLiteral("/*")),
+                                              toBackslashes(target), elevate);
+    request.source = source;
+    request.target = target;
+    request.elevate = elevate;
+    return request;
+}

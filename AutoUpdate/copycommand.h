@@ -1,6 +1,8 @@
 #ifndef COPYCOMMAND_H
 #define COPYCOMMAND_H
 
+#include "platform/platform.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +21,9 @@ bool needsElevation(const QString& backslashTarget, const QString& backslashHome
 // nircmd.exe's arguments: ["elevatecmd"], "execmd", "xcopy", "/e", "/y", source, target.
 QStringList nircmdArguments(const QString& backslashSource, const QString& backslashTarget,
                             bool elevate);
+// The copy of the content of folder source over folder target (both with forward slashes), as
+// the platform runs it.
+Platform::CopyRequest request(const QString& source, const QString& target, bool elevate);
 
 } // namespace CopyCommand
 

@@ -1,22 +1,25 @@
 #include "global.h"
 
+#include "clientbackup.h"
 #include "copycommand.h"
 #include "installedsequence.h"
 #include "jsonfile.h"
 #include "launchrules.h"
 #include "packageunpacker.h"
 #include "platform/platform.h"
+#include "savedfile.h"
+#include "treecomparison.h"
 #include "userpaths.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QLocale>
-#include <QSaveFile>
 
 Global g_global;
 
@@ -301,14 +304,9 @@ int Global::UpAppInstallThread(QString& program)
 
 int Global::WriteScptFile(QString& text)
 {
-    QSaveFile file(m_scptPath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qDebug() << text << " write failed:" << static_cast<int>(file.error());
-        return -1;
-    }
-    file.write(text.toUtf8());
-    if (!file.commit()) {
-        qDebug() << text << " write failed:" << static_cast<int>(file.error());
+    int errorCode = 0;
+    if (!SavedFile::write(m_scptPath, text.toUtf8(), &errorCode)) {
+        qDebug() << text << " write failed:" << errorCode;
         return -1;
     }
     qInfo() << "cmdscpt write successed";
@@ -348,20 +346,28 @@ int Global::DecompressionReplac(QString& package)
     if (unpacker.unpack(RoomForUnpacking()) != PackageUnpacker::Result::Unpacked)
         return -1;
     qInfo() << package << " successfully decompressed";
-    if (!CopyUnpackedTree(package) || GetClientVersion() == -1)
+    const Platform::CopyRequest copy = UnpackedTreeCopy(package);
+    ClientBackup backup;
+    if (!backup.save(copy.source, copy.target, copy.elevate))
         return -1;
+    if (!CopyUnpackedTree(copy))
+        return RestoreClient(backup);
+    backup.keepPermissions();
+    if (GetClientVersion() == -1)
+        return RestoreClient(backup);
     // The client's own configuration is the only proof that the copy installed the new version.
     if (m_currentVersion != m_latestVersion) {
         qDebug() << "files replace error";
-        return -1;
+        return RestoreClient(backup);
     }
     qInfo() << QDir::currentPath() << " copy file successed";
     if (!WriteForClient(QStringLiteral("update.log"), m_latestVersionInfo.toUtf8()) ||
-        !WriteForClient(QStringLiteral("isShowUpdataInfo.txt"), QByteArrayLiteral("1")))
-        return -1;
-    if (WriteConfigToFile(kInstalledVersion) == 0)
-        qWarning() << "autoupdate config veison update successed";
+        !WriteForClient(QStringLiteral("isShowUpdataInfo.txt"), QByteArrayLiteral("1")) ||
+        WriteConfigToFile(kInstalledVersion) != 0)
+        return RestoreClient(backup);
+    qWarning() << "autoupdate config veison update successed";
     RecordReleaseSequence();
+    backup.discard();
     return 0;
 }
 
@@ -373,38 +379,59 @@ qint64 Global::RoomForUnpacking()
                 DiskSpaceDetection(Platform::current().workingVolume()));
 }
 
-bool Global::CopyUnpackedTree(const QString& package)
+Platform::CopyRequest Global::UnpackedTreeCopy(const QString& package)
 {
     const QString source = CopyCommand::sourcePattern(package);
     const QString target = CopyCommand::targetFolder(QDir::currentPath());
-    const QString backslashTarget = CopyCommand::toBackslashes(target);
-    const bool elevate =
-        CopyCommand::needsElevation(backslashTarget, CopyCommand::toBackslashes(QDir::homePath()));
+    const bool elevate = CopyCommand::needsElevation(CopyCommand::toBackslashes(target),
+                                                     CopyCommand::toBackslashes(QDir::homePath()));
     m_unpackPath = CopyCommand::toBackslashes(source);
+    return CopyCommand::request(source.chopped(2), target, elevate);
+}
 
-    Platform::CopyRequest request;
-    request.nircmdArguments = CopyCommand::nircmdArguments(m_unpackPath, backslashTarget, elevate);
-    request.source = source.chopped(2);
-    request.target = target;
-    request.elevate = elevate;
-    QProcess::ProcessError error = QProcess::UnknownError;
-    if (!Platform::current().copyTree(request, &error)) {
-        qDebug() << "copy file error: " << error;
+// The copy counts as done only when every file of the unpacked tree came out whole in the client
+// folder: a copy tool can fail halfway, and on Windows the elevated one can still be running.
+bool Global::CopyUnpackedTree(const Platform::CopyRequest& copy)
+{
+    const Platform::CopyOutcome outcome = Platform::current().copyTree(copy);
+    if (!outcome.ran) {
+        qDebug() << "copy file error: " << outcome.error;
+        return false;
+    }
+    if (outcome.exitCode != 0) {
+        qDebug() << "copy file error: exit code" << outcome.exitCode;
         return false;
     }
     Platform::current().pause(kCopySettleMs);
+    QElapsedTimer timer;
+    timer.start();
+    const QStringList files = TreeComparison::filesBelow(copy.source);
+    const QString different = TreeComparison::firstDifference(copy.source, copy.target, files);
+    if (!different.isEmpty()) {
+        qDebug() << "copy file error: differs" << copy.target + QLatin1Char('/') + different;
+        return false;
+    }
+    qInfo() << "copied files compared:" << files.size() << "files, in" << timer.elapsed() << "ms";
     return true;
+}
+
+// A failed install leaves the client folder as it was, and nothing that announces the new
+// version to the client.
+int Global::RestoreClient(ClientBackup& backup)
+{
+    QFile::remove(UserPaths::clientDataDir() + QStringLiteral("/isShowUpdataInfo.txt"));
+    backup.restore();
+    return -1;
 }
 
 // Files left in the client's data folder for its next start; the folder is the client's, so it
 // is not created here.
 bool Global::WriteForClient(const QString& name, const QByteArray& content)
 {
-    QSaveFile file(UserPaths::clientDataDir() + QLatin1Char('/') + name);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
-        !file.commit()) {
-        qDebug().noquote() << name + QStringLiteral(" write failed:")
-                           << static_cast<int>(file.error());
+    int errorCode = 0;
+    if (!SavedFile::write(UserPaths::clientDataDir() + QLatin1Char('/') + name, content,
+                          &errorCode)) {
+        qDebug().noquote() << name + QStringLiteral(" write failed:") << errorCode;
         return false;
     }
     qInfo().noquote() << name + QStringLiteral(" write successed");

@@ -1,6 +1,7 @@
 #ifndef GLOBAL_H
 #define GLOBAL_H
 
+#include "platform/platform.h"
 #include "releasesignature.h"
 
 #include <QJsonObject>
@@ -9,6 +10,8 @@
 #include <QStringList>
 
 #include <atomic>
+
+class ClientBackup;
 
 // Everything the updater knows during a run, and the file and process operations on it. The one
 // instance, g_global, is shared by both threads without a lock: each member is written by one step
@@ -115,7 +118,9 @@ private:
     QString RunningClientListing() const;
     void StartClient(const QStringList& arguments);
     qint64 RoomForUnpacking();
-    bool CopyUnpackedTree(const QString& package);
+    Platform::CopyRequest UnpackedTreeCopy(const QString& package);
+    bool CopyUnpackedTree(const Platform::CopyRequest& copy);
+    int RestoreClient(ClientBackup& backup);
     bool WriteForClient(const QString& name, const QByteArray& content);
     // Takes the run's end for this caller; false when someone else already took it.
     bool ClaimRunEnd();

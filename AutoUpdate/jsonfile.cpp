@@ -1,9 +1,10 @@
 #include "jsonfile.h"
 
+#include "savedfile.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QSaveFile>
 
 JsonFile::ReadResult JsonFile::read(const QString& path)
 {
@@ -47,15 +48,5 @@ bool JsonFile::readForChange(const QString& path, QJsonObject* object, int* erro
 
 bool JsonFile::replace(const QString& path, const QJsonObject& object, int* errorCode)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *errorCode = file.error();
-        return false;
-    }
-    file.write(QJsonDocument(object).toJson());
-    if (!file.commit()) {
-        *errorCode = file.error();
-        return false;
-    }
-    return true;
+    return SavedFile::write(path, QJsonDocument(object).toJson(), errorCode);
 }

@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "clientbackup.h"
 #include "global.h"
 #include "httpdownloadfile.h"
 #include "logfile.h"
@@ -79,6 +80,9 @@ int RunUpdater(int& argc, char** argv)
     qInfo() << "curent work path:" << QDir::currentPath();
     qInstallMessageHandler(LogFile::messageHandler);
 
+    // An install that a killed run or a stopped machine left half done is undone before anything
+    // reads the client's configuration, which may be one of its half-copied files.
+    ClientBackup::restoreInterruptedInstall();
     if (g_global.GetConfig() != 0)
         return 0;
     RecordArguments(argc, argv);

@@ -70,14 +70,19 @@ mixed_release() {
 }
 
 # road <workload>: publishes the workload's release, updates a client to it with the updater, then
-# does the same with the baseline. Leaves its figures in $work/<workload>.figures.
+# does the same with the baseline. The client holds the previous release of the same files, so the
+# updater saves every one of them before its copy. Leaves its figures in $work/<workload>.figures
+# and the updater's backup and comparison in $work/<workload>.safety.
 road() {
-    local dir=$work/$1 home client release package
+    local dir=$work/$1 home client release previous package
     home=$dir/home
     client=$home/Apps/Quorvex
     release=$dir/build-2.1.0
+    previous=$dir/build-2.0.0
     mkdir -p "$dir/tmp" "$home/AppData/Roaming/quorvexAssistant" "$client/AutoUpdate" "$client/config"
     "${1}_release" "$release"
+    "${1}_release" "$previous"
+    cp -R "$previous/." "$client/"
     mkdir -p "$release/config" && config 2.1.0 >"$release/config/client.json"
     cp "$bin/QuorvexSample" "$release/"
     "$bin/update-service" publish --build "$release" --version 2.1.0 --name QuorvexSample \
@@ -110,6 +115,7 @@ JSON
     # The baseline, step by step on the same package and server.
     local base=$dir/baseline baseline_seconds
     mkdir -p "$base/target"
+    cp -R "$previous/." "$base/target/"
     start=$(now)
     /usr/bin/time -v -o "$dir/curl.time" curl -s -o "$base/package.zip" "${package_url}$(basename "$package")"
     /usr/bin/time -v -o "$dir/md5sum.time" md5sum "$base/package.zip" >/dev/null
@@ -127,7 +133,23 @@ JSON
     printf '%s %s %s %s %s %s %s %s\n' "$1" "$(($(stat -c %s "$package") >> 20))" \
         "$(find "$release" -type f | wc -l)" "$(echo "$largest / 1048576" | bc -l)" \
         "$updater_seconds" "$peak" "$baseline_seconds" "$baseline_peak" >"$work/$1.figures"
-    rm -rf "$release" "$base" "$home"
+    safety_figures "$home/AppData/Roaming/AutoUpdate/AutoUpdate.log" >"$work/$1.safety"
+    rm -rf "$release" "$previous" "$base" "$home"
+}
+
+# safety_figures <updater log>: what keeps the install all or nothing, as the updater logs it (both
+# are in the updater's time): the backup of the files the package replaces, and the comparison of
+# the copied files with their unpacked originals.
+safety_figures() {
+    local saved backup_ms saved_bytes copied_bytes compare_ms
+    saved=$(grep -o 'client files saved: .*' "$1")
+    backup_ms=$(echo "$saved" | sed -n 's/.* in \([0-9]*\) ms.*/\1/p')
+    saved_bytes=$(echo "$saved" | sed -n 's/^client files saved: [0-9]* files, \([0-9]*\) bytes,.*/\1/p')
+    copied_bytes=$(echo "$saved" | sed -n 's/.* bytes, \([0-9]*\) bytes copied,.*/\1/p')
+    compare_ms=$(sed -n 's/.*copied files compared: [0-9]* files, in \([0-9]*\) ms.*/\1/p' "$1")
+    printf 'backup %.2f s for %.0f MiB saved (%.0f MiB of it copied, the rest moved); compare %.2f s\n' \
+        "$(echo "$backup_ms / 1000" | bc -l)" "$(echo "$saved_bytes / 1048576" | bc -l)" \
+        "$(echo "$copied_bytes / 1048576" | bc -l)" "$(echo "$compare_ms / 1000" | bc -l)"
 }
 
 road small_files
@@ -143,4 +165,5 @@ while read -r name size files largest seconds peak base_seconds base_peak; do
         "$name" "$size" "$files" "$largest" "$seconds" "$peak" "$base_seconds" "$base_peak" "$ratio" \
         "${misses[*]:+misses: ${misses[*]}}"
 done < <(cat "$work/small_files.figures" "$work/mixed.figures")
+for workload in small_files mixed; do printf '%-12s %s\n' "$workload" "$(cat "$work/$workload.safety")"; done
 printf 'targets: ratio at most %.2f, updater peak at most %d MiB, on both\n' "$max_ratio" "$max_peak_mib"

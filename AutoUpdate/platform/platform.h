@@ -29,6 +29,15 @@ public:
         bool elevate = false;
     };
 
+    struct CopyOutcome
+    {
+        // False when the tool could not be started or waited for; error then says why.
+        bool ran = false;
+        QProcess::ProcessError error = QProcess::UnknownError;
+        // The copy's own exit code where the tool that was waited for is the copy; 0 otherwise.
+        int exitCode = 0;
+    };
+
     virtual ~Platform() = default;
 
     // The text of a process listing filtered by image name: tasklist's CSV output on Windows, one
@@ -43,9 +52,11 @@ public:
     virtual QString workingVolume() const = 0;
     // How the volume of a path is named to the user: a drive letter, or a mount point.
     virtual QString volumeLabel(const QString& path) const = 0;
-    // Runs the copy and waits for it without a time limit. False, with the reason, when the
-    // tool could not be started or waited for; its exit code is not looked at.
-    virtual bool copyTree(const CopyRequest& request, QProcess::ProcessError* error) = 0;
+    // Runs the copy and waits for it without a time limit.
+    virtual CopyOutcome copyTree(const CopyRequest& request) = 0;
+    // Removes the files, and the folders among paths that are empty, in the order given, with
+    // elevated rights where asked. What is left is for the caller to look at.
+    virtual void removePaths(const QStringList& paths, bool elevate) = 0;
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
     // Lets the owner run a downloaded program where the system asks for it.
     virtual void makeExecutable(const QString& path) = 0;
@@ -55,6 +66,9 @@ public:
     // other reparse point): a write to it or below it would land elsewhere. A file merely named
     // like a shortcut is no link.
     static bool isLink(const QString& path);
+    // Gives a file another path on the same volume, never by copying it: false where the system
+    // will not (another volume, no right to remove it from its folder, a file at the new path).
+    static bool moveFile(const QString& from, const QString& to);
 
     static Platform& current();
     // Replaces the system layer, for tests; nullptr restores the native one.

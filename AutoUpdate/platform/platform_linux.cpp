@@ -10,11 +10,15 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
+
+// Stands for the exit code of a tool that was ended by a signal.
+constexpr int kCrashExitCode = -1;
 
 struct ProcessEntry
 {
@@ -107,23 +111,19 @@ public:
         return QStorageInfo(path).rootPath();
     }
 
-    bool copyTree(const CopyRequest& request, QProcess::ProcessError* error) override
+    CopyOutcome copyTree(const CopyRequest& request) override
     {
-        QStringList command{QStringLiteral("cp"),
-                            QStringLiteral("-R"),
-                            QStringLiteral("-f"),
-                            QStringLiteral("--"),
-                            request.source + QStringLiteral("/."),
-                            request.target};
-        if (request.elevate && ::geteuid() != 0)
-            command.prepend(QStringLiteral("pkexec"));
-        QProcess copy;
-        copy.start(command.takeFirst(), command, QIODevice::ReadWrite);
-        if (!copy.waitForFinished(-1)) {
-            *error = copy.error();
-            return false;
-        }
-        return true;
+        return run(request.elevate,
+                   {QStringLiteral("cp"), QStringLiteral("-R"), QStringLiteral("-f"),
+                    QStringLiteral("--"), request.source + QStringLiteral("/."), request.target});
+    }
+
+    void removePaths(const QStringList& paths, bool elevate) override
+    {
+        if (!paths.isEmpty())
+            run(elevate, QStringList{QStringLiteral("rm"), QStringLiteral("-f"),
+                                     QStringLiteral("-d"), QStringLiteral("--")} +
+                             paths);
     }
 
     bool startDetached(const QString& program, const QStringList& arguments) override
@@ -140,6 +140,22 @@ public:
     {
         QThread::msleep(static_cast<unsigned long>(milliseconds));
     }
+
+private:
+    // Runs a tool on the client's files, through pkexec where elevated rights are asked for and
+    // not already held, and waits for it without a time limit.
+    static CopyOutcome run(bool elevate, QStringList command)
+    {
+        if (elevate && ::geteuid() != 0)
+            command.prepend(QStringLiteral("pkexec"));
+        QProcess tool;
+        tool.start(command.takeFirst(), command, QIODevice::ReadWrite);
+        if (!tool.waitForFinished(-1))
+            return {false, tool.error(), 0};
+        const bool crashed = tool.exitStatus() != QProcess::NormalExit;
+        return {true, crashed ? QProcess::Crashed : QProcess::UnknownError,
+                crashed ? kCrashExitCode : tool.exitCode()};
+    }
 };
 
 } // namespace
@@ -150,6 +166,13 @@ bool Platform::isLink(const QString& path)
     {
     };
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool Platform::moveFile(const QString& from, const QString& to)
+{
+    // rename() would replace a file at the new path without a word.
+    return !QFileInfo::exists(to) && !QFileInfo(to).isSymLink() &&
+           ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 }
 
 Platform& Platform::native()

@@ -1,6 +1,8 @@
 #include "platform.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <windows.h>
@@ -46,15 +48,24 @@ public:
 
     QString volumeLabel(const QString& path) const override { return path.left(1); }
 
-    bool copyTree(const CopyRequest& request, QProcess::ProcessError* error) override
+    CopyOutcome copyTree(const CopyRequest& request) override
     {
         QProcess nircmd;
         nircmd.start(QStringLiteral("nircmd.exe"), request.nircmdArguments, QIODevice::ReadWrite);
-        if (!nircmd.waitForFinished(-1)) {
-            *error = nircmd.error();
-            return false;
+        if (!nircmd.waitForFinished(-1))
+            return {false, nircmd.error(), 0};
+        // nircmd's exit code tells nothing of the xcopy it ran: the caller compares the files.
+        return {true, QProcess::UnknownError, 0};
+    }
+
+    void removePaths(const QStringList& paths, bool) override
+    {
+        for (const QString& path : paths) {
+            if (QFileInfo(path).isDir())
+                QDir().rmdir(path);
+            else
+                QFile::remove(path);
         }
-        return true;
     }
 
     bool startDetached(const QString& program, const QStringList& arguments) override
@@ -74,6 +85,13 @@ bool Platform::isLink(const QString& path)
     const std::wstring widePath = QDir::toNativeSeparators(path).toStdWString();
     const DWORD attributes = GetFileAttributesW(widePath.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool Platform::moveFile(const QString& from, const QString& to)
+{
+    const std::wstring wideFrom = QDir::toNativeSeparators(from).toStdWString();
+    const std::wstring wideTo = QDir::toNativeSeparators(to).toStdWString();
+    return MoveFileExW(wideFrom.c_str(), wideTo.c_str(), 0) != 0;
 }
 
 Platform& Platform::native()

@@ -1,3 +1,5 @@
+#include "clientbackup.h"
+#include "clientfiles.h"
 #include "fakeplatform.h"
 #include "global.h"
 #include "logcapture.h"
@@ -9,6 +11,7 @@
 #include <QDirIterator>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -46,16 +49,36 @@ QStringList filesBelow(const QString& folder)
     return files;
 }
 
-// A release of the client as the service packs it.
-ZipBuilder goodPackage()
+// A release of the client as the service packs it: it replaces two files of the client and adds
+// one beside them and one in a folder of its own.
+ZipBuilder goodPackage(const QByteArray& version = "2.1.0")
 {
     return ZipBuilder()
         .directory(kTop + "/")
         .directory(kTop + "/config/")
-        .file(kTop + "/config/client.json", R"({"client":{"version":"2.1.0"}})")
+        .file(kTop + "/config/client.json", R"({"client":{"version":")" + version + R"("}})")
         .directory(kTop + "/bin/")
         .file(kTop + "/bin/app.dat", "new app")
-        .symLink(kTop + "/bin/link", "/etc");
+        .file(kTop + "/bin/added.dat", "added")
+        .symLink(kTop + "/bin/link", "/etc")
+        .directory(kTop + "/plugins/")
+        .file(kTop + "/plugins/new.dat", "new plugin");
+}
+
+// A tmpfs of 600 KiB at folder, filled to the last byte when asked: every write into it fails.
+// False where the test may not mount.
+bool mountSmallDisk(const QString& folder, bool fill)
+{
+    QDir().mkpath(folder);
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=600k", "tmpfs", folder}) != 0)
+        return false;
+    QFile filler(folder + "/filler");
+    if (fill && filler.open(QIODevice::WriteOnly)) {
+        const QByteArray block(64 * 1024, 'x');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+    }
+    return true;
 }
 
 // A good package whose last entry's header says something else.
@@ -132,12 +155,14 @@ private slots:
     void installs();
     void failures_data();
     void failures();
+    void interruptedInstallRestored();
     void refused_data();
     void refused();
     void richPackageInstalls();
-    void fullDiskWhileUnpacking();
 
 private:
+    bool mountSmallDisk(const QString& folder, bool fill);
+
     QString packDir() const { return m_home->updaterDir() + "/QuorvexClient"; }
     QString packagePath() const { return packDir() + "/" + kTop + ".zip"; }
     QString installDir() const { return m_install->path(); }
@@ -148,7 +173,16 @@ private:
     std::unique_ptr<FakePlatform> m_platform;
     std::unique_ptr<Global> m_global;
     QString m_previousDir;
+    QStringList m_mounts;
 };
+
+bool TestPackageInstall::mountSmallDisk(const QString& folder, bool fill)
+{
+    if (!::mountSmallDisk(folder, fill))
+        return false;
+    m_mounts.append(folder);
+    return true;
+}
 
 void TestPackageInstall::init()
 {
@@ -160,6 +194,8 @@ void TestPackageInstall::init()
     QDir().mkpath(m_home->clientDataDir());
     QDir().mkpath(installDir() + "/AutoUpdate");
     put(installDir() + "/config/client.json", R"({"client":{"version":"2.0.3"}})");
+    put(installDir() + "/bin/app.dat", "old app");
+    put(installDir() + "/kept.txt", "not in the package");
     m_previousDir = QDir::currentPath();
     QDir::setCurrent(installDir() + "/AutoUpdate");
 
@@ -172,6 +208,9 @@ void TestPackageInstall::init()
 void TestPackageInstall::cleanup()
 {
     QDir::setCurrent(m_previousDir);
+    for (const QString& folder : qAsConst(m_mounts))
+        QProcess::execute("umount", {folder});
+    m_mounts.clear();
     m_global.reset();
     m_platform.reset();
     m_install.reset();
@@ -181,32 +220,41 @@ void TestPackageInstall::cleanup()
 // The row's name is what was there before.
 void TestPackageInstall::installs_data()
 {
-    QTest::addColumn<bool>("stateWritten");
-    QTest::newRow("nothing") << true;
-    QTest::newRow("an earlier, longer extraction") << true;
-    QTest::newRow("a folder in the state file's place") << false;
+    QTest::addColumn<bool>("copiedToBackup");
+    QTest::newRow("nothing") << false;
+    QTest::newRow("an earlier, longer extraction") << false;
+    // The client's files cannot be moved there and are copied.
+    QTest::newRow("the backup folder on another volume") << true;
 }
 
 void TestPackageInstall::installs()
 {
-    QFETCH(bool, stateWritten);
-    if (QTest::currentDataTag() == QLatin1String("an earlier, longer extraction"))
+    QFETCH(bool, copiedToBackup);
+    const QString scenario = QTest::currentDataTag();
+    if (scenario == "an earlier, longer extraction")
         put(packDir() + "/" + kTop + "/bin/app.dat", "an older and longer content");
-    if (!stateWritten)
-        QVERIFY(QDir().mkpath(statePath()));
+    if (copiedToBackup && !mountSmallDisk(ClientBackup::backupFolder(), false))
+        QSKIP("another volume needs a tmpfs mounted, which takes root");
     QVERIFY(goodPackage().write(packagePath()));
     QString package = packagePath();
     LogCapture log;
 
     QCOMPARE(m_global->DecompressionReplac(package), 0);
     QCOMPARE(readAll(installDir() + "/bin/app.dat"), QByteArray("new app"));
+    QCOMPARE(readAll(installDir() + "/plugins/new.dat"), QByteArray("new plugin"));
+    QCOMPARE(readAll(installDir() + "/kept.txt"), QByteArray("not in the package"));
     QVERIFY(!QFileInfo::exists(packDir() + "/" + kTop + "/bin/link"));
     QCOMPARE(readAll(m_home->clientDataDir() + "/update.log"),
              QStringLiteral("修复了若干问题").toUtf8());
     QCOMPARE(readAll(m_home->clientDataDir() + "/isShowUpdataInfo.txt"), QByteArray("1"));
     QCOMPARE(QJsonDocument::fromJson(readAll(statePath())).object()["currentVersion"].toString(),
-             QString(stateWritten ? "2.1.0" : ""));
-    QCOMPARE(log.contains("WARNING autoupdate config veison update successed"), stateWritten);
+             QString("2.1.0"));
+    QVERIFY(log.contains("WARNING autoupdate config veison update successed"));
+    QVERIFY(log.containsLineStartingWith(
+        copiedToBackup ? "INFO client files saved: 2 files, 37 bytes, 37 bytes copied,"
+                       : "INFO client files saved: 2 files, 37 bytes, 0 bytes copied,"));
+    QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
+    QVERIFY(ClientFiles::tree(ClientBackup::backupFolder()).isEmpty());
 
     const QString backslashSource = QString(packDir() + "/" + kTop + "/*").replace('/', '\\');
     QCOMPARE(m_platform->copies().size(), 1);
@@ -216,6 +264,8 @@ void TestPackageInstall::installs()
     QCOMPARE(m_platform->pauses(), QList<int>{500});
 }
 
+// Whatever fails, and wherever, the client folder is left holding exactly the files and
+// contents it held, nothing announces the new version, and no journal or backup stays behind.
 // The row's name is the scenario set up.
 void TestPackageInstall::failures_data()
 {
@@ -224,11 +274,19 @@ void TestPackageInstall::failures_data()
 
     QTest::newRow("file entry before its folder") << "DEBUG unzip  \"" << false;
     QTest::newRow("missing archive") << "DEBUG package refused:" << false;
-    QTest::newRow("copy left old version") << "DEBUG files replace error" << true;
+    QTest::newRow("full disk while unpacking") << "DEBUG unzip  \"" << false;
+    QTest::newRow("full disk while saving the client's files")
+        << "DEBUG client file not saved:" << false;
     QTest::newRow("copy tool fails to start")
         << "DEBUG copy file error:  QProcess::FailedToStart" << true;
+    QTest::newRow("copy fails halfway") << "DEBUG copy file error: exit code 1" << true;
+    QTest::newRow("copy ends early") << "DEBUG copy file error: differs" << true;
+    QTest::newRow("copied configuration names another version")
+        << "DEBUG files replace error" << true;
     QTest::newRow("copied configuration broken") << "DEBUG  APP Jsondata Error:" << true;
     QTest::newRow("client data folder missing") << "DEBUG update.log write failed:" << true;
+    QTest::newRow("full disk for the notes") << "DEBUG update.log write failed:" << true;
+    QTest::newRow("state file cannot be replaced") << "DEBUG WriteConfigToFile failed:" << true;
 }
 
 void TestPackageInstall::failures()
@@ -239,27 +297,93 @@ void TestPackageInstall::failures()
     ZipBuilder package = goodPackage();
     if (scenario == "file entry before its folder")
         package = ZipBuilder().directory(kTop + "/").file(kTop + "/lib/x.dat", "x");
+    else if (scenario == "full disk while unpacking")
+        package = goodPackage().file(kTop + "/bin/large.dat", QByteArray(400 * 1024, 'z'));
+    else if (scenario == "copied configuration names another version")
+        package = goodPackage("2.0.9");
     else if (scenario == "copied configuration broken")
         package = ZipBuilder()
                       .directory(kTop + "/")
                       .directory(kTop + "/config/")
                       .file(kTop + "/config/client.json", "{");
+    // The disk is small where the package is unpacked (it holds the package but not its content
+    // too) or the client files are saved, and full where the notes go.
+    const QString disk = scenario.contains("unpacking") ? packDir()
+                         : scenario.contains("saving")  ? ClientBackup::backupFolder()
+                                                        : m_home->clientDataDir();
+    if (scenario.startsWith("full disk") && !mountSmallDisk(disk, scenario.contains("notes")))
+        QSKIP("a full disk needs a tmpfs mounted, which takes root");
+    if (scenario == "full disk while saving the client's files")
+        put(installDir() + "/bin/app.dat", QByteArray(700 * 1024, 'o'));
     if (scenario != "missing archive")
         QVERIFY(package.write(packagePath()));
-    if (scenario == "copy left old version")
-        m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::Skip);
+    const QMap<QString, QByteArray> before = ClientFiles::tree(installDir());
     if (scenario == "copy tool fails to start")
         m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::FailToStart);
+    if (scenario == "copy fails halfway")
+        m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::FailHalfway);
+    if (scenario == "copy ends early")
+        m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::EndEarly);
     if (scenario == "client data folder missing")
         QVERIFY(QDir(m_home->clientDataDir()).removeRecursively());
+    if (scenario == "state file cannot be replaced")
+        QVERIFY(QDir().mkpath(statePath()));
     QString path = packagePath();
     LogCapture log;
 
     QCOMPARE(m_global->DecompressionReplac(path), -1);
     QVERIFY2(log.containsLineStartingWith(logPrefix), qPrintable(log.lines().join('\n')));
     QCOMPARE(!m_platform->copies().isEmpty(), copied);
-    QCOMPARE(filesBelow(m_home->clientDataDir()), QStringList());
-    QVERIFY(!QFileInfo::exists(statePath()));
+    QCOMPARE(ClientFiles::tree(installDir()), before);
+    if (copied) {
+        QVERIFY(log.containsLineStartingWith("INFO client folder restored:"));
+        // Put back by the same copy, elevated as the install's was.
+        const Platform::CopyRequest restore = m_platform->copies().last();
+        QCOMPARE(restore.source, ClientBackup::backupFolder());
+        QCOMPARE(restore.target, installDir());
+        QCOMPARE(restore.nircmdArguments.first(), QString("elevatecmd"));
+    }
+    QVERIFY(!QFileInfo::exists(m_home->clientDataDir() + "/isShowUpdataInfo.txt"));
+    QVERIFY(!QFileInfo(statePath()).isFile());
+    QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
+    QVERIFY(ClientFiles::tree(ClientBackup::backupFolder()).isEmpty());
+}
+
+// A run killed in the middle of the copy leaves the journal behind, and the client half new with
+// an empty configuration. The next start puts the saved files back and removes the added ones,
+// and leaves alone what the client wrote in the meantime.
+void TestPackageInstall::interruptedInstallRestored()
+{
+    const QString tree = packDir() + "/" + kTop;
+    put(tree + "/config/client.json", R"({"client":{"version":"2.1.0"}})");
+    put(tree + "/bin/app.dat", "new app");
+    put(tree + "/bin/added.dat", "added");
+    put(tree + "/plugins/new.dat", "new plugin");
+    const QMap<QString, QByteArray> before = ClientFiles::tree(installDir());
+    QVERIFY(ClientBackup().save(tree, installDir(), false));
+    const QJsonObject journal =
+        QJsonDocument::fromJson(readAll(ClientBackup::journalPath())).object();
+    QCOMPARE(journal["clientFolder"].toString(), installDir());
+    QCOMPARE(journal["saved"].toVariant().toStringList(),
+             (QStringList{"bin/app.dat", "config/client.json"}));
+    QCOMPARE(journal["added"].toVariant().toStringList(),
+             (QStringList{"bin/added.dat", "plugins/new.dat"}));
+    QCOMPARE(journal["addedFolders"].toVariant().toStringList(), QStringList{"plugins"});
+
+    put(installDir() + "/bin/app.dat", "new app");
+    put(installDir() + "/bin/added.dat", "added");
+    put(installDir() + "/config/client.json", "");
+    QVERIFY(QDir().mkpath(installDir() + "/plugins"));
+    put(installDir() + "/client.log", "written by the client meanwhile");
+    LogCapture log;
+
+    QVERIFY(ClientBackup::restoreInterruptedInstall());
+    QCOMPARE(readAll(installDir() + "/client.log"), QByteArray("written by the client meanwhile"));
+    QVERIFY(QFile::remove(installDir() + "/client.log"));
+    QCOMPARE(ClientFiles::tree(installDir()), before);
+    QVERIFY(log.containsLineStartingWith("INFO client folder restored:"));
+    QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
+    QVERIFY(!QFileInfo::exists(ClientBackup::backupFolder()));
 }
 
 // Each row is a package that must be refused whole before anything reaches the client, and the
@@ -286,8 +410,9 @@ void TestPackageInstall::refused_data()
     row("outside the top folder", "top folder", [] { return goodPackage().file("Other/x", "x"); });
     row("named like the package", "top folder",
         [] { return goodPackage().file(kTop + ".zip", "x"); });
-    QTest::newRow("package without a base name") << "no base name"
-                                                 << ".zip" << &goodPackage;
+    QTest::newRow("package without a base name")
+        << "no base name"
+        << ".zip" << PackageMaker([] { return goodPackage(); });
     row("duplicate", "exists", [] { return goodPackage().file(kTop + "/bin/app.dat", "x"); });
     row("duplicate once cleaned", "repeats",
         [] { return goodPackage().file(kTop + "/bin/./app.dat", "x"); });
@@ -377,35 +502,6 @@ void TestPackageInstall::richPackageInstalls()
     const QString unpacked = packDir() + "/" + kTop + "/bin/";
     QVERIFY(QFileInfo(unpacked + "helper").permissions().testFlag(QFile::ExeOwner));
     QVERIFY(!QFileInfo(unpacked + "app.dat").permissions().testFlag(QFile::ExeOwner));
-#endif
-}
-
-// The download folder fills up while the package is unpacked: the unpacked part is removed and
-// nothing reaches the client.
-void TestPackageInstall::fullDiskWhileUnpacking()
-{
-#ifdef Q_OS_LINUX
-    if (::geteuid() != 0)
-        QSKIP("mounting a small file system needs root");
-    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=600k", "tmpfs", packDir()}) != 0)
-        QSKIP("this system does not let the test mount a file system");
-    const auto unmount = qScopeGuard([this] { QProcess::execute("umount", {"-l", packDir()}); });
-    QVERIFY(goodPackage()
-                .file(kTop + "/bin/large.dat", QByteArray(400 * 1024, 'x'))
-                .write(packagePath()));
-    QString path = packagePath();
-    const Snapshot client = snapshot(installDir());
-    LogCapture log;
-
-    QCOMPARE(m_global->DecompressionReplac(path), -1);
-    QVERIFY2(
-        log.containsLineStartingWith("DEBUG unzip  \"" + packDir() + "/" + kTop + "/bin/large.dat"),
-        qPrintable(log.lines().join('\n')));
-    QVERIFY(!QFileInfo::exists(packDir() + "/" + kTop));
-    QCOMPARE(snapshot(installDir()), client);
-    QVERIFY(m_platform->copies().isEmpty());
-#else
-    QSKIP("mounts a small Linux file system");
 #endif
 }
 

@@ -249,15 +249,7 @@ void TestPlatformWin::copyTree()
     ClientFiles::write(target + "/sub dir/file one.txt", "old one");
     ClientFiles::write(target + "/kept.txt", "kept");
 
-    Platform::CopyRequest request;
-    request.nircmdArguments = CopyCommand::nircmdArguments(
-        CopyCommand::toBackslashes(source + "/*"), CopyCommand::toBackslashes(target), elevate);
-    request.source = source;
-    request.target = target;
-    request.elevate = elevate;
-    QProcess::ProcessError error = QProcess::UnknownError;
-
-    QVERIFY(windows().copyTree(request, &error));
+    QVERIFY(windows().copyTree(CopyCommand::request(source, target, elevate)).ran);
     QCOMPARE(ClientFiles::read(target + "/config/client.json"), QByteArray("new config"));
     QCOMPARE(ClientFiles::read(target + "/sub dir/file one.txt"), QByteArray("new one"));
     QVERIFY(QFileInfo(target + "/empty dir").isDir());

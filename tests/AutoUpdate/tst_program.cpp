@@ -17,6 +17,7 @@ using ProgramSandbox = Sandbox;
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -46,6 +47,21 @@ bool swapPackage(updateservice::Release release)
     release.biz.insert("packageSize", forged.packageSize);
     return updateservice::writeRelease(release, nullptr);
 }
+
+#ifndef PROGRAM_UNDER_WINE
+// Stands in for cp in the copy over the client: copies nothing (%1 "before"), everything but an
+// empty configuration ("during"), or everything ("after"); then writes its process id into the
+// file %2 and waits, as a copy still running, to be killed with the updater.
+const char* const kStoppedCopy = R"(#!/bin/sh
+for target; do :; done
+case "%1" in
+during) /bin/cp "$@" && : >"$target/config/client.json" ;;
+after) /bin/cp "$@" ;;
+esac
+echo $$ >"%2.part" && mv "%2.part" "%2"
+exec sleep 60
+)";
+#endif
 
 // Every line of the log file ends with "\r\n", on every system.
 bool hasWindowsLineEnds(const QByteArray& log)
@@ -79,10 +95,14 @@ private slots:
     void unusableConfigurationEndsQuietly();
     void secondInstanceEndsAtOnce();
     void killedRunDoesNotBlockTheNext();
+    void failingCopyRestored();
+    void killedInstallRestoredAtNextStart_data();
+    void killedInstallRestoredAtNextStart();
 #endif
 
 private:
     QString logLine(const char* text) const;
+    void offerRelease(const QString& notes = QStringLiteral("说明&Notes"));
 
     std::unique_ptr<updateservice::UpdateService> m_service;
     std::unique_ptr<ProgramSandbox> m_sandbox;
@@ -168,25 +188,39 @@ void TestProgram::runningClient()
     QVERIFY(m_sandbox->logBytes().contains(logLine("Already Run...").toLocal8Bit()));
 }
 
-// The running client is stopped, the package is copied over the installation folder (names with
-// spaces included), and the new version is confirmed and recorded.
-void TestProgram::zipPackageInstalled()
+// A release that replaces the client's program (packed without an execute bit, as packages made
+// on Windows are), its configuration and one of its files, and adds one file beside them and one
+// in a folder of its own.
+void TestProgram::offerRelease(const QString& notes)
 {
+    ClientFiles::write(m_sandbox->clientDir() + "/data files/old.txt", "old");
+    const QString program = m_sandbox->clientName();
     const QString top = QStringLiteral("QuorvexClient_2.1.0/");
     const QTemporaryDir dir;
     const QString zipPath = dir.filePath("package.zip");
     QVERIFY(ZipBuilder()
                 .directory(top)
+                .file(top + program, ClientFiles::read(m_sandbox->clientDir() + '/' + program))
                 .directory(top + "config/")
                 .file(top + "config/client.json", ClientFiles::config("2.1.0"))
                 .directory(top + "data files/")
+                .file(top + "data files/old.txt", "new")
                 .file(top + "data files/read me.txt", "new release")
+                .directory(top + "plugins/")
+                .file(top + "plugins/plugin.dat", "new plugin")
                 .write(zipPath));
     const QByteArray package = ClientFiles::read(zipPath);
     m_service->addPackage("77", package.toStdString());
     CheckAnswer answer;
-    answer.forPackage(package).notes = QStringLiteral("修复了问题&Fixed issues");
+    answer.forPackage(package).notes = notes;
     m_service->setCheckResponse(200, answer.toStdString());
+}
+
+// The running client is stopped, the package is copied over the installation folder (names with
+// spaces included), and the new version is confirmed and recorded.
+void TestProgram::zipPackageInstalled()
+{
+    offerRelease(QStringLiteral("修复了问题&Fixed issues"));
     m_sandbox->writeLanguage("zh");
     QProcess* running = m_sandbox->startLingeringClient();
     QTRY_COMPARE(QFile::exists(m_sandbox->clientDir() + "/launches.jsonl"), true);
@@ -199,6 +233,9 @@ void TestProgram::zipPackageInstalled()
 
     QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/read me.txt"),
              QByteArray("new release"));
+    QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/old.txt"), QByteArray("new"));
+    QVERIFY(!QFile::exists(m_sandbox->updaterDir() + "/install-journal.json"));
+    QVERIFY(!QFile::exists(m_sandbox->updaterDir() + "/install-backup"));
     const QJsonObject state =
         QJsonDocument::fromJson(ClientFiles::read(m_sandbox->updaterDir() + "/updateconfig.json"))
             .object();
@@ -337,6 +374,69 @@ void TestProgram::killedRunDoesNotBlockTheNext()
     QVERIFY(m_sandbox->runUpdater({}, &exitCode));
     QCOMPARE(exitCode, 0);
     QTRY_COMPARE(m_sandbox->clientLaunches().size(), 1);
+}
+
+// cp fails halfway, on a folder that stands where the package has a file: what it copied is put
+// back and what it added is removed, and the run waits on the failure with its retry.
+void TestProgram::failingCopyRestored()
+{
+    offerRelease();
+    ClientFiles::write(m_sandbox->clientDir() + "/data files/read me.txt/kept.txt", "in the way");
+    const QMap<QString, QByteArray> before = ClientFiles::tree(m_sandbox->clientDir());
+
+    QProcess* updater = m_sandbox->startUpdater({"-immediately"});
+    QTRY_VERIFY_WITH_TIMEOUT(m_sandbox->logBytes().contains("client folder restored:"),
+                             kRunTimeoutMs);
+    QVERIFY(m_sandbox->logBytes().contains("copy file error: exit code 1\r\n"));
+    QCOMPARE(ClientFiles::tree(m_sandbox->clientDir()), before);
+    QCOMPARE(updater->state(), QProcess::Running);
+    QVERIFY(m_sandbox->clientLaunches().isEmpty());
+}
+
+// The updater and its copy are killed at some point of the copy; the next start, with no update
+// offered, puts the client folder back file by file before it reads the client's version.
+void TestProgram::killedInstallRestoredAtNextStart_data()
+{
+    QTest::addColumn<QString>("stage");
+    QTest::newRow("before the copy") << "before";
+    QTest::newRow("during the copy") << "during";
+    QTest::newRow("after the copy") << "after";
+}
+
+void TestProgram::killedInstallRestoredAtNextStart()
+{
+    QFETCH(QString, stage);
+    offerRelease();
+    const QMap<QString, QByteArray> before = ClientFiles::tree(m_sandbox->clientDir());
+    const QString tools = m_sandbox->root() + "/tools";
+    const QString copyPid = m_sandbox->root() + "/copy.pid";
+    ClientFiles::write(tools + "/cp", QString(kStoppedCopy).arg(stage, copyPid).toUtf8());
+    QFile::setPermissions(tools + "/cp", QFile::permissions(tools + "/cp") | QFile::ExeOwner);
+    m_sandbox->setToolFolder(tools);
+
+    QProcess* killed = m_sandbox->startUpdater({"-immediately"});
+    QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(copyPid),
+                              (m_sandbox->logBytes() + killed->readAllStandardError()).constData(),
+                              kRunTimeoutMs);
+    ::kill(static_cast<pid_t>(killed->processId()), SIGKILL);
+    ::kill(static_cast<pid_t>(ClientFiles::read(copyPid).trimmed().toLongLong()), SIGKILL);
+    QVERIFY(killed->waitForFinished(5000));
+    const QString journal = m_sandbox->updaterDir() + "/install-journal.json";
+    QVERIFY(QFile::exists(journal));
+
+    m_sandbox->setToolFolder({});
+    CheckAnswer nothingNew;
+    nothingNew.update = "0";
+    m_service->setCheckResponse(200, nothingNew.toStdString());
+    int exitCode = -2;
+    QVERIFY(m_sandbox->runUpdater({}, &exitCode, kRunTimeoutMs));
+    QCOMPARE(exitCode, 0);
+    QTRY_COMPARE(m_sandbox->clientLaunches(), QList<QStringList>{{"-autoupdate"}});
+    QMap<QString, QByteArray> after = ClientFiles::tree(m_sandbox->clientDir());
+    after.remove("launches.jsonl");
+    QCOMPARE(after, before);
+    QVERIFY(m_sandbox->logBytes().contains("client folder restored:"));
+    QVERIFY(!QFile::exists(journal));
 }
 #endif
 

@@ -1,6 +1,7 @@
 #include "clientfiles.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -39,4 +40,22 @@ QByteArray ClientFiles::read(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QMap<QString, QByteArray> ClientFiles::tree(const QString& folder)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString name = path.mid(folder.size() + 1);
+        if (it.fileInfo().isDir())
+            tree.insert(name + QLatin1Char('/'), {});
+        else
+            tree.insert(name,
+                        QByteArray::number(static_cast<int>(it.fileInfo().permissions()), 16) +
+                            ' ' + read(path));
+    }
+    return tree;
 }

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -18,6 +19,10 @@ QList<QStringList> launches(const QString& clientDir);
 // Writes a file, creating its folders.
 void write(const QString& path, const QByteArray& content);
 QByteArray read(const QString& path);
+// Every file below folder with its permissions and content, and every folder as its name and
+// "/", by their paths relative to folder: two folders holding the same files, with the same
+// permissions and contents, give the same map.
+QMap<QString, QByteArray> tree(const QString& folder);
 
 } // namespace ClientFiles
 

@@ -3,23 +3,34 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 
 namespace {
-void copyFolderContent(const QString& source, const QString& target)
+QStringList filesIn(const QString& folder)
 {
-    QDirIterator it(source, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString from = it.next();
-        const QString to = target + from.mid(source.size());
-        if (it.fileInfo().isDir()) {
-            QDir().mkpath(to);
-        } else {
-            QFile::remove(to);
-            QFile::copy(from, to);
-        }
+    while (it.hasNext())
+        files.append(it.next().mid(folder.size()));
+    files.sort();
+    return files;
+}
+
+void copyFiles(const QString& source, const QString& target, const QStringList& files)
+{
+    for (const QString& file : files) {
+        QDir().mkpath(QFileInfo(target + file).absolutePath());
+        QFile::remove(target + file);
+        QFile::copy(source + file, target + file);
     }
+}
+
+void cutToHalf(const QString& path)
+{
+    QFile file(path);
+    file.resize(file.size() / 2);
 }
 } // namespace
 
@@ -95,25 +106,46 @@ QList<Platform::CopyRequest> FakePlatform::copies() const
     return m_copies;
 }
 
-bool FakePlatform::copyTree(const CopyRequest& request, QProcess::ProcessError* error)
+Platform::CopyOutcome FakePlatform::copyTree(const CopyRequest& request)
 {
     QMutexLocker lock(&m_mutex);
     m_copies.append(request);
-    switch (m_copyBehaviour) {
+    const CopyBehaviour behaviour = m_copyBehaviour;
+    m_copyBehaviour = CopyBehaviour::Copy;
+    const QStringList files = filesIn(request.source);
+    switch (behaviour) {
     case CopyBehaviour::CopyWhenReleased:
         while (!m_copiesReleased)
             m_copyRelease.wait(&m_mutex);
         Q_FALLTHROUGH();
     case CopyBehaviour::Copy:
-        copyFolderContent(request.source, request.target);
-        return true;
+        copyFiles(request.source, request.target, files);
+        return {true, QProcess::UnknownError, 0};
     case CopyBehaviour::Skip:
-        return true;
+        return {true, QProcess::UnknownError, 0};
     case CopyBehaviour::FailToStart:
-        *error = QProcess::FailedToStart;
-        return false;
+        return {false, QProcess::FailedToStart, 0};
+    case CopyBehaviour::FailHalfway:
+        copyFiles(request.source, request.target, files.mid(0, files.size() / 2));
+        return {true, QProcess::UnknownError, 1};
+    case CopyBehaviour::EndEarly:
+        copyFiles(request.source, request.target, files);
+        if (!files.isEmpty())
+            cutToHalf(request.target + files.last());
+        return {true, QProcess::UnknownError, 0};
     }
-    return false;
+    return {};
+}
+
+void FakePlatform::removePaths(const QStringList& paths, bool)
+{
+    QMutexLocker lock(&m_mutex);
+    for (const QString& path : paths) {
+        if (QFileInfo(path).isDir())
+            QDir().rmdir(path);
+        else
+            QFile::remove(path);
+    }
 }
 
 QList<FakePlatform::Start> FakePlatform::starts() const

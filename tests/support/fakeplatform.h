@@ -20,8 +20,11 @@ public:
         QStringList arguments;
     };
 
-    // CopyWhenReleased copies once releaseCopies() has been called, holding the caller till then.
-    enum class CopyBehaviour { Copy, Skip, FailToStart, CopyWhenReleased };
+    // FailHalfway copies the first half of the files, in name order, and exits with 1; EndEarly
+    // copies everything but ends with the last file cut short, and reports success, as a copy
+    // still running when its tool returned would. CopyWhenReleased copies once releaseCopies()
+    // has been called, holding the caller till then. Every copy after the first one copies.
+    enum class CopyBehaviour { Copy, Skip, FailToStart, FailHalfway, EndEarly, CopyWhenReleased };
 
     FakePlatform();
     ~FakePlatform() override;
@@ -32,7 +35,8 @@ public:
     void setFreeSpace(const QString& path, qint64 bytes);
     void setFreeSpaceError(const QString& path, qint64 errorCode);
     void setVolumes(const QString& system, const QString& working);
-    // Copy really copies the source folder's content over the target, as the tools would.
+    // Copy really copies the source folder's content over the target, as the tools would. The
+    // behaviour holds for the next copy only; the copies after it (a restore) copy.
     void setCopyBehaviour(CopyBehaviour behaviour);
     void releaseCopies();
 
@@ -50,7 +54,9 @@ public:
     QString systemVolume() const override;
     QString workingVolume() const override;
     QString volumeLabel(const QString& path) const override;
-    bool copyTree(const CopyRequest& request, QProcess::ProcessError* error) override;
+    CopyOutcome copyTree(const CopyRequest& request) override;
+    // Removes as asked, with the test's own rights.
+    void removePaths(const QStringList& paths, bool elevate) override;
     bool startDetached(const QString& program, const QStringList& arguments) override;
     void makeExecutable(const QString& path) override;
     void pause(int milliseconds) override;

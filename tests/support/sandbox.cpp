@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSharedMemory>
 
 namespace {
 void copyProgram(const QString& from, const QString& to)
@@ -34,6 +35,20 @@ Sandbox::~Sandbox()
         process->waitForFinished();
         delete process;
     }
+    releaseSingleInstanceGuard();
+}
+
+// An updater killed while it ran leaves its single-instance segment behind. The segment's key
+// comes from a file in this sandbox's TMPDIR; a later sandbox whose file happens to get the same
+// inode would find the segment taken, so it is removed as the next updater here would.
+void Sandbox::releaseSingleInstanceGuard() const
+{
+    const QByteArray tmpdir = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(root() + QStringLiteral("/tmp")));
+    QSharedMemory guard(QStringLiteral("KelmAutoUpdate"));
+    if (guard.attach())
+        guard.detach();
+    qputenv("TMPDIR", tmpdir);
 }
 
 QString Sandbox::clientDir() const
@@ -105,6 +120,8 @@ QProcessEnvironment Sandbox::environment() const
     env.insert(QStringLiteral("HOME"), home());
     env.insert(QStringLiteral("TMPDIR"), root() + QStringLiteral("/tmp"));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!m_toolFolder.isEmpty())
+        env.insert(QStringLiteral("PATH"), m_toolFolder + QLatin1Char(':') + env.value("PATH"));
     return env;
 }
 

@@ -40,6 +40,8 @@ public:
     void writeRawInstalledConfig(const QByteArray& content);
     void writeClientVersion(const QString& version);
     void writeLanguage(const QString& language);
+    // Programs started from here look for tools in folder first; an empty text undoes it.
+    void setToolFolder(const QString& folder) { m_toolFolder = folder; }
 
     // Starts the updater with its own HOME, TMPDIR and the offscreen platform.
     QProcess* startUpdater(const QStringList& arguments);
@@ -53,9 +55,11 @@ public:
 
 private:
     QProcessEnvironment environment() const;
+    void releaseSingleInstanceGuard() const;
 
     QTemporaryDir m_dir;
     QList<QProcess*> m_processes;
+    QString m_toolFolder;
 };
 
 #endif // SANDBOX_H

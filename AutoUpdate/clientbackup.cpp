@@ -1,0 +1,276 @@
+#include "clientbackup.h"
+
+#include "copycommand.h"
+#include "jsonfile.h"
+#include "platform/platform.h"
+#include "savedfile.h"
+#include "treecomparison.h"
+#include "userpaths.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+
+namespace {
+
+QJsonArray toJson(const QStringList& list)
+{
+    return QJsonArray::fromStringList(list);
+}
+
+QStringList fromJson(const QJsonValue& value)
+{
+    QStringList list;
+    for (const QJsonValue& item : value.toArray())
+        list.append(item.toString());
+    return list;
+}
+
+} // namespace
+
+ClientBackup::ClientBackup() : m_journalPath(journalPath()), m_backupFolder(backupFolder()) {}
+
+QString ClientBackup::journalPath()
+{
+    return UserPaths::updaterDir() + QStringLiteral("/install-journal.json");
+}
+
+QString ClientBackup::backupFolder()
+{
+    return UserPaths::updaterDir() + QStringLiteral("/install-backup");
+}
+
+bool ClientBackup::save(const QString& tree, const QString& clientFolder, bool elevate)
+{
+    // An earlier journal that cannot be restored now, after the start-up tried too, will not be
+    // restored later either; it must not keep every later install from beginning.
+    if (QFile::exists(m_journalPath) && !restoreInterruptedInstall()) {
+        qDebug() << "earlier install not restored, its backup is given up:" << m_journalPath;
+        discard();
+    }
+    QElapsedTimer timer;
+    timer.start();
+    m_clientFolder = clientFolder;
+    m_elevate = elevate;
+    m_saved.clear();
+    m_added.clear();
+    m_addedFolders.clear();
+    QDir(m_backupFolder).removeRecursively();
+    QDir().mkpath(m_backupFolder);
+
+    for (const QString& folder : TreeComparison::foldersBelow(tree)) {
+        if (!QFileInfo::exists(clientPath(folder)))
+            m_addedFolders.append(folder);
+    }
+    for (const QString& file : TreeComparison::filesBelow(tree)) {
+        const QFileInfo target(clientPath(file));
+        if (target.isFile())
+            m_saved.append(file);
+        else if (!target.exists() && !target.isSymLink())
+            m_added.append(file);
+    }
+    if (!writeJournal()) {
+        QDir(m_backupFolder).removeRecursively();
+        return false;
+    }
+    qint64 moved = 0;
+    qint64 copied = 0;
+    for (const QString& file : qAsConst(m_saved)) {
+        if (!saveFile(file, &moved, &copied)) {
+            restore();
+            return false;
+        }
+    }
+    qInfo() << "client files saved:" << m_saved.size() << "files," << moved + copied << "bytes,"
+            << copied << "bytes copied," << m_added.size() << "files to add, in" << timer.elapsed()
+            << "ms";
+    return true;
+}
+
+// A file is moved where the backup lies on the client's volume and the client's folder lets the
+// updater: that costs nothing and leaves its bytes where the disk has them. Otherwise it is
+// copied, and the copy is on the disk before the client's file is overwritten.
+bool ClientBackup::saveFile(const QString& relativePath, qint64* moved, qint64* copied) const
+{
+    const QString from = clientPath(relativePath);
+    const QString to = backupPath(relativePath);
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QFile source(from);
+    const qint64 size = source.size();
+    if (Platform::moveFile(from, to)) {
+        *moved += size;
+        return true;
+    }
+    // A copy cut short by a full disk can still be reported done: its size tells.
+    if (!source.copy(to) || QFileInfo(to).size() != size) {
+        qDebug() << "client file not saved:" << from << static_cast<int>(source.error());
+        return false;
+    }
+    *copied += size;
+    return true;
+}
+
+bool ClientBackup::writeJournal() const
+{
+    const QJsonObject journal{{QStringLiteral("clientFolder"), m_clientFolder},
+                              {QStringLiteral("backupFolder"), m_backupFolder},
+                              {QStringLiteral("elevate"), m_elevate},
+                              {QStringLiteral("saved"), toJson(m_saved)},
+                              {QStringLiteral("added"), toJson(m_added)},
+                              {QStringLiteral("addedFolders"), toJson(m_addedFolders)}};
+    int errorCode = 0;
+    if (!SavedFile::write(m_journalPath, QJsonDocument(journal).toJson(), &errorCode)) {
+        qDebug() << m_journalPath << " write failed:" << errorCode;
+        return false;
+    }
+    return true;
+}
+
+bool ClientBackup::loadJournal()
+{
+    const JsonFile::ReadResult journal = JsonFile::read(m_journalPath);
+    const QJsonObject& object = journal.object;
+    m_clientFolder = object.value(QStringLiteral("clientFolder")).toString();
+    m_backupFolder = object.value(QStringLiteral("backupFolder")).toString();
+    m_elevate = object.value(QStringLiteral("elevate")).toBool();
+    m_saved = fromJson(object.value(QStringLiteral("saved")));
+    m_added = fromJson(object.value(QStringLiteral("added")));
+    m_addedFolders = fromJson(object.value(QStringLiteral("addedFolders")));
+    if (journal.status != JsonFile::ReadResult::Ok || m_clientFolder.isEmpty() ||
+        m_backupFolder.isEmpty()) {
+        qDebug() << m_journalPath << " unreadable:" << journal.errorCode;
+        return false;
+    }
+    return true;
+}
+
+bool ClientBackup::restore()
+{
+    Platform& platform = Platform::current();
+    removeStrayBackupFiles();
+    if (!savedInBackup().isEmpty()) {
+        const Platform::CopyOutcome copy =
+            platform.copyTree(CopyCommand::request(m_backupFolder, m_clientFolder, m_elevate));
+        if (!copy.ran || copy.exitCode != 0)
+            qDebug() << "restore copy error:" << copy.error << copy.exitCode;
+    }
+    keepPermissions();
+    platform.removePaths(addedPaths(), m_elevate);
+    if (!clientFolderRestored())
+        return false;
+    qInfo() << "client folder restored:" << m_clientFolder << savedInBackup().size()
+            << "files put back," << m_added.size() << "added files removed";
+    discard();
+    return true;
+}
+
+void ClientBackup::keepPermissions() const
+{
+    for (const QString& file : savedInBackup())
+        QFile::setPermissions(clientPath(file), QFile::permissions(backupPath(file)));
+}
+
+// The saved files that reached the backup. One that did not was never moved: the run ended
+// before the copy, and the client's file is still the one it was.
+QStringList ClientBackup::savedInBackup() const
+{
+    QStringList saved;
+    for (const QString& file : m_saved) {
+        if (QFileInfo(backupPath(file)).isFile())
+            saved.append(file);
+    }
+    return saved;
+}
+
+// A copy into the backup that was cut off leaves a temporary file, which must not be copied into
+// the client's folder.
+void ClientBackup::removeStrayBackupFiles() const
+{
+    for (const QString& file : TreeComparison::filesBelow(m_backupFolder)) {
+        if (!m_saved.contains(file))
+            QFile::remove(backupPath(file));
+    }
+}
+
+// The added files first, then the added folders, the deepest first, so each is empty in turn.
+QStringList ClientBackup::addedPaths() const
+{
+    QStringList paths;
+    for (const QString& file : m_added)
+        paths.append(clientPath(file));
+    QStringList folders = m_addedFolders;
+    std::sort(folders.begin(), folders.end(), std::greater<QString>());
+    for (const QString& folder : folders)
+        paths.append(clientPath(folder));
+    return paths;
+}
+
+bool ClientBackup::clientFolderRestored() const
+{
+    const QString different =
+        TreeComparison::firstDifference(m_backupFolder, m_clientFolder, savedInBackup());
+    if (!different.isEmpty()) {
+        qDebug() << "restore failed, file differs:" << clientPath(different);
+        return false;
+    }
+    for (const QString& file : savedInBackup()) {
+        if (QFile::permissions(clientPath(file)) != QFile::permissions(backupPath(file))) {
+            qDebug() << "restore failed, permissions differ:" << clientPath(file);
+            return false;
+        }
+    }
+    for (const QString& file : m_saved) {
+        if (!QFileInfo(clientPath(file)).isFile()) {
+            qDebug() << "restore failed, file missing:" << clientPath(file);
+            return false;
+        }
+    }
+    for (const QString& file : m_added) {
+        if (QFileInfo::exists(clientPath(file)) || QFileInfo(clientPath(file)).isSymLink()) {
+            qDebug() << "restore failed, added file left:" << clientPath(file);
+            return false;
+        }
+    }
+    return true;
+}
+
+void ClientBackup::discard()
+{
+    // Without the journal the backup is nothing; with it, the backup must stay whole.
+    if (!QFile::remove(m_journalPath) && QFile::exists(m_journalPath)) {
+        qDebug() << m_journalPath << " remove failed";
+        return;
+    }
+    QDir(m_backupFolder).removeRecursively();
+}
+
+bool ClientBackup::restoreInterruptedInstall()
+{
+    ClientBackup backup;
+    if (!QFile::exists(backup.m_journalPath))
+        return true;
+    qInfo() << "unfinished install found:" << backup.m_journalPath;
+    if (!backup.loadJournal()) {
+        // Written whole or not at all, so this is no journal of ours: it can restore nothing.
+        QFile::remove(backup.m_journalPath);
+        return false;
+    }
+    return backup.restore();
+}
+
+QString ClientBackup::clientPath(const QString& relativePath) const
+{
+    return m_clientFolder + QLatin1Char('/') + relativePath;
+}
+
+QString ClientBackup::backupPath(const QString& relativePath) const
+{
+    return m_backupFolder + QLatin1Char('/') + relativePath;
+}

@@ -1,0 +1,22 @@
+#ifndef TREECOMPARISON_H
+#define TREECOMPARISON_H
+
+#include <QString>
+#include <QStringList>
+
+// Whether files copied from one folder to another came out the same: size first, then a digest
+// of the whole content.
+namespace TreeComparison {
+
+// The files below folder, relative to it with "/" separators, sorted; hidden files included.
+QStringList filesBelow(const QString& folder);
+// The folders below folder, in the same form.
+QStringList foldersBelow(const QString& folder);
+// The first of relativePaths whose file below target is missing, unreadable, or differs from its
+// namesake below source in size or digest; an empty text when every one is the same.
+QString firstDifference(const QString& source, const QString& target,
+                        const QStringList& relativePaths);
+
+} // namespace TreeComparison
+
+#endif // TREECOMPARISON_H
