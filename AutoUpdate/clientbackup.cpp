@@ -33,6 +33,14 @@ QStringList fromJson(const QJsonValue& value)
     return list;
 }
 
+// Asked of the open file: by name, Qt takes a file ending in ".lnk" for a Windows shortcut and
+// answers for its target. -1 when the file cannot be opened.
+qint64 openFileSize(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.size() : -1;
+}
+
 } // namespace
 
 ClientBackup::ClientBackup() : m_journalPath(journalPath()), m_backupFolder(backupFolder()) {}
@@ -66,14 +74,14 @@ bool ClientBackup::save(const QString& tree, const QString& clientFolder, bool e
     QDir().mkpath(m_backupFolder);
 
     for (const QString& folder : TreeComparison::foldersBelow(tree)) {
-        if (!QFileInfo::exists(clientPath(folder)))
+        if (Platform::pathKind(clientPath(folder)) == Platform::PathKind::Missing)
             m_addedFolders.append(folder);
     }
     for (const QString& file : TreeComparison::filesBelow(tree)) {
-        const QFileInfo target(clientPath(file));
-        if (target.isFile())
+        const Platform::PathKind kind = Platform::pathKind(clientPath(file));
+        if (kind == Platform::PathKind::File)
             m_saved.append(file);
-        else if (!target.exists() && !target.isSymLink())
+        else if (kind == Platform::PathKind::Missing)
             m_added.append(file);
     }
     if (!writeJournal()) {
@@ -103,13 +111,13 @@ bool ClientBackup::saveFile(const QString& relativePath, qint64* moved, qint64* 
     const QString to = backupPath(relativePath);
     QDir().mkpath(QFileInfo(to).absolutePath());
     QFile source(from);
-    const qint64 size = source.size();
+    const qint64 size = openFileSize(from);
     if (Platform::moveFile(from, to)) {
         *moved += size;
         return true;
     }
     // A copy cut short by a full disk can still be reported done: its size tells.
-    if (!source.copy(to) || QFileInfo(to).size() != size) {
+    if (!source.copy(to) || openFileSize(to) != size) {
         qDebug() << "client file not saved:" << from << static_cast<int>(source.error());
         return false;
     }
@@ -183,7 +191,7 @@ QStringList ClientBackup::savedInBackup() const
 {
     QStringList saved;
     for (const QString& file : m_saved) {
-        if (QFileInfo(backupPath(file)).isFile())
+        if (Platform::pathKind(backupPath(file)) == Platform::PathKind::File)
             saved.append(file);
     }
     return saved;
@@ -227,13 +235,13 @@ bool ClientBackup::clientFolderRestored() const
         }
     }
     for (const QString& file : m_saved) {
-        if (!QFileInfo(clientPath(file)).isFile()) {
+        if (Platform::pathKind(clientPath(file)) != Platform::PathKind::File) {
             qDebug() << "restore failed, file missing:" << clientPath(file);
             return false;
         }
     }
     for (const QString& file : m_added) {
-        if (QFileInfo::exists(clientPath(file)) || QFileInfo(clientPath(file)).isSymLink()) {
+        if (Platform::pathKind(clientPath(file)) != Platform::PathKind::Missing) {
             qDebug() << "restore failed, added file left:" << clientPath(file);
             return false;
         }

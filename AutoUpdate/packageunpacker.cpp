@@ -65,7 +65,7 @@ bool passesThroughLink(const QString& target, const QString& folder)
 {
     for (QString path = target; path.size() > folder.size();
          path = QFileInfo(path).absolutePath()) {
-        if (Platform::isLink(path))
+        if (Platform::pathKind(path) == Platform::PathKind::Link)
             return true;
     }
     return false;

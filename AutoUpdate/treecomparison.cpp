@@ -23,11 +23,8 @@ QStringList entriesBelow(const QString& folder, QDir::Filters kind)
 }
 
 // Empty when the file cannot be read to its end.
-QByteArray digestOf(const QString& path)
+QByteArray digestOf(QFile& file)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
     QCryptographicHash hash(QCryptographicHash::Md5);
     QByteArray block(kBlockSize, Qt::Uninitialized);
     for (;;) {
@@ -40,13 +37,17 @@ QByteArray digestOf(const QString& path)
     }
 }
 
+// The sizes are asked of the open files: by name, Qt takes a file ending in ".lnk" for a Windows
+// shortcut and answers for its target. A folder opens but cannot be read, so it never matches.
 bool sameFile(const QString& source, const QString& target)
 {
-    const QFileInfo copy(target);
-    if (!copy.isFile() || copy.size() != QFileInfo(source).size())
+    QFile original(source);
+    QFile copy(target);
+    if (!original.open(QIODevice::ReadOnly) || !copy.open(QIODevice::ReadOnly) ||
+        original.size() != copy.size())
         return false;
-    const QByteArray digest = digestOf(source);
-    return !digest.isEmpty() && digest == digestOf(target);
+    const QByteArray digest = digestOf(original);
+    return !digest.isEmpty() && digest == digestOf(copy);
 }
 
 } // namespace

@@ -62,10 +62,11 @@ public:
     virtual void makeExecutable(const QString& path) = 0;
     virtual void pause(int milliseconds) = 0;
 
-    // True only for a path that exists and is a symbolic link (or, on Windows, a junction or
-    // other reparse point): a write to it or below it would land elsewhere. A file merely named
-    // like a shortcut is no link.
-    static bool isLink(const QString& path);
+    // What is at a path, the path itself never followed: a symbolic link (or, on Windows, a
+    // junction or other reparse point) is a Link wherever it leads, and a write to it or below it
+    // would land there; a file merely named like a Windows shortcut is a File.
+    enum class PathKind { Missing, File, Folder, Link };
+    static PathKind pathKind(const QString& path);
     // Gives a file another path on the same volume, never by copying it: false where the system
     // will not (another volume, no right to remove it from its folder, a file at the new path).
     static bool moveFile(const QString& from, const QString& to);

@@ -160,12 +160,16 @@ private:
 
 } // namespace
 
-bool Platform::isLink(const QString& path)
+Platform::PathKind Platform::pathKind(const QString& path)
 {
     struct stat info
     {
     };
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return PathKind::Missing;
+    if (S_ISLNK(info.st_mode))
+        return PathKind::Link;
+    return S_ISDIR(info.st_mode) ? PathKind::Folder : PathKind::File;
 }
 
 bool Platform::moveFile(const QString& from, const QString& to)

@@ -80,11 +80,15 @@ public:
 
 } // namespace
 
-bool Platform::isLink(const QString& path)
+Platform::PathKind Platform::pathKind(const QString& path)
 {
     const std::wstring widePath = QDir::toNativeSeparators(path).toStdWString();
     const DWORD attributes = GetFileAttributesW(widePath.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return PathKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return PathKind::Link;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
 }
 
 bool Platform::moveFile(const QString& from, const QString& to)

@@ -57,6 +57,8 @@ ZipBuilder goodPackage(const QByteArray& version = "2.1.0")
         .directory(kTop + "/")
         .directory(kTop + "/config/")
         .file(kTop + "/config/client.json", R"({"client":{"version":")" + version + R"("}})")
+        .directory(kTop + "/shortcuts/")
+        .file(kTop + "/shortcuts/Quorvex.lnk", "new shortcut")
         .directory(kTop + "/bin/")
         .file(kTop + "/bin/app.dat", "new app")
         .file(kTop + "/bin/added.dat", "added")
@@ -196,6 +198,7 @@ void TestPackageInstall::init()
     put(installDir() + "/config/client.json", R"({"client":{"version":"2.0.3"}})");
     put(installDir() + "/bin/app.dat", "old app");
     put(installDir() + "/kept.txt", "not in the package");
+    put(installDir() + "/shortcuts/Quorvex.lnk", "old shortcut");
     m_previousDir = QDir::currentPath();
     QDir::setCurrent(installDir() + "/AutoUpdate");
 
@@ -251,8 +254,8 @@ void TestPackageInstall::installs()
              QString("2.1.0"));
     QVERIFY(log.contains("WARNING autoupdate config veison update successed"));
     QVERIFY(log.containsLineStartingWith(
-        copiedToBackup ? "INFO client files saved: 2 files, 37 bytes, 37 bytes copied,"
-                       : "INFO client files saved: 2 files, 37 bytes, 0 bytes copied,"));
+        copiedToBackup ? "INFO client files saved: 3 files, 49 bytes, 49 bytes copied,"
+                       : "INFO client files saved: 3 files, 49 bytes, 0 bytes copied,"));
     QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
     QVERIFY(ClientFiles::tree(ClientBackup::backupFolder()).isEmpty());
 
@@ -476,14 +479,13 @@ void TestPackageInstall::refused()
     QVERIFY2(refusals.first().contains(reason), qPrintable(refusals.first()));
 }
 
-// An executable, a file named like a Windows shortcut and thousands of entries, some deflated.
+// An executable, a file named like a Windows shortcut (which the client holds already) and
+// thousands of entries, some deflated.
 void TestPackageInstall::richPackageInstalls()
 {
     constexpr int kDataFiles = 2000;
-    ZipBuilder package = goodPackage()
-                             .file(kTop + "/bin/helper", "#!/bin/sh\n", 0100755)
-                             .file(kTop + "/Quorvex.lnk", "shortcut")
-                             .directory(kTop + "/data/");
+    ZipBuilder package =
+        goodPackage().file(kTop + "/bin/helper", "#!/bin/sh\n", 0100755).directory(kTop + "/data/");
     for (int i = 0; i < kDataFiles; ++i) {
         const QString name = kTop + QString("/data/%1.txt").arg(i);
         const QByteArray content = QByteArray::number(i).repeated(50);
@@ -494,8 +496,7 @@ void TestPackageInstall::richPackageInstalls()
     LogCapture log;
 
     QVERIFY2(m_global->DecompressionReplac(path) == 0, qPrintable(log.lines().join('\n')));
-    // Unpacked like any file; what copies it over the client is the system's copy tool.
-    QCOMPARE(readAll(packDir() + "/" + kTop + "/Quorvex.lnk"), QByteArray("shortcut"));
+    QCOMPARE(readAll(installDir() + "/shortcuts/Quorvex.lnk"), QByteArray("new shortcut"));
     QCOMPARE(filesBelow(installDir() + "/data").size(), kDataFiles);
     QCOMPARE(readAll(installDir() + "/data/1230.txt"), QByteArray("1230").repeated(50));
 #ifndef Q_OS_WIN

@@ -18,12 +18,25 @@ QStringList filesIn(const QString& folder)
     return files;
 }
 
+// Byte by byte, as a copy tool does: QFile::copy() would follow a file named like a Windows
+// shortcut to its target.
+void copyFile(const QString& from, const QString& to)
+{
+    QFile source(from);
+    QFile target(to);
+    if (source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        target.write(source.readAll());
+#ifdef Q_OS_UNIX
+    target.setPermissions(source.permissions());
+#endif
+}
+
 void copyFiles(const QString& source, const QString& target, const QStringList& files)
 {
     for (const QString& file : files) {
         QDir().mkpath(QFileInfo(target + file).absolutePath());
         QFile::remove(target + file);
-        QFile::copy(source + file, target + file);
+        copyFile(source + file, target + file);
     }
 }
 
