@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-// Whether files copied from one folder to another came out the same: size first, then a digest
+// Whether files copied from one folder to another came out the same: size first, then a checksum
 // of the whole content.
 namespace TreeComparison {
 
@@ -13,7 +13,7 @@ QStringList filesBelow(const QString& folder);
 // The folders below folder, in the same form.
 QStringList foldersBelow(const QString& folder);
 // The first of relativePaths whose file below target is missing, unreadable, or differs from its
-// namesake below source in size or digest; an empty text when every one is the same.
+// namesake below source in size or checksum; an empty text when every one is the same.
 QString firstDifference(const QString& source, const QString& target,
                         const QStringList& relativePaths);
 
