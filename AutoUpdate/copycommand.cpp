@@ -1,5 +1,8 @@
 #include "copycommand.h"
 
+#include "copymode.h"
+#include "userpaths.h"
+
 QString CopyCommand::sourcePattern(const QString& packagePath)
 {
     return packagePath.split(QStringLiteral(".zip")).first() + QStringLiteral("/*");
@@ -22,13 +25,16 @@ bool CopyCommand::needsElevation(const QString& backslashTarget, const QString& 
     return !backslashTarget.contains(backslashHome) && backslashTarget.at(0) == backslashHome.at(0);
 }
 
-QStringList CopyCommand::nircmdArguments(const QString& backslashSource,
+QStringList CopyCommand::nircmdArguments(const QString& backslashProgram,
+                                         const QString& backslashVerdict,
+                                         const QString& backslashSource,
                                          const QString& backslashTarget, bool elevate)
 {
     QStringList arguments;
     if (elevate)
         arguments << QStringLiteral("elevatecmd");
-    arguments << QStringLiteral("execmd") << QStringLiteral("xcopy") << QStringLiteral("/e")
+    arguments << QStringLiteral("execmd") << backslashProgram << CopyMode::switchName()
+              << backslashVerdict << QStringLiteral("xcopy") << QStringLiteral("/e")
               << QStringLiteral("/y") << backslashSource << backslashTarget;
     return arguments;
 }
@@ -37,8 +43,10 @@ Platform::CopyRequest CopyCommand::request(const QString& source, const QString&
                                            bool elevate)
 {
     Platform::CopyRequest request;
-    request.nircmdArguments = nircmdArguments(toBackslashes(source + QStringLiteral("/*")),
-                                              toBackslashes(target), elevate);
+    request.verdictPath = UserPaths::updaterDir() + QStringLiteral("/copy-verdict");
+    request.nircmdArguments = nircmdArguments(
+        toBackslashes(CopyMode::program()), toBackslashes(request.verdictPath),
+        toBackslashes(source + QStringLiteral("/*")), toBackslashes(target), elevate);
     request.source = source;
     request.target = target;
     request.elevate = elevate;

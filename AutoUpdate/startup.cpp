@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include "clientbackup.h"
+#include "copymode.h"
 #include "global.h"
 #include "httpdownloadfile.h"
 #include "logfile.h"
@@ -67,6 +68,10 @@ int RunEventLoop(QApplication& app)
 
 int RunUpdater(int& argc, char** argv)
 {
+    if (CopyMode::requested(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        return CopyMode::run(QCoreApplication::arguments().mid(2));
+    }
     QApplication app(argc, argv);
     InstallApplicationFont();
 

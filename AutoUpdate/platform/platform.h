@@ -24,6 +24,8 @@ public:
     struct CopyRequest
     {
         QStringList nircmdArguments;
+        // Where the copy run by nircmd leaves its exit code.
+        QString verdictPath;
         QString source;
         QString target;
         bool elevate = false;

@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include "copymode.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +12,10 @@
 namespace {
 
 constexpr int kProcessQueryTimeoutMs = 30000;
+// Time for the user to answer the elevation prompt.
+constexpr int kCopyStartLimitMs = 120000;
+// A copy whose heartbeat stops this long has died.
+constexpr int kCopySilenceLimitMs = 30000;
 
 class WindowsPlatform final : public Platform
 {
@@ -48,14 +54,20 @@ public:
 
     QString volumeLabel(const QString& path) const override { return path.left(1); }
 
+    // nircmd's own end and exit code tell nothing of the copy it launched; the copy, run by the
+    // updater in copy mode, leaves its verdict.
     CopyOutcome copyTree(const CopyRequest& request) override
     {
+        QFile::remove(request.verdictPath);
         QProcess nircmd;
         nircmd.start(QStringLiteral("nircmd.exe"), request.nircmdArguments, QIODevice::ReadWrite);
         if (!nircmd.waitForFinished(-1))
             return {false, nircmd.error(), 0};
-        // nircmd's exit code tells nothing of the xcopy it ran: the caller compares the files.
-        return {true, QProcess::UnknownError, 0};
+        const CopyMode::Verdict verdict =
+            CopyMode::await(request.verdictPath, kCopyStartLimitMs, kCopySilenceLimitMs);
+        if (!verdict.reached)
+            return {false, QProcess::Crashed, 0};
+        return {true, QProcess::UnknownError, verdict.exitCode};
     }
 
     void removePaths(const QStringList& paths, bool) override

@@ -1,5 +1,6 @@
 #include "clientbackup.h"
 #include "clientfiles.h"
+#include "copymode.h"
 #include "fakeplatform.h"
 #include "global.h"
 #include "logcapture.h"
@@ -259,11 +260,12 @@ void TestPackageInstall::installs()
     QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
     QVERIFY(ClientFiles::tree(ClientBackup::backupFolder()).isEmpty());
 
-    const QString backslashSource = QString(packDir() + "/" + kTop + "/*").replace('/', '\\');
     QCOMPARE(m_platform->copies().size(), 1);
+    const auto backslashes = [](QString path) { return path.replace('/', '\\'); };
     QCOMPARE(m_platform->copies().first().nircmdArguments,
-             (QStringList{"elevatecmd", "execmd", "xcopy", "/e", "/y", backslashSource,
-                          QString(installDir()).replace('/', '\\')}));
+             (QStringList{"elevatecmd", "execmd", backslashes(CopyMode::program()), "-copytree",
+                          backslashes(m_home->updaterDir() + "/copy-verdict"), "xcopy", "/e", "/y",
+                          backslashes(packDir() + "/" + kTop + "/*"), backslashes(installDir())}));
     QCOMPARE(m_platform->pauses(), QList<int>{500});
 }
 

@@ -1,0 +1,112 @@
+#include "copymode.h"
+
+#include "savedfile.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+
+namespace {
+
+constexpr int kHeartbeatMs = 1000;
+constexpr int kPollMs = 100;
+
+QString heartbeatPath(const QString& verdictPath)
+{
+    return verdictPath + QStringLiteral(".alive");
+}
+
+void beat(const QString& path)
+{
+    QFile heartbeat(path);
+    if (heartbeat.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        heartbeat.write(QByteArray::number(QDateTime::currentMSecsSinceEpoch()));
+}
+
+bool readVerdict(const QString& path, int* exitCode)
+{
+    QFile verdict(path);
+    if (!verdict.open(QIODevice::ReadOnly))
+        return false;
+    bool ok = false;
+    *exitCode = verdict.readAll().trimmed().toInt(&ok);
+    return ok;
+}
+
+// -1 when the tool could not be started or did not end by itself.
+int runTool(const QString& program, const QStringList& arguments, const QString& heartbeat)
+{
+    QProcess tool;
+    tool.start(program, arguments, QIODevice::ReadWrite);
+    if (!tool.waitForStarted(-1))
+        return -1;
+    while (!tool.waitForFinished(kHeartbeatMs) && tool.state() != QProcess::NotRunning)
+        beat(heartbeat);
+    return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+}
+
+} // namespace
+
+QString CopyMode::switchName()
+{
+    return QStringLiteral("-copytree");
+}
+
+QString CopyMode::program()
+{
+#ifdef Q_OS_WIN
+    const QString name = QStringLiteral("AutoUpdate.exe");
+#else
+    const QString name = QStringLiteral("AutoUpdate");
+#endif
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+}
+
+bool CopyMode::requested(int argc, char** argv)
+{
+    return argc > 1 && QString::fromLocal8Bit(argv[1]) == switchName();
+}
+
+int CopyMode::run(const QStringList& arguments)
+{
+    if (arguments.size() < 2)
+        return 2;
+    const QString verdict = arguments.at(0);
+    const QString heartbeat = heartbeatPath(verdict);
+    beat(heartbeat);
+    const int exitCode = runTool(arguments.at(1), arguments.mid(2), heartbeat);
+    int errorCode = 0;
+    SavedFile::write(verdict, QByteArray::number(exitCode), &errorCode);
+    QFile::remove(heartbeat);
+    return exitCode == 0 ? 0 : 1;
+}
+
+CopyMode::Verdict CopyMode::await(const QString& verdictPath, int startLimitMs, int silenceLimitMs)
+{
+    const QString heartbeat = heartbeatPath(verdictPath);
+    QElapsedTimer waited;
+    waited.start();
+    bool started = false;
+    for (;;) {
+        Verdict verdict;
+        if (readVerdict(verdictPath, &verdict.exitCode)) {
+            verdict.reached = true;
+            return verdict;
+        }
+        const QFileInfo beating(heartbeat);
+        if (beating.exists()) {
+            started = true;
+            if (beating.lastModified().msecsTo(QDateTime::currentDateTime()) > silenceLimitMs)
+                return verdict;
+        } else if (started || waited.elapsed() > startLimitMs) {
+            // The copy removes its heartbeat after leaving its verdict.
+            verdict.reached = readVerdict(verdictPath, &verdict.exitCode);
+            return verdict;
+        }
+        QThread::msleep(kPollMs);
+    }
+}

@@ -1,0 +1,38 @@
+#ifndef COPYMODE_H
+#define COPYMODE_H
+
+#include <QString>
+#include <QStringList>
+
+// The copy over the client as Windows runs it: "nircmd elevatecmd" returns as soon as the elevated
+// command has been launched, so the command is the updater's own program in copy mode. It runs
+// the copy tool, keeps a heartbeat file fresh while the tool runs, and leaves the tool's exit code
+// in a verdict file; the waiting updater reads the verdict, and knows the copy has ended.
+namespace CopyMode {
+
+// The switch that starts the program in copy mode, first after the program's name.
+QString switchName();
+// The updater's program, which the copy runs in copy mode: the one in the running program's
+// folder (programs that hold the updater's parts, as its test programs do, lie beside it).
+QString program();
+bool requested(int argc, char** argv);
+
+// Copy mode: arguments are the verdict file, then the copy tool and its arguments. Returns 0 when
+// the tool ended with 0.
+int run(const QStringList& arguments);
+
+struct Verdict
+{
+    // False when no copy started within startLimitMs, or one fell silent for silenceLimitMs
+    // without leaving its verdict.
+    bool reached = false;
+    int exitCode = -1;
+};
+
+// Waits for the verdict of a copy started in copy mode; a verdict file left from before must have
+// been removed before the copy was started.
+Verdict await(const QString& verdictPath, int startLimitMs, int silenceLimitMs);
+
+} // namespace CopyMode
+
+#endif // COPYMODE_H
