@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -83,6 +84,13 @@ int CopyMode::run(const QStringList& arguments)
     SavedFile::write(verdict, QByteArray::number(exitCode), &errorCode);
     QFile::remove(heartbeat);
     return exitCode == 0 ? 0 : 1;
+}
+
+void CopyMode::prepare(const QString& verdictPath)
+{
+    QDir().mkpath(QFileInfo(verdictPath).absolutePath());
+    QFile::remove(verdictPath);
+    QFile::remove(heartbeatPath(verdictPath));
 }
 
 CopyMode::Verdict CopyMode::await(const QString& verdictPath, int startLimitMs, int silenceLimitMs)

@@ -29,8 +29,10 @@ struct Verdict
     int exitCode = -1;
 };
 
-// Waits for the verdict of a copy started in copy mode; a verdict file left from before must have
-// been removed before the copy was started.
+// Before a copy is started in copy mode: makes the verdict's folder and removes what an earlier
+// copy left there.
+void prepare(const QString& verdictPath);
+// Waits for the verdict of a copy started in copy mode after prepare().
 Verdict await(const QString& verdictPath, int startLimitMs, int silenceLimitMs);
 
 } // namespace CopyMode

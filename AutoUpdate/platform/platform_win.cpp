@@ -58,7 +58,7 @@ public:
     // updater in copy mode, leaves its verdict.
     CopyOutcome copyTree(const CopyRequest& request) override
     {
-        QFile::remove(request.verdictPath);
+        CopyMode::prepare(request.verdictPath);
         QProcess nircmd;
         nircmd.start(QStringLiteral("nircmd.exe"), request.nircmdArguments, QIODevice::ReadWrite);
         if (!nircmd.waitForFinished(-1))

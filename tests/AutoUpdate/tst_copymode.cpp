@@ -43,7 +43,8 @@ void TestCopyMode::verdict()
     QFETCH(bool, reached);
     QFETCH(int, exitCode);
     QTemporaryDir folder;
-    const QString verdictPath = folder.filePath("copy-verdict");
+    const QString verdictPath = folder.filePath("AutoUpdate/copy-verdict");
+    CopyMode::prepare(verdictPath);
     QProcess copy;
     if (started) {
         copy.start(AUTOUPDATE_BINARY, {CopyMode::switchName(), verdictPath, "sh", "-c", tool});
