@@ -44,7 +44,7 @@ struct Verdict
 struct KeyPair
 {
     QByteArray publicKey; // 32 bytes
-    QByteArray secretKey; // 64 bytes, libsodium's form: the seed followed by the public key
+    QByteArray secretKey; // 64 bytes, libsodium's form: the private part followed by the public key
 };
 
 // The setting as read from the installed configuration; an undefined value means "not set".
@@ -62,7 +62,7 @@ QByteArray signedMessage(const QJsonObject& biz, QString* problem);
 Verdict verify(const QJsonObject& biz, const TrustedKeys& keys, qint64 installedSequence);
 
 KeyPair generateKeyPair();
-// A 64-byte secret key whose public half belongs to its seed.
+// A 64-byte secret key whose public half belongs to its private part.
 bool isSecretKey(const QByteArray& secretKey);
 QByteArray publicKeyOf(const QByteArray& secretKey);
 // Names the key in biz ("keyId") and adds the base64 "signature" over its covered fields, which

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets into build-fuzz/ with clang, instrumented for libFuzzer and the address
-# and undefined-behaviour sanitizers, and runs each for a fixed time from a copy of its seed
+# and undefined-behaviour sanitizers, and runs each for a fixed time from a copy of its starting
 # corpus in tests/fuzz/corpus/ (the repository is never written to). Fails on a crash, a leak, a
 # time-out or a run past its memory limit; skips when clang is not installed.
 # Usage: scripts/fuzz.sh [seconds-per-target]

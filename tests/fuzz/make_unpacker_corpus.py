@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the unpacker's seed corpus: small packages named for the fuzz target's "pkg.zip", a few
+"""Writes the unpacker's starting corpus: small packages named for the fuzz target's "pkg.zip", a few
 that unpack and a few that must be refused, so that the fuzzer starts from every check.
-Usage: tests/fuzz/make_unpacker_seeds.py [folder]"""
+Usage: tests/fuzz/make_unpacker_corpus.py [folder]"""
 import io
 import os
 import stat
@@ -40,7 +40,7 @@ def replace_field(data, old, new):
     return data.replace(struct.pack("<I", old), struct.pack("<I", new))
 
 
-def seeds():
+def packages():
     config = file("pkg/config/client.json", b'{"client":{"version":"2.1.0"}}\n')
     valid = tree(config, file("pkg/QuorvexSample", b"\x7fELF" + bytes(60), 0o755))
     yield "valid-stored.zip", valid
@@ -63,7 +63,7 @@ def seeds():
 def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus", "unpacker")
     os.makedirs(folder, exist_ok=True)
-    for name, data in seeds():
+    for name, data in packages():
         with open(os.path.join(folder, name), "wb") as out:
             out.write(data)
 
