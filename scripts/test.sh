@@ -10,3 +10,4 @@ cmake --build "$build" --parallel "$(nproc)"
 QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure --parallel "$(( $(nproc) * 2 ))" --timeout 300
 bash scripts/fuzz.sh
 bash scripts/windows.sh "$build"
+bash scripts/test-ratio.sh
