@@ -1,0 +1,161 @@
+#include "fakeupdateservice.h"
+
+#include <algorithm>
+
+using updateservice::CheckResponse;
+using updateservice::Package;
+using updateservice::PieceReader;
+using updateservice::Request;
+
+namespace {
+
+// Pieces end where the delivery stalls or drops, so those happen at exact offsets.
+quint64 pieceEnd(quint64 offset, quint64 end, const std::optional<quint64>& stall,
+                 const std::optional<quint64>& drop)
+{
+    for (const std::optional<quint64>& cut : {stall, drop}) {
+        end = cut && *cut > offset ? std::min(end, *cut) : end;
+    }
+    return end;
+}
+
+} // namespace
+
+std::string FakeUpdateService::RecordedRequest::header(const std::string& name) const
+{
+    const auto found = std::find_if(headers.begin(), headers.end(), [&](const auto& header) {
+        return QByteArray::fromStdString(header.first).compare(name.c_str(), Qt::CaseInsensitive) ==
+               0;
+    });
+    return found == headers.end() ? std::string() : found->second;
+}
+
+FakeUpdateService::FakeUpdateService()
+{
+    setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
+}
+
+// The base class's destructor would stop without waking the waiting handlers.
+FakeUpdateService::~FakeUpdateService()
+{
+    stop();
+}
+
+bool FakeUpdateService::start(const Options& options)
+{
+    changeHolds([this] { m_stopping = false; });
+    updateservice::Options served;
+    served.tls = options.tls;
+    served.certificateFile = QString::fromStdString(options.certificateFile);
+    served.privateKeyFile = QString::fromStdString(options.privateKeyFile);
+    return UpdateService::start(served);
+}
+
+void FakeUpdateService::setCheckResponse(int httpStatus, const std::string& body,
+                                         const std::string& contentType)
+{
+    const CheckResponse response{httpStatus, QByteArray::fromStdString(body),
+                                 QByteArray::fromStdString(contentType)};
+    setCheckResponder([response](const Request&) { return response; });
+}
+
+void FakeUpdateService::setHoldChecks(bool hold)
+{
+    changeHolds([this, hold] { m_holdChecks = hold; });
+}
+
+// A response stalls at most once, so a released one runs on.
+void FakeUpdateService::addPackage(const std::string& id, const std::string& bytes,
+                                   Delivery delivery)
+{
+    Package package;
+    package.size = bytes.size();
+    package.contentLength = delivery.contentLength;
+    package.open = [this, bytes = QByteArray::fromStdString(bytes), delivery]() -> PieceReader {
+        return [=, stalled = false](quint64 offset, QByteArray& piece) mutable {
+            if (delivery.dropAfter && offset >= *delivery.dropAfter) {
+                return false;
+            }
+            if (delivery.stallAfter && offset >= *delivery.stallAfter && !stalled) {
+                stalled = true;
+                if (!awaitStallRelease()) {
+                    return false;
+                }
+            }
+            const quint64 end =
+                pieceEnd(offset, offset + 64 * 1024, stalled ? std::nullopt : delivery.stallAfter,
+                         delivery.dropAfter);
+            piece = bytes.mid(static_cast<int>(offset), static_cast<int>(end - offset));
+            return true;
+        };
+    };
+    setPackage(QString::fromStdString(id), package);
+}
+
+void FakeUpdateService::addRedirect(const std::string& id, int httpStatus,
+                                    const std::string& location)
+{
+    Package redirect;
+    redirect.status = httpStatus;
+    redirect.location = QByteArray::fromStdString(location);
+    setPackage(QString::fromStdString(id), redirect);
+}
+
+void FakeUpdateService::releaseStalls()
+{
+    changeHolds([this] { ++m_stallReleases; });
+}
+
+std::vector<FakeUpdateService::RecordedRequest> FakeUpdateService::requests() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+void FakeUpdateService::received(const Request& request)
+{
+    RecordedRequest record{
+        request.method.toStdString(), request.path.toStdString(), {}, request.body.toStdString()};
+    // cpp-httplib adds the connection's endpoints as headers; clients never sent them.
+    for (const auto& [name, value] : request.headers) {
+        if (!name.startsWith("REMOTE_") && !name.startsWith("LOCAL_")) {
+            record.headers.emplace_back(name.toStdString(), value.toStdString());
+        }
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_requests.push_back(std::move(record));
+}
+
+std::optional<CheckResponse> FakeUpdateService::answerCheck(const Request& request)
+{
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_holdsChanged.wait(lock, [this] { return !m_holdChecks || m_stopping; });
+        if (m_stopping) {
+            return std::nullopt;
+        }
+    }
+    return UpdateService::answerCheck(request);
+}
+
+void FakeUpdateService::stopping()
+{
+    changeHolds([this] { m_stopping = true; });
+}
+
+void FakeUpdateService::changeHolds(const std::function<void()>& change)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        change();
+    }
+    m_holdsChanged.notify_all();
+}
+
+bool FakeUpdateService::awaitStallRelease()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const quint64 releasesSoFar = m_stallReleases;
+    m_holdsChanged.wait(lock, [&] { return m_stallReleases != releasesSoFar || m_stopping; });
+    return !m_stopping;
+}
