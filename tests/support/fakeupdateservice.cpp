@@ -7,20 +7,6 @@ using updateservice::Package;
 using updateservice::PieceReader;
 using updateservice::Request;
 
-namespace {
-
-// Pieces end where the delivery stalls or drops, so those happen at exact offsets.
-quint64 pieceEnd(quint64 offset, quint64 end, const std::optional<quint64>& stall,
-                 const std::optional<quint64>& drop)
-{
-    for (const std::optional<quint64>& cut : {stall, drop}) {
-        end = cut && *cut > offset ? std::min(end, *cut) : end;
-    }
-    return end;
-}
-
-} // namespace
-
 std::string FakeUpdateService::RecordedRequest::header(const std::string& name) const
 {
     const auto found = std::find_if(headers.begin(), headers.end(), [&](const auto& header) {
@@ -35,12 +21,6 @@ FakeUpdateService::FakeUpdateService()
     setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
 }
 
-// The base class's destructor would stop without waking the waiting handlers.
-FakeUpdateService::~FakeUpdateService()
-{
-    stop();
-}
-
 bool FakeUpdateService::start(const Options& options)
 {
     changeHolds([this] { m_stopping = false; });
@@ -51,17 +31,10 @@ bool FakeUpdateService::start(const Options& options)
     return UpdateService::start(served);
 }
 
-void FakeUpdateService::setCheckResponse(int httpStatus, const std::string& body,
-                                         const std::string& contentType)
+void FakeUpdateService::setCheckResponse(int httpStatus, const std::string& body)
 {
-    const CheckResponse response{httpStatus, QByteArray::fromStdString(body),
-                                 QByteArray::fromStdString(contentType)};
+    const CheckResponse response{httpStatus, QByteArray::fromStdString(body)};
     setCheckResponder([response](const Request&) { return response; });
-}
-
-void FakeUpdateService::setHoldChecks(bool hold)
-{
-    changeHolds([this, hold] { m_holdChecks = hold; });
 }
 
 // A response stalls at most once, so a released one runs on.
@@ -82,9 +55,12 @@ void FakeUpdateService::addPackage(const std::string& id, const std::string& byt
                     return false;
                 }
             }
-            const quint64 end =
-                pieceEnd(offset, offset + 64 * 1024, stalled ? std::nullopt : delivery.stallAfter,
-                         delivery.dropAfter);
+            // Pieces end where the delivery stalls or drops, so those happen at exact offsets.
+            quint64 end = offset + 64 * 1024;
+            for (const auto& cut :
+                 {stalled ? std::nullopt : delivery.stallAfter, delivery.dropAfter}) {
+                end = cut && *cut > offset ? std::min(end, *cut) : end;
+            }
             piece = bytes.mid(static_cast<int>(offset), static_cast<int>(end - offset));
             return true;
         };
@@ -95,15 +71,8 @@ void FakeUpdateService::addPackage(const std::string& id, const std::string& byt
 void FakeUpdateService::addRedirect(const std::string& id, int httpStatus,
                                     const std::string& location)
 {
-    Package redirect;
-    redirect.status = httpStatus;
-    redirect.location = QByteArray::fromStdString(location);
-    setPackage(QString::fromStdString(id), redirect);
-}
-
-void FakeUpdateService::releaseStalls()
-{
-    changeHolds([this] { ++m_stallReleases; });
+    setPackage(QString::fromStdString(id),
+               {0, true, nullptr, httpStatus, QByteArray::fromStdString(location)});
 }
 
 std::vector<FakeUpdateService::RecordedRequest> FakeUpdateService::requests() const
@@ -116,11 +85,8 @@ void FakeUpdateService::received(const Request& request)
 {
     RecordedRequest record{
         request.method.toStdString(), request.path.toStdString(), {}, request.body.toStdString()};
-    // cpp-httplib adds the connection's endpoints as headers; clients never sent them.
     for (const auto& [name, value] : request.headers) {
-        if (!name.startsWith("REMOTE_") && !name.startsWith("LOCAL_")) {
-            record.headers.emplace_back(name.toStdString(), value.toStdString());
-        }
+        record.headers.emplace_back(name.toStdString(), value.toStdString());
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.push_back(std::move(record));
@@ -136,11 +102,6 @@ std::optional<CheckResponse> FakeUpdateService::answerCheck(const Request& reque
         }
     }
     return UpdateService::answerCheck(request);
-}
-
-void FakeUpdateService::stopping()
-{
-    changeHolds([this] { m_stopping = true; });
 }
 
 void FakeUpdateService::changeHolds(const std::function<void()>& change)

@@ -52,21 +52,27 @@ public:
     };
 
     FakeUpdateService();
-    ~FakeUpdateService() override;
+    // The base class's destructor would stop without waking the waiting handlers.
+    ~FakeUpdateService() override { stop(); }
 
     bool start(const Options& options = {});
     std::string checkUrl() const { return UpdateService::checkUrl().toStdString(); }
     std::string packageUrl() const { return UpdateService::packageUrl().toStdString(); }
 
     // Applies to the next check answered, including checks currently held.
-    void setCheckResponse(int httpStatus, const std::string& body,
-                          const std::string& contentType = updateservice::kJsonContentType);
+    void setCheckResponse(int httpStatus, const std::string& body);
     // While on, checks are recorded but left unanswered until the hold is switched off or the
     // service stops.
-    void setHoldChecks(bool hold);
+    void setHoldChecks(bool hold)
+    {
+        changeHolds([this, hold] { m_holdChecks = hold; });
+    }
     void addPackage(const std::string& id, const std::string& bytes, Delivery delivery = {});
     void addRedirect(const std::string& id, int httpStatus, const std::string& location);
-    void releaseStalls();
+    void releaseStalls()
+    {
+        changeHolds([this] { ++m_stallReleases; });
+    }
 
     std::vector<RecordedRequest> requests() const;
     std::size_t requestCount() const { return requests().size(); }
@@ -75,7 +81,10 @@ protected:
     void received(const updateservice::Request& request) override;
     std::optional<updateservice::CheckResponse>
     answerCheck(const updateservice::Request& request) override;
-    void stopping() override;
+    void stopping() override
+    {
+        changeHolds([this] { m_stopping = true; });
+    }
 
 private:
     void changeHolds(const std::function<void()>& change);

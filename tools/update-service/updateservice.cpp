@@ -130,7 +130,11 @@ Request toRequest(const httplib::Request& request)
                    {},
                    QByteArray::fromStdString(request.body)};
     for (const auto& [name, value] : request.headers) {
-        result.headers.append({QByteArray::fromStdString(name), QByteArray::fromStdString(value)});
+        // cpp-httplib adds the connection's endpoints as headers; the client never sent them.
+        if (name.rfind("REMOTE_", 0) != 0 && name.rfind("LOCAL_", 0) != 0) {
+            result.headers.append(
+                {QByteArray::fromStdString(name), QByteArray::fromStdString(value)});
+        }
     }
     return result;
 }

@@ -42,7 +42,7 @@ struct Request
     QByteArray method;
     QByteArray path;   // percent-decoded, without the query
     QByteArray target; // as on the request line, query included
-    // In the case they arrived in, ordered by name case-insensitively, values percent-decoded.
+    // As the client sent them, ordered by name case-insensitively, values percent-decoded.
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
 };
