@@ -1,6 +1,7 @@
 #include "fakeupdateservice.h"
 
 #include <algorithm>
+#include <utility>
 
 using updateservice::CheckResponse;
 using updateservice::Package;
@@ -10,8 +11,7 @@ using updateservice::Request;
 std::string FakeUpdateService::RecordedRequest::header(const std::string& name) const
 {
     const auto found = std::find_if(headers.begin(), headers.end(), [&](const auto& header) {
-        return QByteArray::fromStdString(header.first).compare(name.c_str(), Qt::CaseInsensitive) ==
-               0;
+        return qstricmp(header.first.c_str(), name.c_str()) == 0;
     });
     return found == headers.end() ? std::string() : found->second;
 }
@@ -23,7 +23,7 @@ FakeUpdateService::FakeUpdateService()
 
 bool FakeUpdateService::start(const Options& options)
 {
-    changeHolds([this] { m_stopping = false; });
+    setHolds(m_holdChecks, m_stallReleases, false);
     updateservice::Options served;
     served.tls = options.tls;
     served.certificateFile = QString::fromStdString(options.certificateFile);
@@ -46,14 +46,11 @@ void FakeUpdateService::addPackage(const std::string& id, const std::string& byt
     package.contentLength = delivery.contentLength;
     package.open = [this, bytes = QByteArray::fromStdString(bytes), delivery]() -> PieceReader {
         return [=, stalled = false](quint64 offset, QByteArray& piece) mutable {
-            if (delivery.dropAfter && offset >= *delivery.dropAfter) {
+            const bool stallNow = delivery.stallAfter && offset >= *delivery.stallAfter &&
+                                  !std::exchange(stalled, true);
+            if ((delivery.dropAfter && offset >= *delivery.dropAfter) ||
+                (stallNow && !awaitStallRelease())) {
                 return false;
-            }
-            if (delivery.stallAfter && offset >= *delivery.stallAfter && !stalled) {
-                stalled = true;
-                if (!awaitStallRelease()) {
-                    return false;
-                }
             }
             // Pieces end where the delivery stalls or drops, so those happen at exact offsets.
             quint64 end = offset + 64 * 1024;
@@ -94,21 +91,22 @@ void FakeUpdateService::received(const Request& request)
 
 std::optional<CheckResponse> FakeUpdateService::answerCheck(const Request& request)
 {
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_holdsChanged.wait(lock, [this] { return !m_holdChecks || m_stopping; });
-        if (m_stopping) {
-            return std::nullopt;
-        }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_holdsChanged.wait(lock, [this] { return !m_holdChecks || m_stopping; });
+    if (m_stopping) {
+        return std::nullopt;
     }
+    lock.unlock();
     return UpdateService::answerCheck(request);
 }
 
-void FakeUpdateService::changeHolds(const std::function<void()>& change)
+void FakeUpdateService::setHolds(bool holdChecks, quint64 stallReleases, bool stopping)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        change();
+        m_holdChecks = holdChecks;
+        m_stallReleases = stallReleases;
+        m_stopping = stopping;
     }
     m_holdsChanged.notify_all();
 }

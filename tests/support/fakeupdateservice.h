@@ -4,9 +4,7 @@
 #include "updateservice.h"
 
 #include <condition_variable>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 // Outside the class, so that its default arguments may use their member initializers.
@@ -63,16 +61,10 @@ public:
     void setCheckResponse(int httpStatus, const std::string& body);
     // While on, checks are recorded but left unanswered until the hold is switched off or the
     // service stops.
-    void setHoldChecks(bool hold)
-    {
-        changeHolds([this, hold] { m_holdChecks = hold; });
-    }
+    void setHoldChecks(bool hold) { setHolds(hold, m_stallReleases, m_stopping); }
     void addPackage(const std::string& id, const std::string& bytes, Delivery delivery = {});
     void addRedirect(const std::string& id, int httpStatus, const std::string& location);
-    void releaseStalls()
-    {
-        changeHolds([this] { ++m_stallReleases; });
-    }
+    void releaseStalls() { setHolds(m_holdChecks, m_stallReleases + 1, m_stopping); }
 
     std::vector<RecordedRequest> requests() const;
     std::size_t requestCount() const { return requests().size(); }
@@ -81,13 +73,11 @@ protected:
     void received(const updateservice::Request& request) override;
     std::optional<updateservice::CheckResponse>
     answerCheck(const updateservice::Request& request) override;
-    void stopping() override
-    {
-        changeHolds([this] { m_stopping = true; });
-    }
+    void stopping() override { setHolds(m_holdChecks, m_stallReleases, true); }
 
 private:
-    void changeHolds(const std::function<void()>& change);
+    // Holds change on the owning thread only, so it reads them without the lock.
+    void setHolds(bool holdChecks, quint64 stallReleases, bool stopping);
     // False when the service stops first.
     bool awaitStallRelease();
 
