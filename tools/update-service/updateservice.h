@@ -20,8 +20,8 @@ struct Response;
 
 namespace updateservice {
 
-inline constexpr char kJsonContentType[] = "application/json;charset=UTF-8";
-inline constexpr char kPackageContentType[] = "application/octet-stream";
+inline constexpr const char* kJsonContentType = "application/json;charset=UTF-8";
+inline constexpr const char* kPackageContentType = "application/octet-stream";
 
 struct Options
 {
