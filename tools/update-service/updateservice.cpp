@@ -355,9 +355,9 @@ void UpdateService::registerRoutes()
 
 void UpdateService::onCheck(const httplib::Request& request, httplib::Response& response)
 {
-    const Request received = toRequest(request);
-    this->received(received);
-    const std::optional<CheckResponse> answer = answerCheck(received);
+    const Request check = toRequest(request);
+    received(check);
+    const std::optional<CheckResponse> answer = answerCheck(check);
     if (!answer) {
         log(requestLine(request), QStringLiteral("left unanswered"));
         return;
