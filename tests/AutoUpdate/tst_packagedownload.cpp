@@ -2,12 +2,12 @@
 #include "clientrun.h"
 #include "dwondialog.h"
 #include "fakeplatform.h"
+#include "fakeupdateservice.h"
 #include "global.h"
 #include "httpdownloadfile.h"
 #include "logcapture.h"
 #include "shortwaits.h"
 #include "testhome.h"
-#include "updateservice.h"
 #include "zipbuilder.h"
 
 #include <QCryptographicHash>
@@ -91,7 +91,7 @@ private:
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<QTemporaryDir> m_install;
     std::unique_ptr<FakePlatform> m_platform;
-    std::unique_ptr<updateservice::UpdateService> m_service;
+    std::unique_ptr<FakeUpdateService> m_service;
     std::unique_ptr<ClientRun> m_run;
     std::unique_ptr<QSignalSpy> m_progress;
     std::unique_ptr<QSignalSpy> m_errors;
@@ -106,7 +106,7 @@ void TestPackageDownload::init()
     m_platform = std::make_unique<FakePlatform>();
     m_platform->setFreeSpace("C:\\", 1LL << 40);
     m_platform->setFreeSpace("D:/", 1LL << 40);
-    m_service = std::make_unique<updateservice::UpdateService>();
+    m_service = std::make_unique<FakeUpdateService>();
     QVERIFY(m_service->start());
     QDir().mkpath(m_home->clientDataDir());
     QDir().mkpath(m_install->filePath("AutoUpdate"));
@@ -188,9 +188,9 @@ void TestPackageDownload::zipPackageInstalled()
 {
     QFETCH(bool, contentLength);
     QFETCH(bool, redirected);
-    updateservice::UpdateService mirror;
+    FakeUpdateService mirror;
     QVERIFY(mirror.start());
-    updateservice::Delivery delivery;
+    FakeUpdateService::Delivery delivery;
     delivery.contentLength = contentLength;
     // Progress is reported at most every 100 ms; a pause makes the transfer report on its way.
     delivery.stallAfter = 1000;
@@ -203,7 +203,7 @@ void TestPackageDownload::zipPackageInstalled()
     offer(m_zip);
 
     start();
-    updateservice::UpdateService& server = redirected ? mirror : *m_service;
+    FakeUpdateService& server = redirected ? mirror : *m_service;
     QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), size_t(redirected ? 1 : 2), 10000);
     QTest::qWait(500);
     server.releaseStalls();
@@ -325,14 +325,14 @@ void TestPackageDownload::failures()
 {
     QFETCH(QString, failure);
     QFETCH(QString, immediateLog);
-    updateservice::Delivery delivery;
+    FakeUpdateService::Delivery delivery;
     if (failure == "stall")
         delivery.stallAfter = 1000;
     if (failure == "drop")
         delivery.dropAfter = 1000;
-    updateservice::UpdateService secure;
+    FakeUpdateService secure;
     if (failure == "tls") {
-        updateservice::Options options;
+        FakeUpdateService::Options options;
         options.tls = true;
         QVERIFY(secure.start(options));
         secure.addPackage("77", m_zip.toStdString());
@@ -393,7 +393,7 @@ void TestPackageDownload::diskFullWhileDownloading()
 
 void TestPackageDownload::retryStartsAfresh()
 {
-    updateservice::Delivery drop;
+    FakeUpdateService::Delivery drop;
     drop.dropAfter = 5000;
     m_service->addPackage("77", m_zip.toStdString(), drop);
     offer(m_zip);
@@ -419,8 +419,8 @@ void TestPackageDownload::redirectToHttpRefused()
 {
     QTemporaryDir certificates;
     QVERIFY(makeTrustedCertificate(certificates.path()));
-    updateservice::UpdateService secure;
-    updateservice::Options options;
+    FakeUpdateService secure;
+    FakeUpdateService::Options options;
     options.tls = true;
     options.certificateFile = (certificates.path() + "/cert.pem").toStdString();
     options.privateKeyFile = (certificates.path() + "/key.pem").toStdString();

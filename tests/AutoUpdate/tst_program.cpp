@@ -1,9 +1,9 @@
 #include "checkanswer.h"
 #include "clientfiles.h"
+#include "fakeupdateservice.h"
 #include "publisher.h"
 #include "releasecatalogue.h"
 #include "signingkey.h"
-#include "updateservice.h"
 #include "zipbuilder.h"
 
 #ifdef PROGRAM_UNDER_WINE
@@ -104,13 +104,13 @@ private:
     QString logLine(const char* text) const;
     void offerRelease(const QString& notes = QStringLiteral("说明&Notes"));
 
-    std::unique_ptr<updateservice::UpdateService> m_service;
+    std::unique_ptr<FakeUpdateService> m_service;
     std::unique_ptr<ProgramSandbox> m_sandbox;
 };
 
 void TestProgram::init()
 {
-    m_service = std::make_unique<updateservice::UpdateService>();
+    m_service = std::make_unique<FakeUpdateService>();
     QVERIFY(m_service->start());
     m_sandbox = std::make_unique<ProgramSandbox>();
     QVERIFY(m_sandbox->isValid());

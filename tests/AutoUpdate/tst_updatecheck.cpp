@@ -1,12 +1,12 @@
 #include "checkanswer.h"
 #include "clientrun.h"
 #include "fakeplatform.h"
+#include "fakeupdateservice.h"
 #include "global.h"
 #include "httpdownloadfile.h"
 #include "logcapture.h"
 #include "shortwaits.h"
 #include "testhome.h"
-#include "updateservice.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -52,7 +52,7 @@ private:
 
     std::unique_ptr<TestHome> m_home;
     std::unique_ptr<FakePlatform> m_platform;
-    std::unique_ptr<updateservice::UpdateService> m_service;
+    std::unique_ptr<FakeUpdateService> m_service;
     std::unique_ptr<ClientRun> m_run;
     std::unique_ptr<QSignalSpy> m_offers;
 };
@@ -62,7 +62,7 @@ void TestUpdateCheck::init()
     m_home = std::make_unique<TestHome>();
     m_platform = std::make_unique<FakePlatform>();
     m_platform->setProcessListings({QString()});
-    m_service = std::make_unique<updateservice::UpdateService>();
+    m_service = std::make_unique<FakeUpdateService>();
     QVERIFY(m_service->start());
     QDir().mkpath(m_home->updaterDir());
     QDir().mkpath(m_home->clientDataDir());
@@ -176,7 +176,7 @@ void TestUpdateCheck::requestIsExact()
 {
     startClient();
     QTRY_COMPARE_WITH_TIMEOUT(clientStarts(), 1, 10000);
-    const updateservice::RecordedRequest request = m_service->requests().at(0);
+    const FakeUpdateService::RecordedRequest request = m_service->requests().at(0);
     QCOMPARE(request.method, std::string("POST"));
     QCOMPARE(request.path, std::string("/check"));
     QCOMPARE(request.body,
@@ -222,7 +222,7 @@ void TestUpdateCheck::timeoutRelaunchesOnce()
 void TestUpdateCheck::untrustedCertificateAccepted()
 {
     m_service->stop();
-    updateservice::Options tls;
+    FakeUpdateService::Options tls;
     tls.tls = true;
     QVERIFY(m_service->start(tls));
     m_service->setCheckResponse(200, checkAnswer("2.1.0", "1"));

@@ -10,7 +10,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <iostream>
 #include <pthread.h>
 
 using namespace updateservice;
@@ -220,20 +219,16 @@ bool serveOptions(const QCommandLineParser& parser, Options& options, QString* p
         return false;
     }
     options.tls = parser.isSet("tls-cert");
-    options.certificateFile = parser.value("tls-cert").toStdString();
-    options.privateKeyFile = parser.value("tls-key").toStdString();
-    if (parser.isSet("address")) {
-        options.bindAddress = parser.value("address").toStdString();
-    }
+    options.certificateFile = parser.value("tls-cert");
+    options.privateKeyFile = parser.value("tls-key");
+    assignIfSet(parser, "address", options.bindAddress);
     for (const auto& [name, path] : {std::pair{"check-path", &options.checkPath},
                                      std::pair{"package-path", &options.packagePath}}) {
         if (parser.isSet(name) && !parser.value(name).startsWith('/')) {
             *problem = QStringLiteral("--%1 must start with /").arg(name);
             return false;
         }
-        if (parser.isSet(name)) {
-            *path = parser.value(name).toStdString();
-        }
+        assignIfSet(parser, name, *path);
     }
     return true;
 }
@@ -247,10 +242,9 @@ sigset_t stopSignals()
     return set;
 }
 
-void printAccessLine(const std::string& line)
+void printAccessLine(const QString& line)
 {
-    const QString time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-    std::cout << time.toStdString() << ' ' << line << std::endl;
+    printLine(stdout, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + ' ' + line);
 }
 
 int runServe(const QStringList& arguments)
@@ -281,15 +275,13 @@ int runServe(const QStringList& arguments)
     }
     service.setLogger(printAccessLine);
     if (!service.start(options)) {
-        return refuse(QString::fromStdString(service.startError()));
+        return refuse(service.startError());
     }
-    printLine(stdout,
-              QStringLiteral("serving %1 release(s), newest %2, at %3: updateCheckUrl %4, "
-                             "updatePackageUrl %5")
-                  .arg(catalogue->releases().size())
-                  .arg(catalogue->newest().version(), QString::fromStdString(service.baseUrl()),
-                       QString::fromStdString(service.checkUrl()),
-                       QString::fromStdString(service.packageUrl())));
+    printLine(stdout, QStringLiteral("serving %1 release(s), newest %2, at %3: updateCheckUrl %4, "
+                                     "updatePackageUrl %5")
+                          .arg(catalogue->releases().size())
+                          .arg(catalogue->newest().version(), service.baseUrl(), service.checkUrl(),
+                               service.packageUrl()));
     int received = 0;
     sigwait(&stopSet, &received);
     printLine(stdout,

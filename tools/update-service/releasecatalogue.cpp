@@ -3,7 +3,6 @@
 #include "fileio.h"
 #include "updateservice.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,13 +12,12 @@ namespace updateservice {
 namespace {
 
 // Empty when the body is not a check request.
-std::string clientVersion(const std::string& requestBody)
+QString clientVersion(const QByteArray& requestBody)
 {
-    return QJsonDocument::fromJson(QByteArray::fromStdString(requestBody))
+    return QJsonDocument::fromJson(requestBody)
         .object()
         .value(QStringLiteral("clientVersion"))
-        .toString()
-        .toStdString();
+        .toString();
 }
 
 } // namespace
@@ -43,18 +41,17 @@ std::optional<ReleaseCatalogue> ReleaseCatalogue::load(const QString& releasesDi
 
 bool ReleaseCatalogue::serveWith(UpdateService& service, QString* error) const
 {
-    for (const Release& release : releases_) {
-        if (!service.addPackageFile(release.id().toStdString(),
-                                    QFile::encodeName(release.packageFilePath()).toStdString())) {
+    for (const Release& release : m_releases) {
+        if (!service.addPackageFile(release.id(), release.packageFilePath())) {
             return fail(error,
                         QStringLiteral("cannot read package %1").arg(release.packageFilePath()));
         }
     }
     // Answers are made up front: the responder runs on several service threads at once.
-    const std::string newestVersion = newest().version().toStdString();
-    const std::string offer = checkAnswer(newest(), QString()).toStdString();
-    const std::string upToDate = checkAnswer(newest(), newest().version()).toStdString();
-    service.setCheckResponder([=](const RecordedRequest& request) {
+    const QString newestVersion = newest().version();
+    const QByteArray offer = checkAnswer(newest(), QString());
+    const QByteArray upToDate = checkAnswer(newest(), newest().version());
+    service.setCheckResponder([=](const Request& request) {
         const bool current = clientVersion(request.body) == newestVersion;
         return CheckResponse{200, current ? upToDate : offer, kJsonContentType};
     });

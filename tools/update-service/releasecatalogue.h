@@ -19,8 +19,8 @@ public:
     // release at all.
     static std::optional<ReleaseCatalogue> load(const QString& releasesDir, QString* error);
 
-    const QVector<Release>& releases() const { return releases_; } // oldest first
-    const Release& newest() const { return releases_.last(); }
+    const QVector<Release>& releases() const { return m_releases; } // oldest first
+    const Release& newest() const { return m_releases.last(); }
 
     // Makes service offer the newest release to every check, with "update" "0" for clients
     // that already run it, and serve every release's package under its id, so downloads begun
@@ -28,9 +28,9 @@ public:
     bool serveWith(UpdateService& service, QString* error) const;
 
 private:
-    explicit ReleaseCatalogue(QVector<Release> releases) : releases_(std::move(releases)) {}
+    explicit ReleaseCatalogue(QVector<Release> releases) : m_releases(std::move(releases)) {}
 
-    QVector<Release> releases_;
+    QVector<Release> m_releases;
 };
 
 } // namespace updateservice

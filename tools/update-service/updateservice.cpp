@@ -4,13 +4,11 @@
 
 #include <httplib.h>
 
-#include <algorithm>
-#include <cctype>
+#include <QFile>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <netinet/in.h>
 #include <regex>
 #include <sys/socket.h>
@@ -19,35 +17,11 @@ namespace updateservice {
 
 namespace {
 
-bool equalsIgnoringCase(const std::string& left, const std::string& right)
-{
-    return std::equal(
-        left.begin(), left.end(), right.begin(), right.end(),
-        [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); });
-}
-
-// cpp-httplib adds the connection endpoints to every request's headers; clients never sent them.
-bool isAddedByHttplib(const std::string& headerName)
-{
-    static const char* const kAddedNames[] = {"REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR",
-                                              "LOCAL_PORT"};
-    return std::find(std::begin(kAddedNames), std::end(kAddedNames), headerName) !=
-           std::end(kAddedNames);
-}
-
-std::vector<std::pair<std::string, std::string>> clientHeaders(const httplib::Headers& headers)
-{
-    std::vector<std::pair<std::string, std::string>> result;
-    std::copy_if(headers.begin(), headers.end(), std::back_inserter(result),
-                 [](const auto& header) { return !isAddedByHttplib(header.first); });
-    return result;
-}
-
 // Route patterns are regular expressions; a configured path must only match itself.
-std::string exactPattern(const std::string& path)
+std::string exactPattern(const QString& path)
 {
     static const std::regex kMetacharacters(R"([.^$|()\[\]{}*+?\\])");
-    return std::regex_replace(path, kMetacharacters, R"(\$&)");
+    return std::regex_replace(path.toStdString(), kMetacharacters, R"(\$&)");
 }
 
 // Sized for a hundred clients checking at once. A client's connection holds a worker for as long
@@ -66,10 +40,11 @@ void reuseAddressOnly(int socket)
 
 int bindPortOnly(httplib::Server& server, const Options& options)
 {
+    const std::string address = options.bindAddress.toStdString();
     if (options.port == 0) {
-        return server.bind_to_any_port(options.bindAddress);
+        return server.bind_to_any_port(address);
     }
-    return server.bind_to_port(options.bindAddress, options.port) ? options.port : -1;
+    return server.bind_to_port(address, options.port) ? options.port : -1;
 }
 
 // The bound port, or -1. The shared cpp-httplib listens with the backlog it was compiled with, a
@@ -115,7 +90,7 @@ bool isConnected(int socket)
 }
 
 // cpp-httplib keeps the sockets it accepted to itself, and its stop() waits for threads that
-// may sit on an idle keep-alive connection or in a held handler. Shutting the sockets down
+// may sit on an idle keep-alive connection or in a waiting handler. Shutting the sockets down
 // wakes those threads and makes every response still to be written fail, so nothing more
 // reaches the clients.
 void shutdownConnectionsOnPort(int port)
@@ -132,86 +107,80 @@ void shutdownConnectionsOnPort(int port)
 }
 
 // A body served through a content provider is never compressed by cpp-httplib, so clients
-// receive exactly the scripted bytes.
-void setUncompressedBody(httplib::Response& response, std::string body,
-                         const std::string& contentType)
+// receive exactly the given bytes.
+void setUncompressedBody(httplib::Response& response, const QByteArray& body,
+                         const QByteArray& contentType)
 {
-    if (body.empty()) {
-        response.set_header("Content-Type", contentType);
+    if (body.isEmpty()) {
+        response.set_header("Content-Type", contentType.toStdString());
         return;
     }
-    const std::size_t length = body.size();
     response.set_content_provider(
-        length, contentType,
-        [body = std::move(body)](std::size_t offset, std::size_t size, httplib::DataSink& sink) {
-            return sink.write(body.data() + offset, size);
+        body.size(), contentType.toStdString(),
+        [body](std::size_t offset, std::size_t size, httplib::DataSink& sink) {
+            return sink.write(body.constData() + offset, size);
         });
 }
 
-UpdateService::CheckResponder fixedResponse(CheckResponse response)
+Request toRequest(const httplib::Request& request)
 {
-    return [response = std::move(response)](const RecordedRequest&) { return response; };
+    Request result{QByteArray::fromStdString(request.method),
+                   QByteArray::fromStdString(request.path),
+                   QByteArray::fromStdString(request.target),
+                   {},
+                   QByteArray::fromStdString(request.body)};
+    for (const auto& [name, value] : request.headers) {
+        // cpp-httplib adds the connection's endpoints as headers; the client never sent them.
+        if (name.rfind("REMOTE_", 0) != 0 && name.rfind("LOCAL_", 0) != 0) {
+            result.headers.append(
+                {QByteArray::fromStdString(name), QByteArray::fromStdString(value)});
+        }
+    }
+    return result;
+}
+
+QString requestLine(const httplib::Request& request)
+{
+    return QString::fromStdString(request.method + " " + request.target);
 }
 
 // Small enough to keep memory flat, large enough that big packages do not crawl.
-constexpr std::uint64_t kPieceSize = 64 * 1024;
+constexpr qint64 kPieceSize = 64 * 1024;
 
 } // namespace
 
-// One package response in progress, shared by its content provider and its releaser.
+// One package response in progress, shared by its content provider and its logger.
 struct UpdateService::Transfer
 {
-    PackageContent content;
-    std::string requestLine;
-    std::ifstream file;
-    std::string buffer;
-    std::uint64_t sent = 0;
-    bool stalled = false; // a response stalls at most once, so a released one runs on
-    std::string cut;      // why the response ended early
+    Package package;
+    PieceReader read;
+    QString requestLine;
+    quint64 sent = 0;
+    bool cut = false;
 
-    // The piece [offset, offset + length), or null when the file fails.
-    const char* read(std::uint64_t offset, std::uint64_t length)
+    // False ends the response by closing its connection.
+    bool sendPiece(quint64 offset, httplib::DataSink& sink)
     {
-        if (content.bytes) {
-            return content.bytes->data() + offset;
+        QByteArray piece;
+        cut = !read(offset, piece) || piece.isEmpty();
+        piece.truncate(static_cast<int>(std::min<quint64>(piece.size(), package.size - offset)));
+        cut = cut || !sink.write(piece.constData(), piece.size());
+        if (!cut) {
+            sent = offset + piece.size();
         }
-        buffer.resize(length);
-        file.seekg(static_cast<std::streamoff>(offset));
-        file.read(buffer.data(), static_cast<std::streamsize>(length));
-        return file.gcount() == static_cast<std::streamsize>(length) ? buffer.data() : nullptr;
+        return !cut;
     }
 
-    // Pieces end where the delivery wants to stall or drop, so those happen at exact offsets.
-    std::uint64_t pieceEnd(std::uint64_t offset) const
+    QString outcome() const
     {
-        std::uint64_t end = std::min(offset + kPieceSize, content.size);
-        const Delivery& delivery = content.delivery;
-        if (delivery.stallAfter && !stalled && *delivery.stallAfter > offset) {
-            end = std::min(end, *delivery.stallAfter);
-        }
-        if (delivery.dropAfter && *delivery.dropAfter > offset) {
-            end = std::min(end, *delivery.dropAfter);
-        }
-        return end;
-    }
-
-    std::string outcome() const
-    {
-        std::string text =
-            "200, " + std::to_string(sent) + " of " + std::to_string(content.size) + " bytes sent";
-        return cut.empty() ? text : text + ", " + cut;
+        return QStringLiteral("200, %1 of %2 bytes sent%3")
+            .arg(sent)
+            .arg(package.size)
+            .arg(cut ? QStringLiteral(", cut short") : QString());
     }
 };
 
-std::string RecordedRequest::header(const std::string& name) const
-{
-    const auto found = std::find_if(headers.begin(), headers.end(), [&](const auto& header) {
-        return equalsIgnoringCase(header.first, name);
-    });
-    return found == headers.end() ? std::string() : found->second;
-}
-
-UpdateService::UpdateService() : checkResponder_(fixedResponse(CheckResponse{})) {}
+UpdateService::UpdateService() = default;
 
 UpdateService::~UpdateService()
 {
@@ -220,35 +189,32 @@ UpdateService::~UpdateService()
 
 bool UpdateService::start(const Options& options)
 {
-    if (server_) {
-        startError_ = "the service is already running";
+    if (m_server) {
+        m_startError = QStringLiteral("the service is already running");
         return false;
     }
-    options_ = options;
+    m_options = options;
     std::unique_ptr<httplib::Server> server = makeServer();
     if (!server->is_valid()) {
-        startError_ = "the TLS certificate or private key cannot be used";
+        m_startError = QStringLiteral("the TLS certificate or private key cannot be used");
         return false;
     }
     server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    const int port = bindPort(*server, options_);
+    const int port = bindPort(*server, m_options);
     if (port < 0) {
-        startError_ = "cannot listen on " + options_.bindAddress + " port " +
-                      std::to_string(options_.port) +
-                      ": the port is taken or the address is not one of this machine";
+        m_startError = QStringLiteral("cannot listen on %1 port %2: the port is taken or the "
+                                      "address is not one of this machine")
+                           .arg(m_options.bindAddress)
+                           .arg(m_options.port);
         return false;
     }
-    startError_.clear();
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = false;
-    }
-    port_ = port;
-    server_ = std::move(server);
+    m_startError.clear();
+    m_port = port;
+    m_server = std::move(server);
     registerRoutes();
-    serverThread_ = std::thread([server = server_.get()] { server->listen_after_bind(); });
+    m_serverThread = std::thread([server = m_server.get()] { server->listen_after_bind(); });
     // cpp-httplib ignores stop() until its accept loop runs, so a quick stop() would hang.
-    while (!server_->is_running()) {
+    while (!m_server->is_running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -256,135 +222,115 @@ bool UpdateService::start(const Options& options)
 
 void UpdateService::stop()
 {
-    if (!server_) {
+    if (!m_server) {
         return;
     }
-    server_->stop();
-    shutdownConnectionsOnPort(port_);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    holdsChanged_.notify_all();
-    serverThread_.join();
-    server_.reset();
+    m_server->stop();
+    shutdownConnectionsOnPort(m_port);
+    stopping();
+    m_serverThread.join();
+    m_server.reset();
 }
 
-std::string UpdateService::startError() const
+QString UpdateService::startError() const
 {
-    return startError_;
+    return m_startError;
 }
 
 int UpdateService::port() const
 {
-    return port_;
+    return m_port;
 }
 
-std::string UpdateService::baseUrl() const
+QString UpdateService::baseUrl() const
 {
-    return (options_.tls ? "https://" : "http://") + options_.bindAddress + ":" +
-           std::to_string(port_);
+    return QStringLiteral("%1://%2:%3")
+        .arg(m_options.tls ? "https" : "http", m_options.bindAddress)
+        .arg(m_port);
 }
 
-std::string UpdateService::checkUrl() const
+QString UpdateService::checkUrl() const
 {
-    return baseUrl() + options_.checkPath;
+    return baseUrl() + m_options.checkPath;
 }
 
-std::string UpdateService::packageUrl() const
+QString UpdateService::packageUrl() const
 {
-    return baseUrl() + options_.packagePath;
-}
-
-void UpdateService::setCheckResponse(int httpStatus, std::string body, std::string contentType)
-{
-    setCheckResponder(fixedResponse({httpStatus, std::move(body), std::move(contentType)}));
+    return baseUrl() + m_options.packagePath;
 }
 
 void UpdateService::setCheckResponder(CheckResponder responder)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    checkResponder_ = std::move(responder);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_checkResponder = std::move(responder);
 }
 
-void UpdateService::setHoldChecks(bool hold)
+bool UpdateService::addPackageFile(const QString& id, const QString& filePath)
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        holdChecks_ = hold;
+    std::optional<Package> package = filePackage(filePath);
+    if (package) {
+        setPackage(id, std::move(*package));
     }
-    holdsChanged_.notify_all();
-}
-
-void UpdateService::addPackage(const std::string& id, std::string bytes, Delivery delivery)
-{
-    const std::uint64_t size = bytes.size();
-    PackageContent content{
-        std::make_shared<const std::string>(std::move(bytes)), {}, size, delivery};
-    std::lock_guard<std::mutex> lock(mutex_);
-    packages_[id] = std::move(content);
-}
-
-bool UpdateService::addPackageFile(const std::string& id, const std::string& filePath,
-                                   Delivery delivery)
-{
-    std::error_code error;
-    const std::uint64_t size = std::filesystem::file_size(filePath, error);
-    if (error || !std::ifstream(filePath, std::ios::binary)) {
-        return false;
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    packages_[id] = PackageContent{nullptr, filePath, size, delivery};
-    return true;
-}
-
-void UpdateService::addRedirect(const std::string& id, int httpStatus, std::string location)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    packages_[id] = Redirect{httpStatus, std::move(location)};
-}
-
-void UpdateService::releaseStalls()
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++stallReleases_;
-    }
-    holdsChanged_.notify_all();
-}
-
-std::vector<RecordedRequest> UpdateService::requests() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-}
-
-std::size_t UpdateService::requestCount() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_.size();
-}
-
-void UpdateService::clearRequests()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    requests_.clear();
+    return package.has_value();
 }
 
 void UpdateService::setLogger(Logger logger)
 {
-    std::lock_guard<std::mutex> lock(logMutex_);
-    logger_ = std::move(logger);
+    std::lock_guard<std::mutex> lock(m_logMutex);
+    m_logger = std::move(logger);
 }
+
+std::optional<Package> UpdateService::filePackage(const QString& filePath)
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    Package package;
+    package.size = static_cast<quint64>(file.size());
+    package.open = [filePath]() -> PieceReader {
+        auto file = std::make_shared<QFile>(filePath);
+        if (!file->open(QIODevice::ReadOnly)) {
+            return [](quint64, QByteArray&) { return false; };
+        }
+        return [file](quint64 offset, QByteArray& piece) {
+            piece = file->seek(static_cast<qint64>(offset)) ? file->read(kPieceSize) : QByteArray();
+            return !piece.isEmpty();
+        };
+    };
+    return package;
+}
+
+void UpdateService::setPackage(const QString& id, Package package)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_packages.insert(id, std::move(package));
+}
+
+void UpdateService::received(const Request&) {}
+
+std::optional<CheckResponse> UpdateService::answerCheck(const Request& request)
+{
+    CheckResponder responder;
+    {
+        // A copy, so a slow responder never blocks other checks.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        responder = m_checkResponder;
+    }
+    return responder ? responder(request) : CheckResponse{};
+}
+
+void UpdateService::stopping() {}
 
 std::unique_ptr<httplib::Server> UpdateService::makeServer() const
 {
-    if (!options_.tls) {
+    if (!m_options.tls) {
         return std::make_unique<httplib::Server>();
     }
-    if (!options_.certificateFile.empty() || !options_.privateKeyFile.empty()) {
-        return std::make_unique<httplib::SSLServer>(options_.certificateFile.c_str(),
-                                                    options_.privateKeyFile.c_str());
+    if (!m_options.certificateFile.isEmpty() || !m_options.privateKeyFile.isEmpty()) {
+        return std::make_unique<httplib::SSLServer>(
+            QFile::encodeName(m_options.certificateFile).constData(),
+            QFile::encodeName(m_options.privateKeyFile).constData());
     }
     // The server context takes its own references, so the generated pair can go afterwards.
     const SelfSignedCertificate generated = makeSelfSignedCertificate();
@@ -394,181 +340,106 @@ std::unique_ptr<httplib::Server> UpdateService::makeServer() const
 
 void UpdateService::registerRoutes()
 {
-    server_->Post(exactPattern(options_.checkPath),
-                  [this](const httplib::Request& request, httplib::Response& response) {
-                      answerCheck(request, response);
-                  });
-    server_->Get(exactPattern(options_.packagePath) + "(.+)",
-                 [this](const httplib::Request& request, httplib::Response& response) {
-                     answerPackage(request, response);
-                 });
-    // cpp-httplib tries routes in registration order, so these catch-alls must stay last.
-    const auto unrouted = [this](const httplib::Request& request, httplib::Response& response) {
-        answerUnrouted(request, response);
+    using Answer = void (UpdateService::*)(const httplib::Request&, httplib::Response&);
+    const auto handler = [this](Answer answer) -> httplib::Server::Handler {
+        return [this, answer](const httplib::Request& request, httplib::Response& response) {
+            (this->*answer)(request, response);
+        };
     };
-    server_->Get(".*", unrouted);
-    server_->Post(".*", unrouted);
+    m_server->Post(exactPattern(m_options.checkPath), handler(&UpdateService::onCheck));
+    m_server->Get(exactPattern(m_options.packagePath) + "(.+)", handler(&UpdateService::onPackage));
+    // cpp-httplib tries routes in registration order, so these catch-alls must stay last.
+    m_server->Get(".*", handler(&UpdateService::onUnrouted));
+    m_server->Post(".*", handler(&UpdateService::onUnrouted));
 }
 
-void UpdateService::answerCheck(const httplib::Request& request, httplib::Response& response)
+void UpdateService::onCheck(const httplib::Request& request, httplib::Response& response)
 {
-    const RecordedRequest recorded = record(request);
-    if (!awaitCheckRelease()) {
-        log(request, "dropped, service stopped");
+    const Request check = toRequest(request);
+    received(check);
+    const std::optional<CheckResponse> answer = answerCheck(check);
+    if (!answer) {
+        log(requestLine(request), QStringLiteral("left unanswered"));
         return;
     }
-    CheckResponse answer = checkResponder()(recorded);
-    response.status = answer.status;
-    log(request,
-        std::to_string(answer.status) + ", " + std::to_string(answer.body.size()) + " bytes");
-    setUncompressedBody(response, std::move(answer.body), answer.contentType);
+    response.status = answer->status;
+    log(requestLine(request),
+        QStringLiteral("%1, %2 bytes").arg(answer->status).arg(answer->body.size()));
+    setUncompressedBody(response, answer->body, answer->contentType);
 }
 
-void UpdateService::answerPackage(const httplib::Request& request, httplib::Response& response)
+void UpdateService::onPackage(const httplib::Request& request, httplib::Response& response)
 {
-    record(request);
-    const std::optional<PackageRoute> route = packageRoute(request.matches[1]);
-    if (!route) {
+    received(toRequest(request));
+    std::optional<Package> found = package(QString::fromStdString(request.matches[1]));
+    if (!found) {
         response.status = 404;
-        log(request, "404, unknown package");
-    } else if (const auto* redirect = std::get_if<Redirect>(&*route)) {
-        response.status = redirect->status;
-        response.set_header("Location", redirect->location);
-        log(request, std::to_string(redirect->status) + ", to " + redirect->location);
+        log(requestLine(request), QStringLiteral("404, unknown package"));
+    } else if (!found->location.isEmpty()) {
+        response.status = found->status;
+        response.set_header("Location", found->location.toStdString());
+        log(requestLine(request),
+            QStringLiteral("%1, to %2").arg(found->status).arg(QString::fromUtf8(found->location)));
     } else {
-        sendPackage(request, std::get<PackageContent>(*route), response);
+        PieceReader read = found->open();
+        sendPackage(std::make_shared<Transfer>(
+                        Transfer{std::move(*found), std::move(read), requestLine(request)}),
+                    response);
     }
 }
 
-void UpdateService::answerUnrouted(const httplib::Request& request, httplib::Response& response)
+void UpdateService::onUnrouted(const httplib::Request& request, httplib::Response& response)
 {
-    record(request);
+    received(toRequest(request));
     response.status = 404;
-    log(request, "404, unrouted");
+    log(requestLine(request), QStringLiteral("404, unrouted"));
 }
 
-void UpdateService::sendPackage(const httplib::Request& request, const PackageContent& content,
+void UpdateService::sendPackage(const std::shared_ptr<Transfer>& transfer,
                                 httplib::Response& response)
 {
-    auto transfer = std::make_shared<Transfer>();
-    transfer->content = content;
-    transfer->requestLine = request.method + " " + request.target;
-    if (!content.filePath.empty()) {
-        transfer->file.open(content.filePath, std::ios::binary);
-        if (!transfer->file) {
-            response.status = 500;
-            log(request, "500, package file unreadable");
-            return;
-        }
-    }
+    const Package& package = transfer->package;
     response.status = 200;
     // cpp-httplib never finishes a response whose provided length is zero.
-    if (content.size == 0 && content.delivery.contentLength) {
+    if (package.size == 0 && package.contentLength) {
         response.set_header("Content-Type", kPackageContentType);
         log(transfer->requestLine, transfer->outcome());
         return;
     }
     auto logOutcome = [this, transfer](bool) { log(transfer->requestLine, transfer->outcome()); };
-    if (content.delivery.contentLength) {
+    if (package.contentLength) {
         response.set_content_provider(
-            content.size, kPackageContentType,
-            [this, transfer](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                return sendPiece(*transfer, offset, sink);
+            package.size, kPackageContentType,
+            [transfer](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                return transfer->sendPiece(offset, sink);
             },
             std::move(logOutcome));
         return;
     }
     response.set_chunked_content_provider(
         kPackageContentType,
-        [this, transfer](std::size_t offset, httplib::DataSink& sink) {
-            if (offset == transfer->content.size) {
-                sink.done();
-                return true;
+        [transfer](std::size_t offset, httplib::DataSink& sink) {
+            if (offset < transfer->package.size) {
+                return transfer->sendPiece(offset, sink);
             }
-            return sendPiece(*transfer, offset, sink);
+            sink.done();
+            return true;
         },
         std::move(logOutcome));
 }
 
-// False ends the response by closing its connection.
-bool UpdateService::sendPiece(Transfer& transfer, std::uint64_t offset, httplib::DataSink& sink)
+std::optional<Package> UpdateService::package(const QString& id) const
 {
-    const Delivery& delivery = transfer.content.delivery;
-    if (delivery.dropAfter && offset >= *delivery.dropAfter) {
-        transfer.cut = "dropped as scripted";
-        return false;
-    }
-    if (delivery.stallAfter && offset >= *delivery.stallAfter && !transfer.stalled) {
-        transfer.stalled = true;
-        if (!awaitStallRelease()) {
-            transfer.cut = "stalled until the service stopped";
-            return false;
-        }
-    }
-    const std::uint64_t length = transfer.pieceEnd(offset) - offset;
-    const char* piece = transfer.read(offset, length);
-    if (!piece) {
-        transfer.cut = "package file unreadable";
-        return false;
-    }
-    if (!sink.write(piece, length)) {
-        transfer.cut = "client gone";
-        return false;
-    }
-    transfer.sent = offset + length;
-    return true;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto found = m_packages.constFind(id);
+    return found == m_packages.constEnd() ? std::nullopt : std::optional<Package>(*found);
 }
 
-RecordedRequest UpdateService::record(const httplib::Request& request)
+void UpdateService::log(const QString& requestLine, const QString& outcome)
 {
-    RecordedRequest recorded{request.method, request.path, request.target,
-                             clientHeaders(request.headers), request.body};
-    std::lock_guard<std::mutex> lock(mutex_);
-    requests_.push_back(recorded);
-    return recorded;
-}
-
-// False when the service stops first; the check then stays unanswered.
-bool UpdateService::awaitCheckRelease()
-{
-    std::unique_lock<std::mutex> lock(mutex_);
-    holdsChanged_.wait(lock, [this] { return !holdChecks_ || stopping_; });
-    return !stopping_;
-}
-
-// False when the service stops first.
-bool UpdateService::awaitStallRelease()
-{
-    std::unique_lock<std::mutex> lock(mutex_);
-    const std::uint64_t releasesSoFar = stallReleases_;
-    holdsChanged_.wait(lock, [&] { return stallReleases_ != releasesSoFar || stopping_; });
-    return !stopping_;
-}
-
-// A copy, so a slow responder never blocks scripting or other checks.
-UpdateService::CheckResponder UpdateService::checkResponder() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return checkResponder_;
-}
-
-std::optional<UpdateService::PackageRoute> UpdateService::packageRoute(const std::string& id) const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = packages_.find(id);
-    return found == packages_.end() ? std::nullopt : std::optional<PackageRoute>(found->second);
-}
-
-void UpdateService::log(const httplib::Request& request, const std::string& outcome)
-{
-    log(request.method + " " + request.target, outcome);
-}
-
-void UpdateService::log(const std::string& requestLine, const std::string& outcome)
-{
-    std::lock_guard<std::mutex> lock(logMutex_);
-    if (logger_) {
-        logger_(requestLine + " -> " + outcome);
+    std::lock_guard<std::mutex> lock(m_logMutex);
+    if (m_logger) {
+        m_logger(requestLine + QStringLiteral(" -> ") + outcome);
     }
 }
 
