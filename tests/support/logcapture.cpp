@@ -4,7 +4,6 @@
 
 #include <QMutexLocker>
 
-#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -29,22 +28,7 @@ QStringList LogCapture::lines() const
     return m_lines;
 }
 
-bool LogCapture::contains(const QString& line) const
-{
-    return count(line) > 0;
-}
-
-int LogCapture::count(const QString& line) const
-{
-    return lines().count(line);
-}
-
-bool LogCapture::containsLineStartingWith(const QString& prefix) const
-{
-    return !linesStartingWith(prefix).isEmpty();
-}
-
-QStringList LogCapture::linesStartingWith(const QString& prefix) const
+QStringList LogCapture::starting(const QString& prefix) const
 {
     QStringList found;
     for (const QString& line : lines()) {

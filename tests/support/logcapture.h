@@ -16,10 +16,9 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     QStringList lines() const;
-    bool contains(const QString& line) const;
-    int count(const QString& line) const;
-    bool containsLineStartingWith(const QString& prefix) const;
-    QStringList linesStartingWith(const QString& prefix) const;
+    // The lines starting with prefix.
+    QStringList starting(const QString& prefix) const;
+    bool has(const QString& prefix) const { return !starting(prefix).isEmpty(); }
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);

@@ -1,8 +1,12 @@
 #include "testhome.h"
 
+#include "clientfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QProcess>
 
 namespace {
 const QString kUpdaterDir = QStringLiteral("AppData/Roaming/AutoUpdate");
@@ -35,8 +39,6 @@ TestHome::TestHome()
 
 TestHome::~TestHome()
 {
-    for (const QString& file : qAsConst(m_written))
-        QFile::remove(file);
     for (const QString& folder : {kUpdaterDir, kClientDataDir}) {
         QDir(filePath(folder)).removeRecursively();
         moveFolder(m_dir.filePath(folder), filePath(folder));
@@ -50,14 +52,11 @@ TestHome::TestHome() : m_path(m_dir.path()), m_previousHome(qgetenv("HOME"))
 
 TestHome::~TestHome()
 {
+    for (const QString& folder : qAsConst(m_mounts))
+        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), folder});
     qputenv("HOME", m_previousHome);
 }
 #endif
-
-QString TestHome::filePath(const QString& relative) const
-{
-    return m_path + QLatin1Char('/') + relative;
-}
 
 QString TestHome::updaterDir() const
 {
@@ -69,21 +68,30 @@ QString TestHome::clientDataDir() const
     return filePath(kClientDataDir);
 }
 
-QString TestHome::writeFile(const QString& relative, const QByteArray& content) const
-{
-    const QString path = filePath(relative);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(content);
-#ifdef Q_OS_WIN
-    m_written.append(path);
-#endif
-    return path;
-}
-
 QByteArray TestHome::readFile(const QString& relative) const
 {
-    QFile file(filePath(relative));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return ClientFiles::read(filePath(relative));
+}
+
+bool TestHome::mountSmallDisk(const QString& folder, int kib, bool fill)
+{
+    QDir().mkpath(folder);
+    // The files the folder holds are put on the new disk before it is filled.
+    QHash<QString, QByteArray> files;
+    for (const QFileInfo& file : QDir(folder).entryInfoList(QDir::Files))
+        files.insert(file.filePath(), ClientFiles::read(file.filePath()));
+    const QString size = QStringLiteral("size=%1k").arg(kib);
+    if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", size, "tmpfs", folder}) !=
+        0)
+        return false;
+    m_mounts.append(folder);
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        ClientFiles::write(it.key(), it.value());
+    QFile filler(folder + QStringLiteral("/filler"));
+    const QByteArray block(4096, 'x');
+    if (fill && filler.open(QIODevice::WriteOnly)) {
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+    }
+    return true;
 }
