@@ -36,12 +36,6 @@ void copyFiles(const QString& source, const QString& target, const QStringList& 
 }
 } // namespace
 
-void FakePlatform::setProcessListings(const QStringList& listings)
-{
-    QMutexLocker lock(&m_mutex);
-    m_listings = listings;
-}
-
 void FakePlatform::setFreeSpace(const QString& path, qint64 bytes)
 {
     QMutexLocker lock(&m_mutex);
@@ -71,12 +65,6 @@ void FakePlatform::record(const QString& kind, const QStringList& details)
 {
     QMutexLocker lock(&m_mutex);
     m_calls.append((QStringList{kind} + details).join(QLatin1Char(' ')));
-}
-
-QString FakePlatform::queryProcesses(const QString&)
-{
-    QMutexLocker lock(&m_mutex);
-    return m_listings.size() > 1 ? m_listings.takeFirst() : m_listings.value(0);
 }
 
 void FakePlatform::killProcesses(const QString& imageName)

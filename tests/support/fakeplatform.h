@@ -22,8 +22,6 @@ public:
     FakePlatform() { Platform::setCurrent(this); }
     ~FakePlatform() override { Platform::setCurrent(nullptr); }
 
-    // Each process query takes the next listing; the last one keeps answering.
-    void setProcessListings(const QStringList& listings);
     // Paths not set here have room to spare.
     void setFreeSpace(const QString& path, qint64 bytes);
     void setCopyBehaviour(CopyBehaviour behaviour);
@@ -32,7 +30,8 @@ public:
     // "copy <source> <target>", "kill <name>" and "executable <path>".
     QStringList calls(const QString& kind = QString()) const;
 
-    QString queryProcesses(const QString& imageName) override;
+    // No client is running.
+    QString queryProcesses(const QString&) override { return QString(); }
     void killProcesses(const QString& imageName) override;
     FreeSpace freeSpace(const QString& path) override;
     QString systemVolume() const override { return QStringLiteral("C:\\"); }
@@ -49,7 +48,6 @@ private:
     void record(const QString& kind, const QStringList& details);
 
     mutable QMutex m_mutex;
-    QStringList m_listings;
     QHash<QString, qint64> m_space;
     QStringList m_calls;
     CopyBehaviour m_copyBehaviour = CopyBehaviour::Copy;

@@ -1,18 +1,17 @@
 #include "testhome.h"
 
-#include "clientfiles.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
 
-namespace {
-const QString kUpdaterDir = QStringLiteral("AppData/Roaming/AutoUpdate");
-const QString kClientDataDir = QStringLiteral("AppData/Roaming/quorvexAssistant");
-
 #ifdef Q_OS_WIN
+namespace {
+// The per-user folders of the updater and the client.
+const QStringList kUserFolders{QStringLiteral("AppData/Roaming/AutoUpdate"),
+                               QStringLiteral("AppData/Roaming/quorvexAssistant")};
+
 void moveFolder(const QString& from, const QString& to)
 {
     if (!QFileInfo::exists(from))
@@ -21,10 +20,8 @@ void moveFolder(const QString& from, const QString& to)
     if (!QDir().rename(from, to))
         qFatal("TestHome: cannot move %s to %s", qPrintable(from), qPrintable(to));
 }
-#endif
 } // namespace
 
-#ifdef Q_OS_WIN
 TestHome::TestHome()
     : m_path(QDir::homePath()),
       m_turn(std::make_unique<QLockFile>(QDir::tempPath() + QStringLiteral("/TestHome.lock")))
@@ -33,13 +30,13 @@ TestHome::TestHome()
     // still taken over.
     m_turn->setStaleLockTime(0);
     m_turn->lock();
-    for (const QString& folder : {kUpdaterDir, kClientDataDir})
+    for (const QString& folder : kUserFolders)
         moveFolder(filePath(folder), m_dir.filePath(folder));
 }
 
 TestHome::~TestHome()
 {
-    for (const QString& folder : {kUpdaterDir, kClientDataDir}) {
+    for (const QString& folder : kUserFolders) {
         QDir(filePath(folder)).removeRecursively();
         moveFolder(m_dir.filePath(folder), filePath(folder));
     }
@@ -57,21 +54,6 @@ TestHome::~TestHome()
     qputenv("HOME", m_previousHome);
 }
 #endif
-
-QString TestHome::updaterDir() const
-{
-    return filePath(kUpdaterDir);
-}
-
-QString TestHome::clientDataDir() const
-{
-    return filePath(kClientDataDir);
-}
-
-QByteArray TestHome::readFile(const QString& relative) const
-{
-    return ClientFiles::read(filePath(relative));
-}
 
 bool TestHome::mountSmallDisk(const QString& folder, int kib, bool fill)
 {

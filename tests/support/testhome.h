@@ -1,6 +1,8 @@
 #ifndef TESTHOME_H
 #define TESTHOME_H
 
+#include "clientfiles.h"
+
 #include <QByteArray>
 #include <QLockFile>
 #include <QString>
@@ -24,9 +26,15 @@ public:
 
     QString path() const { return m_path; }
     QString filePath(const QString& relative) const { return m_path + '/' + relative; }
-    QString updaterDir() const;
-    QString clientDataDir() const;
-    QByteArray readFile(const QString& relative) const;
+    QString updaterDir() const { return filePath(QStringLiteral("AppData/Roaming/AutoUpdate")); }
+    QString clientDataDir() const
+    {
+        return filePath(QStringLiteral("AppData/Roaming/quorvexAssistant"));
+    }
+    QByteArray readFile(const QString& relative) const
+    {
+        return ClientFiles::read(filePath(relative));
+    }
     // Puts a file system of the given size at folder, below the profile, until the profile
     // goes; filled to the last byte when asked, so that every write into it fails. False where
     // the test may not mount one.
