@@ -143,6 +143,15 @@ private slots:
             QCOMPARE(m_progress->last().at(0).toLongLong(), 100000);
     }
 
+    // Before any download: a failing service hands over to the client at once.
+    void failingService()
+    {
+        m_service->setCheckResponse(500, m_answer.toStdString());
+        m_run.emplace();
+        QTRY_COMPARE_WITH_TIMEOUT(clientStarts().size(), 1, 10000);
+        QCOMPARE(m_service->requestCount(), size_t(1));
+    }
+
     void retryStartsAfresh()
     {
         updateservice::Delivery drop;

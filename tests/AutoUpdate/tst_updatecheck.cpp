@@ -1,13 +1,8 @@
 #include "checkanswer.h"
-#include "clientrun.h"
-#include "fakeplatform.h"
 #include "global.h"
 #include "httpdownloadfile.h"
 #include "logcapture.h"
-#include "testhome.h"
-#include "updateservice.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -24,9 +19,6 @@ QByteArray answer(const char* version, const char* update)
 class TestUpdateCheck : public QObject
 {
     Q_OBJECT
-
-    TestHome m_home;
-    FakePlatform m_platform;
 
 private slots:
     void init()
@@ -92,35 +84,7 @@ private slots:
         QTEST(asked ? g_global.m_updateMode : QString(), "offered");
         QVERIFY2(log.has(logLine), qPrintable(log.lines().join('\n')));
     }
-
-    // The exchange itself: an offer reaches the prompt; a failing service starts the client.
-    void roundTrip_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<int>("offers");
-        QTest::newRow("offered") << 200 << 1;
-        QTest::newRow("HTTP 500") << 500 << 0;
-    }
-
-    void roundTrip()
-    {
-        QFETCH(int, status);
-        QFETCH(int, offers);
-        updateservice::UpdateService service;
-        QVERIFY(service.start());
-        service.setCheckResponse(status, answer("2.1.0", "1").toStdString());
-        g_global.m_updateCheckUrl = QString::fromStdString(service.checkUrl());
-        g_global.m_remide = 0;
-        g_global.m_args.clear();
-        ClientRun run;
-        QSignalSpy offered(run.client(), &HttpDownLoadFile::Aupdate);
-
-        QTRY_COMPARE_WITH_TIMEOUT(offered.count() + m_platform.calls("start").size(), 1, 10000);
-        QCOMPARE(offered.count(), offers);
-        QCOMPARE(service.requests().at(0).body,
-                 std::string(R"({"clientVersion":"2.0.3","deviceType":"Windows","platform":6})"));
-    }
 };
 
-QTEST_MAIN(TestUpdateCheck)
+QTEST_GUILESS_MAIN(TestUpdateCheck)
 #include "tst_updatecheck.moc"

@@ -6,12 +6,13 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QDockWidget>
 #include <QJsonDocument>
 #include <QPushButton>
 #include <QTest>
 
-// Leaving the prompt without updating. The close button of the normal prompt ("1") means
-// "later"; of the forced one, no update at all. Escape means what the close button means.
+// The prompt and the progress window it opens, left by their buttons, the close button and
+// Escape.
 class TestUpdateDialog : public QObject
 {
     Q_OBJECT
@@ -19,7 +20,11 @@ class TestUpdateDialog : public QObject
     TestHome m_home;
 
 private slots:
-    void leave_data()
+    void init() { g_global.ResetRunEnd(); }
+
+    // The close button of the normal prompt ("1") means "later"; of the forced one, no update
+    // at all. Escape means what the close button means.
+    void leavePrompt_data()
     {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("leave");
@@ -42,7 +47,7 @@ private slots:
                                         << "escape" << false << true << false;
     }
 
-    void leave()
+    void leavePrompt()
     {
         QFETCH(QString, mode);
         QFETCH(QString, leave);
@@ -54,7 +59,6 @@ private slots:
         folder.removeRecursively();
         if (writable)
             folder.mkpath(".");
-        g_global.ResetRunEnd();
         // Whatever the updater was started with, the client is started with "-autoupdate" alone.
         g_global.m_args = QStringList{"--lang=zh"};
         g_global.m_updateMode = mode;
@@ -76,6 +80,63 @@ private slots:
         const QByteArray state = m_home.readFile("AppData/Roaming/AutoUpdate/updateconfig.json");
         QCOMPARE(QJsonDocument::fromJson(state)["noRemind"].toInt(), ticked && writable ? 1 : 0);
         delete prompt.m_dwonDlg;
+    }
+
+    // Cancelling from the progress window asks for confirmation first; declining leaves the
+    // update running and the panel ready to be asked again.
+    void cancelProgress_data()
+    {
+        QTest::addColumn<QString>("ask");
+        QTest::addColumn<bool>("failed");
+        // Escape inside the panel, with its OK button focused, instead of its cancel button.
+        QTest::addColumn<bool>("declineWithEscape");
+        QTest::newRow("cancel button") << "cancel" << false << false;
+        QTest::newRow("cancel button, declined with Escape") << "cancel" << false << true;
+        QTest::newRow("close button, error state") << "close" << true << false;
+        QTest::newRow("Escape, declined with Escape") << "escape" << false << true;
+        QTest::newRow("Escape, error state") << "escape" << true << false;
+    }
+
+    void cancelProgress()
+    {
+        QFETCH(QString, ask);
+        QFETCH(bool, failed);
+        QFETCH(bool, declineWithEscape);
+        DwonDialog dialog;
+        dialog.InitUpdateInfo();
+        dialog.show();
+        if (failed)
+            dialog.UpdateErrorState("Download timed out");
+        const auto button = [&](const char* name) { return dialog.findChild<QPushButton*>(name); };
+        const auto panelShown = [&] {
+            return dialog.findChild<QDockWidget*>("dockWidget")->isVisible() &&
+                   dialog.findChild<QDialog*>("NetDialog")->isVisible();
+        };
+        const auto askToCancel = [&] {
+            if (ask == "cancel")
+                button("cancleBtn")->click();
+            else if (ask == "close")
+                dialog.close();
+            else
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            QVERIFY(panelShown());
+        };
+
+        askToCancel();
+        if (declineWithEscape) {
+            button("sbtn")->setFocus();
+            QTest::keyClick(button("sbtn"), Qt::Key_Escape);
+        } else {
+            button("cbtn")->click();
+        }
+        // Nothing covers the window, not even the panel's empty dock.
+        QVERIFY(!dialog.findChild<QDockWidget*>("dockWidget")->isVisible());
+        QVERIFY(dialog.isVisible());
+        QVERIFY(!g_global.IsRunEnded());
+
+        askToCancel();
+        button("sbtn")->click();
+        QVERIFY(g_global.IsRunEnded());
     }
 };
 
