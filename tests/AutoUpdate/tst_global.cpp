@@ -47,16 +47,14 @@ private slots:
         QTest::addColumn<QByteArray>("state"); // null: no such file
         QTest::addColumn<QString>("read");     // "<noRemind> <noRemindVersion>"
         QTest::addColumn<QString>("logLine");
-        QTest::newRow("fine") << QByteArray(R"({"noRemind":1,"noRemindVersion":"2.1.0"})")
-                              << "1 2.1.0"
-                              << "";
-        QTest::newRow("missing") << QByteArray() << "0 "
-                                 << "WARNING";
-        QTest::newRow("not JSON") << QByteArray("noRemind=1") << "0 "
-                                  << "DEBUG";
-        QTest::newRow("noRemind true")
-            << QByteArray(R"({"noRemind":true,"noRemindVersion":"2.1.0"})") << "0 2.1.0"
-            << "";
+        const auto row = [](const char* name, const QByteArray& state, const char* read,
+                            const char* log) {
+            QTest::newRow(name) << state << QString(read) << QString(log);
+        };
+        row("fine", R"({"noRemind":1,"noRemindVersion":"2.1.0"})", "1 2.1.0", "");
+        row("missing", QByteArray(), "0 ", "WARNING");
+        row("not JSON", "noRemind=1", "0 ", "DEBUG");
+        row("noRemind true", R"({"noRemind":true,"noRemindVersion":"2.1.0"})", "0 2.1.0", "");
     }
 
     void stateRead()

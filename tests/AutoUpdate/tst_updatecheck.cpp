@@ -38,33 +38,25 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("offered");
         QTest::addColumn<QString>("logLine");
-        const QStringList none;
-        QTest::newRow("offered") << answer("2.1.0", "1") << "" << none << "1"
-                                 << "";
-        QTest::newRow("forced") << answer("2.1.0", "2") << "" << none << "2"
-                                << "";
-        QTest::newRow("installed version") << answer("2.0.3", "1") << "" << none << ""
-                                           << "";
-        QTest::newRow("update 0") << answer("2.1.0", "0") << "" << none << ""
-                                  << "";
-        QTest::newRow("never remind") << answer("2.1.0", "1") << "2.1.0" << none << ""
-                                      << "";
-        QTest::newRow("never remind, another version")
-            << answer("2.1.0", "1") << "2.0.9" << none << "1"
-            << "";
-        QTest::newRow("never remind, -noremid")
-            << answer("2.1.0", "1") << "2.1.0" << QStringList{"-noremid"} << "1"
-            << "";
-        QTest::newRow("never remind, -immediately")
-            << answer("2.1.0", "2") << "2.1.0" << QStringList{"-immediately"} << "2"
-            << "";
-        QTest::newRow("code error")
-            << answer("2.1.0", "1").replace("000000", "100001") << "" << none << ""
-            << "DEBUG Services Jsondata Code Error:";
-        QTest::newRow("code a number") << QByteArray(R"({"code":0,"biz":{}})") << "" << none << ""
-                                       << "DEBUG Services Jsondata Code Error: \"\"";
-        QTest::newRow("not JSON") << QByteArray("<html>502</html>") << "" << none << ""
-                                  << "DEBUG  Recv Services Jsondata Error: 5";
+        const auto row = [](const char* name, const QByteArray& body, const char* neverRemindFor,
+                            const char* arguments, const char* offered, const char* log = "") {
+            QTest::newRow(name) << body << QString(neverRemindFor)
+                                << QString(arguments).split(' ', Qt::SkipEmptyParts)
+                                << QString(offered) << QString(log);
+        };
+        row("offered", answer("2.1.0", "1"), "", "", "1");
+        row("forced", answer("2.1.0", "2"), "", "", "2");
+        row("installed version", answer("2.0.3", "1"), "", "", "");
+        row("update 0", answer("2.1.0", "0"), "", "", "");
+        row("never remind", answer("2.1.0", "1"), "2.1.0", "", "");
+        row("never remind, another version", answer("2.1.0", "1"), "2.0.9", "", "1");
+        row("never remind, -noremid", answer("2.1.0", "1"), "2.1.0", "-noremid", "1");
+        row("never remind, -immediately", answer("2.1.0", "2"), "2.1.0", "-immediately", "2");
+        row("code error", answer("2.1.0", "1").replace("000000", "100001"), "", "", "",
+            "DEBUG Services Jsondata Code Error: \"100001\"");
+        row("code a number", R"({"code":0,"biz":{}})", "", "", "",
+            "DEBUG Services Jsondata Code Error: \"\"");
+        row("not JSON", "<html>502</html>", "", "", "", "DEBUG  Recv Services Jsondata Error: 5");
     }
 
     void decision()
