@@ -3,7 +3,6 @@
 #include "fakeplatform.h"
 #include "global.h"
 #include "logcapture.h"
-#include "packageunpacker.h"
 #include "testhome.h"
 #include "zipbuilder.h"
 
