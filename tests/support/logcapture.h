@@ -7,6 +7,7 @@
 #include <QMutexLocker>
 #include <QStringList>
 
+#include <algorithm>
 #include <atomic>
 
 // Collects the log lines of its lifetime, from any thread, as "LEVEL message", with the level
@@ -28,17 +29,13 @@ public:
         QMutexLocker lock(&m_mutex);
         return m_lines;
     }
-    // The lines starting with prefix.
-    QStringList starting(const QString& prefix) const
+    // Whether some line starts with prefix; any line does for an empty one.
+    bool has(const QString& prefix) const
     {
-        QStringList found;
-        for (const QString& line : lines()) {
-            if (line.startsWith(prefix))
-                found.append(line);
-        }
-        return found;
+        const QStringList all = lines();
+        return std::any_of(all.cbegin(), all.cend(),
+                           [&](const QString& line) { return line.startsWith(prefix); });
     }
-    bool has(const QString& prefix) const { return !starting(prefix).isEmpty(); }
 
 private:
     static std::atomic<LogCapture*>& current()
