@@ -172,9 +172,7 @@ void HttpDownLoadFile::ReplyCheckDataRecv(QNetworkReply* Reply)
 void HttpDownLoadFile::HandleCheckAnswer(QNetworkReply* reply)
 {
     QByteArray answer = reply->readAll();
-    if (g_global.GetVersionInfo(answer) != 0 ||
-        g_global.m_latestVersion == g_global.m_currentVersion ||
-        g_global.CheckReleaseSignature(answer) != 0) {
+    if (!AnswerOffersUpdate(answer)) {
         g_global.UpAppThread();
         return;
     }
@@ -201,7 +199,14 @@ void HttpDownLoadFile::RemoveUpdateNotesMarker()
     }
 }
 
-bool HttpDownLoadFile::UpdateWanted() const
+bool HttpDownLoadFile::AnswerOffersUpdate(QByteArray& answer)
+{
+    return g_global.GetVersionInfo(answer) == 0 &&
+           g_global.m_latestVersion != g_global.m_currentVersion &&
+           g_global.CheckReleaseSignature(answer) == 0;
+}
+
+bool HttpDownLoadFile::UpdateWanted()
 {
     const bool remindersOff = g_global.m_remide != 0 &&
                               g_global.m_latestVersion == g_global.m_noRemindVersion &&

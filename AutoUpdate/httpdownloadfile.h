@@ -23,6 +23,13 @@ public:
     explicit HttpDownLoadFile(QObject* parent = nullptr);
     ~HttpDownLoadFile() override;
 
+    // Parses the check answer into g_global: true when it names another version than the
+    // installed one and passes the signature check.
+    static bool AnswerOffersUpdate(QByteArray& answer);
+    // Whether the user is to be asked about the offered update, after the reminder choice and
+    // the arguments.
+    static bool UpdateWanted();
+
 signals:
     void InitCheck();
     void Aupdate(QString updateMode);
@@ -47,7 +54,6 @@ private:
     void CheckWatchdog();
     void HandleCheckAnswer(QNetworkReply* reply);
     void RemoveUpdateNotesMarker();
-    bool UpdateWanted() const;
     void PreparePackagePath();
     void EmptyDownloadFolder();
     qint64 AnnouncedLength() const;

@@ -1,8 +1,9 @@
 #ifndef CHECKANSWER_H
 #define CHECKANSWER_H
 
-#include <QByteArray>
-#include <QString>
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 // The update service's answer to a check, as the tests script it.
 struct CheckAnswer
@@ -20,8 +21,29 @@ struct CheckAnswer
     int updateType = 1;
 
     // Announces this package: its digest and size.
-    CheckAnswer& forPackage(const QByteArray& package);
-    QByteArray toJson() const;
+    CheckAnswer& forPackage(const QByteArray& package)
+    {
+        md5 = QCryptographicHash::hash(package, QCryptographicHash::Md5).toHex();
+        packageSize = package.size();
+        return *this;
+    }
+
+    QByteArray toJson() const
+    {
+        QJsonObject biz{{"id", id},
+                        {"update", update},
+                        {"latestVersion", latestVersion},
+                        {"latestVersionUrl", latestVersionUrl},
+                        {"latestVersionInfo", notes},
+                        {"md5", md5},
+                        {"sha1", QString()},
+                        {"packageSize", packageSize},
+                        {"updateType", updateType}};
+        if (!sha256.isEmpty())
+            biz.insert("sha256", sha256);
+        return QJsonDocument(QJsonObject{{"code", code}, {"desc", QString()}, {"biz", biz}})
+            .toJson();
+    }
     std::string toStdString() const { return toJson().toStdString(); }
 };
 

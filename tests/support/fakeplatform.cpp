@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QRegularExpression>
+
+#include <utility>
 
 namespace {
 QStringList filesIn(const QString& folder)
@@ -20,84 +23,23 @@ QStringList filesIn(const QString& folder)
 
 // Byte by byte, as a copy tool does: QFile::copy() would follow a file named like a Windows
 // shortcut to its target.
-void copyFile(const QString& from, const QString& to)
-{
-    QFile source(from);
-    QFile target(to);
-    if (source.open(QIODevice::ReadOnly) && target.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        target.write(source.readAll());
-#ifdef Q_OS_UNIX
-    target.setPermissions(source.permissions());
-#endif
-}
-
 void copyFiles(const QString& source, const QString& target, const QStringList& files)
 {
-    for (const QString& file : files) {
-        QDir().mkpath(QFileInfo(target + file).absolutePath());
-        QFile::remove(target + file);
-        copyFile(source + file, target + file);
+    for (const QString& name : files) {
+        QDir().mkpath(QFileInfo(target + name).absolutePath());
+        QFile from(source + name);
+        QFile to(target + name);
+        if (from.open(QIODevice::ReadOnly) && to.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            to.write(from.readAll());
+        to.setPermissions(from.permissions());
     }
 }
-
-void cutToHalf(const QString& path)
-{
-    QFile file(path);
-    file.resize(file.size() / 2);
-}
 } // namespace
-
-FakePlatform::FakePlatform()
-{
-    Platform::setCurrent(this);
-}
-
-FakePlatform::~FakePlatform()
-{
-    Platform::setCurrent(nullptr);
-}
-
-void FakePlatform::setProcessListings(const QStringList& listings)
-{
-    QMutexLocker lock(&m_mutex);
-    m_listings = listings;
-}
 
 void FakePlatform::setFreeSpace(const QString& path, qint64 bytes)
 {
     QMutexLocker lock(&m_mutex);
-    m_space.insert(path, {true, bytes, 0});
-}
-
-void FakePlatform::setFreeSpaceError(const QString& path, qint64 errorCode)
-{
-    QMutexLocker lock(&m_mutex);
-    m_space.insert(path, {false, 0, errorCode});
-}
-
-void FakePlatform::setVolumes(const QString& system, const QString& working)
-{
-    QMutexLocker lock(&m_mutex);
-    m_systemVolume = system;
-    m_workingVolume = working;
-}
-
-QStringList FakePlatform::queries() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_queries;
-}
-
-QStringList FakePlatform::kills() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_kills;
-}
-
-QStringList FakePlatform::freeSpaceQueries() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_freeSpaceQueries;
+    m_space.insert(path, bytes);
 }
 
 void FakePlatform::setCopyBehaviour(CopyBehaviour behaviour)
@@ -113,125 +55,55 @@ void FakePlatform::releaseCopies()
     m_copyRelease.wakeAll();
 }
 
-QList<Platform::CopyRequest> FakePlatform::copies() const
+QStringList FakePlatform::calls(const QString& kind) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_copies;
+    return kind.isEmpty() ? m_calls : m_calls.filter(QRegularExpression('^' + kind + "( |$)"));
 }
 
-Platform::CopyOutcome FakePlatform::copyTree(const CopyRequest& request)
+void FakePlatform::record(const QString& kind, const QStringList& details)
 {
     QMutexLocker lock(&m_mutex);
-    m_copies.append(request);
-    const CopyBehaviour behaviour = m_copyBehaviour;
-    m_copyBehaviour = CopyBehaviour::Copy;
-    const QStringList files = filesIn(request.source);
-    switch (behaviour) {
-    case CopyBehaviour::CopyWhenReleased:
-        while (!m_copiesReleased)
-            m_copyRelease.wait(&m_mutex);
-        Q_FALLTHROUGH();
-    case CopyBehaviour::Copy:
-        copyFiles(request.source, request.target, files);
-        return {true, QProcess::UnknownError, 0};
-    case CopyBehaviour::Skip:
-        return {true, QProcess::UnknownError, 0};
-    case CopyBehaviour::FailToStart:
-        return {false, QProcess::FailedToStart, 0};
-    case CopyBehaviour::FailHalfway:
-        copyFiles(request.source, request.target, files.mid(0, files.size() / 2));
-        return {true, QProcess::UnknownError, 1};
-    case CopyBehaviour::EndEarly:
-        copyFiles(request.source, request.target, files);
-        if (!files.isEmpty())
-            cutToHalf(request.target + files.last());
-        return {true, QProcess::UnknownError, 0};
-    }
-    return {};
-}
-
-void FakePlatform::removePaths(const QStringList& paths, bool)
-{
-    QMutexLocker lock(&m_mutex);
-    for (const QString& path : paths) {
-        if (QFileInfo(path).isDir())
-            QDir().rmdir(path);
-        else
-            QFile::remove(path);
-    }
-}
-
-QList<FakePlatform::Start> FakePlatform::starts() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_starts;
-}
-
-QList<int> FakePlatform::pauses() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_pauses;
-}
-
-QStringList FakePlatform::executables() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_executables;
-}
-
-QString FakePlatform::queryProcesses(const QString& imageName)
-{
-    QMutexLocker lock(&m_mutex);
-    m_queries.append(imageName);
-    return m_listings.size() > 1 ? m_listings.takeFirst() : m_listings.value(0);
+    m_calls.append((QStringList{kind} + details).join(QLatin1Char(' ')));
 }
 
 void FakePlatform::killProcesses(const QString& imageName)
 {
-    QMutexLocker lock(&m_mutex);
-    m_kills.append(imageName);
+    record(QStringLiteral("kill"), {imageName});
 }
 
 Platform::FreeSpace FakePlatform::freeSpace(const QString& path)
 {
     QMutexLocker lock(&m_mutex);
-    m_freeSpaceQueries.append(path);
-    constexpr qint64 kRoomToSpare = 1LL << 40;
-    return m_space.value(path, {true, kRoomToSpare, 0});
+    return {true, m_space.value(path, qint64(1) << 40), 0};
 }
 
-QString FakePlatform::systemVolume() const
+Platform::CopyOutcome FakePlatform::copyTree(const CopyRequest& request)
 {
+    record(QStringLiteral("copy"), {request.source, request.target});
     QMutexLocker lock(&m_mutex);
-    return m_systemVolume;
+    const CopyBehaviour behaviour = std::exchange(m_copyBehaviour, CopyBehaviour::Copy);
+    while (behaviour == CopyBehaviour::CopyWhenReleased && !m_copiesReleased)
+        m_copyRelease.wait(&m_mutex);
+    QStringList files = filesIn(request.source);
+    const bool fail = behaviour == CopyBehaviour::FailHalfway;
+    copyFiles(request.source, request.target, fail ? files.mid(0, files.size() / 2) : files);
+    return {true, QProcess::UnknownError, fail ? 1 : 0};
 }
 
-QString FakePlatform::workingVolume() const
+void FakePlatform::removePaths(const QStringList& paths, bool)
 {
-    QMutexLocker lock(&m_mutex);
-    return m_workingVolume;
-}
-
-QString FakePlatform::volumeLabel(const QString& path) const
-{
-    return path.left(1);
+    for (const QString& path : paths)
+        QFileInfo(path).isDir() ? QDir().rmdir(path) : QFile::remove(path);
 }
 
 bool FakePlatform::startDetached(const QString& program, const QStringList& arguments)
 {
-    QMutexLocker lock(&m_mutex);
-    m_starts.append({program, arguments});
+    record(QStringLiteral("start"), QStringList{program} + arguments);
     return true;
 }
 
 void FakePlatform::makeExecutable(const QString& path)
 {
-    QMutexLocker lock(&m_mutex);
-    m_executables.append(path);
-}
-
-void FakePlatform::pause(int milliseconds)
-{
-    QMutexLocker lock(&m_mutex);
-    m_pauses.append(milliseconds);
+    record(QStringLiteral("executable"), {path});
 }

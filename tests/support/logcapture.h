@@ -1,28 +1,55 @@
 #ifndef LOGCAPTURE_H
 #define LOGCAPTURE_H
 
+#include "logfile.h"
+
 #include <QMutex>
+#include <QMutexLocker>
 #include <QStringList>
-#include <QtGlobal>
+
+#include <algorithm>
+#include <atomic>
 
 // Collects the log lines of its lifetime, from any thread, as "LEVEL message", with the level
 // word the log file writes.
 class LogCapture
 {
 public:
-    LogCapture();
-    ~LogCapture();
+    LogCapture() : m_previous(qInstallMessageHandler(&LogCapture::handler)) { current() = this; }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(m_previous);
+        current() = nullptr;
+    }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    QStringList lines() const;
-    bool contains(const QString& line) const;
-    int count(const QString& line) const;
-    bool containsLineStartingWith(const QString& prefix) const;
-    QStringList linesStartingWith(const QString& prefix) const;
+    QStringList lines() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_lines;
+    }
+    // Whether some line starts with prefix; any line does for an empty one.
+    bool has(const QString& prefix) const
+    {
+        const QStringList all = lines();
+        return std::any_of(all.cbegin(), all.cend(),
+                           [&](const QString& line) { return line.startsWith(prefix); });
+    }
 
 private:
-    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);
+    static std::atomic<LogCapture*>& current()
+    {
+        static std::atomic<LogCapture*> capture{nullptr};
+        return capture;
+    }
+    static void handler(QtMsgType type, const QMessageLogContext&, const QString& message)
+    {
+        if (LogCapture* capture = current().load()) {
+            QMutexLocker lock(&capture->m_mutex);
+            capture->m_lines.append(LogFile::levelWord(type) + QLatin1Char(' ') + message);
+        }
+    }
 
     mutable QMutex m_mutex;
     QStringList m_lines;

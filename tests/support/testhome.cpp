@@ -3,12 +3,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-namespace {
-const QString kUpdaterDir = QStringLiteral("AppData/Roaming/AutoUpdate");
-const QString kClientDataDir = QStringLiteral("AppData/Roaming/quorvexAssistant");
+#include <QHash>
+#include <QProcess>
 
 #ifdef Q_OS_WIN
+namespace {
+// The per-user folders of the updater and the client.
+const QStringList kUserFolders{QStringLiteral("AppData/Roaming/AutoUpdate"),
+                               QStringLiteral("AppData/Roaming/quorvexAssistant")};
+
 void moveFolder(const QString& from, const QString& to)
 {
     if (!QFileInfo::exists(from))
@@ -17,10 +20,8 @@ void moveFolder(const QString& from, const QString& to)
     if (!QDir().rename(from, to))
         qFatal("TestHome: cannot move %s to %s", qPrintable(from), qPrintable(to));
 }
-#endif
 } // namespace
 
-#ifdef Q_OS_WIN
 TestHome::TestHome()
     : m_path(QDir::homePath()),
       m_turn(std::make_unique<QLockFile>(QDir::tempPath() + QStringLiteral("/TestHome.lock")))
@@ -29,15 +30,13 @@ TestHome::TestHome()
     // still taken over.
     m_turn->setStaleLockTime(0);
     m_turn->lock();
-    for (const QString& folder : {kUpdaterDir, kClientDataDir})
+    for (const QString& folder : kUserFolders)
         moveFolder(filePath(folder), m_dir.filePath(folder));
 }
 
 TestHome::~TestHome()
 {
-    for (const QString& file : qAsConst(m_written))
-        QFile::remove(file);
-    for (const QString& folder : {kUpdaterDir, kClientDataDir}) {
+    for (const QString& folder : kUserFolders) {
         QDir(filePath(folder)).removeRecursively();
         moveFolder(m_dir.filePath(folder), filePath(folder));
     }
@@ -50,40 +49,31 @@ TestHome::TestHome() : m_path(m_dir.path()), m_previousHome(qgetenv("HOME"))
 
 TestHome::~TestHome()
 {
+    for (const QString& folder : qAsConst(m_mounts))
+        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), folder});
     qputenv("HOME", m_previousHome);
 }
 #endif
 
-QString TestHome::filePath(const QString& relative) const
+bool TestHome::mountSmallDisk(const QString& folder, int kib, bool fill)
 {
-    return m_path + QLatin1Char('/') + relative;
-}
-
-QString TestHome::updaterDir() const
-{
-    return filePath(kUpdaterDir);
-}
-
-QString TestHome::clientDataDir() const
-{
-    return filePath(kClientDataDir);
-}
-
-QString TestHome::writeFile(const QString& relative, const QByteArray& content) const
-{
-    const QString path = filePath(relative);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(content);
-#ifdef Q_OS_WIN
-    m_written.append(path);
-#endif
-    return path;
-}
-
-QByteArray TestHome::readFile(const QString& relative) const
-{
-    QFile file(filePath(relative));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QDir().mkpath(folder);
+    // The files the folder holds are put on the new disk before it is filled.
+    QHash<QString, QByteArray> files;
+    for (const QFileInfo& file : QDir(folder).entryInfoList(QDir::Files))
+        files.insert(file.filePath(), ClientFiles::read(file.filePath()));
+    const QString size = QStringLiteral("size=%1k").arg(kib);
+    if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", size, "tmpfs", folder}) !=
+        0)
+        return false;
+    m_mounts.append(folder);
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        ClientFiles::write(it.key(), it.value());
+    QFile filler(folder + QStringLiteral("/filler"));
+    const QByteArray block(4096, 'x');
+    if (fill && filler.open(QIODevice::WriteOnly)) {
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+    }
+    return true;
 }

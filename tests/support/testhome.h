@@ -1,6 +1,8 @@
 #ifndef TESTHOME_H
 #define TESTHOME_H
 
+#include "clientfiles.h"
+
 #include <QByteArray>
 #include <QLockFile>
 #include <QString>
@@ -12,8 +14,8 @@
 // A profile folder of the test's own while the object lives, as QDir::homePath() gives it.
 // Where HOME names the profile, it is a temporary folder that HOME points at. Windows gives a
 // program its user's real profile whatever the environment says: there the updater's and the
-// client's per-user folders are set aside and given back afterwards, the files written through
-// writeFile() are removed, and test programs take turns through a lock file.
+// client's per-user folders are set aside and given back afterwards, and test programs take
+// turns through a lock file.
 class TestHome
 {
 public:
@@ -23,20 +25,28 @@ public:
     TestHome& operator=(const TestHome&) = delete;
 
     QString path() const { return m_path; }
-    QString filePath(const QString& relative) const;
-    QString updaterDir() const;
-    QString clientDataDir() const;
-    // Writes a file below the profile folder, creating its folders.
-    QString writeFile(const QString& relative, const QByteArray& content) const;
-    QByteArray readFile(const QString& relative) const;
+    QString filePath(const QString& relative) const { return m_path + '/' + relative; }
+    QString updaterDir() const { return filePath(QStringLiteral("AppData/Roaming/AutoUpdate")); }
+    QString clientDataDir() const
+    {
+        return filePath(QStringLiteral("AppData/Roaming/quorvexAssistant"));
+    }
+    QByteArray readFile(const QString& relative) const
+    {
+        return ClientFiles::read(filePath(relative));
+    }
+    // Puts a file system of the given size at folder, below the profile, until the profile
+    // goes; filled to the last byte when asked, so that every write into it fails. False where
+    // the test may not mount one.
+    bool mountSmallDisk(const QString& folder, int kib, bool fill);
 
 private:
     // Unix: the profile folder. Windows: where the user's own per-user folders wait.
     QTemporaryDir m_dir;
     QString m_path;
+    QStringList m_mounts;
 #ifdef Q_OS_WIN
     std::unique_ptr<QLockFile> m_turn;
-    mutable QStringList m_written;
 #else
     QByteArray m_previousHome;
 #endif
