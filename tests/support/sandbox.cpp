@@ -9,24 +9,156 @@
 #include <QJsonObject>
 #include <QSharedMemory>
 
+#include <csignal>
+
 namespace {
-void copyProgram(const QString& from, const QString& to)
+const QString kVersion = QStringLiteral("2.0.3");
+#ifdef PROGRAM_UNDER_WINE
+const QString kProgramSuffix = QStringLiteral(".exe");
+#else
+const QString kProgramSuffix;
+#endif
+
+#ifdef PROGRAM_UNDER_WINE
+QString driveC()
 {
-    QDir().mkpath(QFileInfo(to).absolutePath());
-    QFile::remove(to);
-    QFile::copy(from, to);
+    return QString::fromLocal8Bit(qgetenv("WINEPREFIX")) + QStringLiteral("/drive_c");
 }
+
+// The one user profile of the prefix, named after the Linux user who made it.
+QString userProfile()
+{
+    const QDir users(driveC() + QStringLiteral("/users"));
+    QStringList names = users.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    names.removeAll(QStringLiteral("Public"));
+    return names.size() == 1 ? users.filePath(names.first()) : QString();
+}
+#endif
 } // namespace
 
-Sandbox::Sandbox(const QString& clientVersion)
+#ifdef PROGRAM_UNDER_WINE
+Sandbox::Sandbox()
+    : m_dir(driveC() + QStringLiteral("/Program Files/Quorvex Client XXXXXX")),
+      m_home(userProfile())
 {
-    m_dir.setAutoRemove(true);
-    QDir().mkpath(home() + QStringLiteral("/AppData/Roaming/quorvexAssistant"));
-    QDir().mkpath(root() + QStringLiteral("/tmp"));
-    copyProgram(QStringLiteral(FAKECLIENT_BINARY), clientDir() + QLatin1Char('/') + clientName());
-    copyProgram(QStringLiteral(AUTOUPDATE_BINARY), programDir() + QStringLiteral("/AutoUpdate"));
-    writeClientVersion(clientVersion);
+    if (!isValid())
+        return;
+    clearUserFolders();
+    QDir().mkpath(clientDataDir());
+    for (const char* program : {"AutoUpdate.exe", "nircmd.exe", "tasklist.exe"})
+        install(WINDOWS_PROGRAMS "/" + QString::fromLatin1(program),
+                programDir() + '/' + QString::fromLatin1(program));
+    install(WINDOWS_PROGRAMS "/" + clientName(), clientDir() + '/' + clientName());
+    ClientFiles::write(clientDir() + QStringLiteral("/config/client.json"),
+                       ClientFiles::config(kVersion));
 }
+
+QString Sandbox::clientDir() const
+{
+    return m_dir.path();
+}
+
+QString Sandbox::programPath(const QString& path) const
+{
+    return QStringLiteral("C:") + path.mid(driveC().size());
+}
+
+QProcess* Sandbox::start(const QString& program, const QStringList& arguments)
+{
+    auto* process = new QProcess;
+    m_processes.append(process);
+    process->start(QStringLiteral(WINE_PROGRAM), QStringList{programPath(program)} + arguments);
+    process->waitForStarted();
+    return process;
+}
+
+// The stand-in nircmd.exe runs its command, then holds while a file "nircmd.hold" lies beside it.
+void Sandbox::holdCopy(const QString&)
+{
+    ClientFiles::write(programDir() + QStringLiteral("/nircmd.hold"), "");
+}
+
+bool Sandbox::copyHeld() const
+{
+    return QFile::exists(programDir() + QStringLiteral("/nircmd.held"));
+}
+
+void Sandbox::killWithHeldCopy(QProcess* updater)
+{
+    QProcess taskkill;
+    taskkill.start(QStringLiteral(WINE_PROGRAM),
+                   {"taskkill", "/f", "/im", "AutoUpdate.exe", "/im", "nircmd.exe"});
+    taskkill.waitForFinished();
+    updater->waitForFinished();
+    QFile::remove(programDir() + QStringLiteral("/nircmd.hold"));
+    QFile::remove(programDir() + QStringLiteral("/nircmd.held"));
+}
+#else
+Sandbox::Sandbox() : m_home(m_dir.path() + QStringLiteral("/home"))
+{
+    QDir().mkpath(m_dir.filePath(QStringLiteral("tmp")));
+    QDir().mkpath(clientDataDir());
+    install(QStringLiteral(FAKECLIENT_BINARY), clientDir() + '/' + clientName());
+    install(QStringLiteral(AUTOUPDATE_BINARY), programDir() + QStringLiteral("/AutoUpdate"));
+    ClientFiles::write(clientDir() + QStringLiteral("/config/client.json"),
+                       ClientFiles::config(kVersion));
+}
+
+QString Sandbox::clientDir() const
+{
+    return m_home + QStringLiteral("/Apps/Quorvex");
+}
+
+QString Sandbox::programPath(const QString& path) const
+{
+    return path;
+}
+
+// Programs run with the sandbox's HOME and TMPDIR, and look for cp in its tools folder first.
+QProcess* Sandbox::start(const QString& program, const QStringList& arguments)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_home);
+    env.insert(QStringLiteral("TMPDIR"), m_dir.filePath(QStringLiteral("tmp")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("PATH"),
+               m_dir.filePath("tools:") + env.value(QStringLiteral("PATH")));
+    auto* process = new QProcess;
+    m_processes.append(process);
+    process->setProcessEnvironment(env);
+    process->start(program, arguments);
+    process->waitForStarted();
+    return process;
+}
+
+// cp as the copy over the client runs it: copies (but "before"), then leaves its process id in
+// copy.pid and waits to be killed.
+void Sandbox::holdCopy(const QString& stage)
+{
+    const QString cp = m_dir.filePath(QStringLiteral("tools/cp"));
+    ClientFiles::write(cp, QStringLiteral("#!/bin/sh\n[ %1 = before ] || /bin/cp \"$@\"\n"
+                                          "echo $$ >\"%2.part\" && mv \"%2.part\" \"%2\"\n"
+                                          "exec sleep 60\n")
+                               .arg(stage, m_dir.filePath(QStringLiteral("copy.pid")))
+                               .toUtf8());
+    QFile::setPermissions(cp, QFile::permissions(cp) | QFile::ExeOwner);
+}
+
+bool Sandbox::copyHeld() const
+{
+    return QFile::exists(m_dir.filePath(QStringLiteral("copy.pid")));
+}
+
+void Sandbox::killWithHeldCopy(QProcess* updater)
+{
+    const QString pid = m_dir.filePath(QStringLiteral("copy.pid"));
+    ::kill(static_cast<pid_t>(updater->processId()), SIGKILL);
+    ::kill(static_cast<pid_t>(ClientFiles::read(pid).trimmed().toLongLong()), SIGKILL);
+    updater->waitForFinished();
+    QFile::remove(pid);
+    QFile::remove(m_dir.filePath(QStringLiteral("tools/cp")));
+}
+#endif
 
 Sandbox::~Sandbox()
 {
@@ -35,50 +167,17 @@ Sandbox::~Sandbox()
         process->waitForFinished();
         delete process;
     }
-    releaseSingleInstanceGuard();
-}
-
-// An updater killed while it ran leaves its single-instance segment behind. The segment's key
-// comes from a file in this sandbox's TMPDIR; a later sandbox whose file happens to get the same
-// inode would find the segment taken, so it is removed as the next updater here would.
-void Sandbox::releaseSingleInstanceGuard() const
-{
-    const QByteArray tmpdir = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(root() + QStringLiteral("/tmp")));
-    QSharedMemory guard(QStringLiteral("KelmAutoUpdate"));
-    if (guard.attach())
-        guard.detach();
-    qputenv("TMPDIR", tmpdir);
-}
-
-QString Sandbox::clientDir() const
-{
-    return home() + QStringLiteral("/Apps/Quorvex");
-}
-
-QString Sandbox::programDir() const
-{
-    return clientDir() + QStringLiteral("/AutoUpdate");
-}
-
-QString Sandbox::home() const
-{
-    return root() + QStringLiteral("/home");
+    clearUserFolders();
 }
 
 QString Sandbox::clientName() const
 {
-    return QStringLiteral("QuorvexClient");
-}
-
-QString Sandbox::updaterDir() const
-{
-    return home() + QStringLiteral("/AppData/Roaming/AutoUpdate");
+    return QStringLiteral("QuorvexClient") + kProgramSuffix;
 }
 
 QString Sandbox::clientDataDir() const
 {
-    return home() + QStringLiteral("/AppData/Roaming/quorvexAssistant");
+    return m_home + QStringLiteral("/AppData/Roaming/quorvexAssistant");
 }
 
 QByteArray Sandbox::logBytes() const
@@ -91,22 +190,12 @@ void Sandbox::writeInstalledConfig(const QString& checkUrl, const QString& packa
 {
     QJsonObject config{{"appName", clientName()},
                        {"appConfigFile", "config/client.json"},
-                       {"appPath", clientDir() + "/"},
+                       {"appPath", programPath(clientDir()) + "/"},
                        {"updateCheckUrl", checkUrl},
                        {"updatePackageUrl", packageUrl}};
     config.insert("publicKey", publicKey); // an undefined key is left out
-    writeRawInstalledConfig(QJsonDocument(config).toJson());
-}
-
-void Sandbox::writeRawInstalledConfig(const QByteArray& content)
-{
-    ClientFiles::write(programDir() + QStringLiteral("/updateconfig.json"), content);
-}
-
-void Sandbox::writeClientVersion(const QString& version)
-{
-    ClientFiles::write(clientDir() + QStringLiteral("/config/client.json"),
-                       ClientFiles::config(version));
+    ClientFiles::write(programDir() + QStringLiteral("/updateconfig.json"),
+                       QJsonDocument(config).toJson());
 }
 
 void Sandbox::writeLanguage(const QString& language)
@@ -114,31 +203,15 @@ void Sandbox::writeLanguage(const QString& language)
     ClientFiles::write(clientDataDir() + QStringLiteral("/language.txt"), language.toUtf8());
 }
 
-QProcessEnvironment Sandbox::environment() const
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home());
-    env.insert(QStringLiteral("TMPDIR"), root() + QStringLiteral("/tmp"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    if (!m_toolFolder.isEmpty())
-        env.insert(QStringLiteral("PATH"), m_toolFolder + QLatin1Char(':') + env.value("PATH"));
-    return env;
-}
-
 QProcess* Sandbox::startUpdater(const QStringList& arguments)
 {
-    auto* process = new QProcess;
-    m_processes.append(process);
-    process->setProcessEnvironment(environment());
-    process->start(programDir() + QStringLiteral("/AutoUpdate"), arguments);
-    process->waitForStarted();
-    return process;
+    return start(programDir() + QStringLiteral("/AutoUpdate") + kProgramSuffix, arguments);
 }
 
-bool Sandbox::runUpdater(const QStringList& arguments, int* exitCode, int timeoutMs)
+bool Sandbox::runUpdater(const QStringList& arguments, int* exitCode)
 {
     QProcess* process = startUpdater(arguments);
-    if (!process->waitForFinished(timeoutMs))
+    if (!process->waitForFinished(60000))
         return false;
     *exitCode = static_cast<signed char>(process->exitCode());
     return process->exitStatus() == QProcess::NormalExit;
@@ -146,15 +219,37 @@ bool Sandbox::runUpdater(const QStringList& arguments, int* exitCode, int timeou
 
 QProcess* Sandbox::startLingeringClient()
 {
-    auto* process = new QProcess;
-    m_processes.append(process);
-    process->setProcessEnvironment(environment());
-    process->start(clientDir() + QLatin1Char('/') + clientName(), {QStringLiteral("--linger")});
-    process->waitForStarted();
-    return process;
+    return start(clientDir() + '/' + clientName(), {QStringLiteral("--linger")});
 }
 
 QList<QStringList> Sandbox::clientLaunches() const
 {
     return ClientFiles::launches(clientDir());
+}
+
+void Sandbox::install(const QString& from, const QString& to) const
+{
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QFile::copy(from, to);
+}
+
+// Under Wine the per-user folders are the profile's own. On Linux an updater killed while it ran
+// leaves its single-instance segment behind, whose key comes from a file in this sandbox's TMPDIR:
+// a later sandbox whose file got the same inode would find it taken, so it is removed as the next
+// updater here would.
+void Sandbox::clearUserFolders() const
+{
+#ifdef PROGRAM_UNDER_WINE
+    if (m_home.isEmpty())
+        return;
+    QDir(updaterDir()).removeRecursively();
+    QDir(clientDataDir()).removeRecursively();
+#else
+    const QByteArray tmpdir = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(m_dir.filePath(QStringLiteral("tmp"))));
+    QSharedMemory guard(QStringLiteral("KelmAutoUpdate"));
+    if (guard.attach())
+        guard.detach();
+    qputenv("TMPDIR", tmpdir);
+#endif
 }
