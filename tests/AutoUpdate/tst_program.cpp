@@ -38,23 +38,20 @@ private slots:
     void init();
     void cleanup();
 
-    void noUpdateRelaunchesClient_data();
-    void noUpdateRelaunchesClient();
+    void clientRelaunched_data();
+    void clientRelaunched();
     void zipPackageInstalled();
     void installerStarted();
     void failingCopyRestored();
     void killedInstallRestoredAtNextStart_data();
     void killedInstallRestoredAtNextStart();
 #ifndef PROGRAM_UNDER_WINE
-    void runningClient_data();
-    void runningClient();
     void signedRelease();
     void secondInstanceEndsAtOnce();
 #endif
 
 private:
     void offerRelease(const QString& notes = QStringLiteral("说明&Notes"));
-    bool runUpdater(const QStringList& arguments);
 
     std::unique_ptr<updateservice::UpdateService> m_service;
     std::unique_ptr<Sandbox> m_sandbox;
@@ -76,36 +73,48 @@ void TestProgram::cleanup()
     m_service.reset();
 }
 
-// Runs the updater to an end with exit code 0.
-bool TestProgram::runUpdater(const QStringList& arguments)
-{
-    int exitCode = -2;
-    return m_sandbox->runUpdater(arguments, &exitCode) && exitCode == 0;
-}
-
-void TestProgram::noUpdateRelaunchesClient_data()
+// With no update offered, or a client already running, the client is started with the
+// arguments meant for it; a running client is checked for only when asked.
+void TestProgram::clientRelaunched_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("running");
     QTest::addColumn<QStringList>("clientArguments");
-    QTest::newRow("no arguments") << QStringList() << QStringList{"-autoupdate"};
-    QTest::newRow("switches and a link")
-        << QStringList{"-noremid", "a b", kLink, "b"} << QStringList{"a b", "b", "--url=room/42"};
+    QTest::addColumn<int>("checks");
+    QTest::newRow("no arguments") << QStringList() << false << QStringList{"-autoupdate"} << 1;
+    QTest::newRow("switches and a link") << QStringList{"-noremid", "a b", kLink, "b"} << false
+                                         << QStringList{"a b", "b", "--url=room/42"} << 1;
+#ifndef PROGRAM_UNDER_WINE
+    QTest::newRow("running, meeting link handed over")
+        << QStringList{kLink} << true << QStringList{"--url=room/42"} << 0;
+    QTest::newRow("running, no arguments")
+        << QStringList() << true << QStringList{"-autoupdate"} << 0;
+    QTest::newRow("running, -noremid checks anyway")
+        << QStringList{"-noremid"} << true << QStringList{"-autoupdate"} << 1;
+#endif
 }
 
-void TestProgram::noUpdateRelaunchesClient()
+void TestProgram::clientRelaunched()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(bool, running);
     QFETCH(QStringList, clientArguments);
+    QFETCH(int, checks);
+    if (running) {
+        m_sandbox->startLingeringClient();
+        QTRY_VERIFY(QFile::exists(m_sandbox->clientDir() + "/launches.jsonl"));
+    }
     QProcess* updater = m_sandbox->startUpdater(arguments);
     QVERIFY(updater->waitForFinished(kRunTimeoutMs));
 
     QCOMPARE(updater->exitCode(), 0);
-    QTRY_COMPARE(m_sandbox->clientLaunches(), QList<QStringList>{clientArguments});
-    QCOMPARE(m_service->requestCount(), size_t(1));
+    QTRY_COMPARE(ClientFiles::launches(m_sandbox->clientDir()),
+                 QList<QStringList>{clientArguments});
+    QCOMPARE(m_service->requestCount(), size_t(checks));
     const QByteArray log = m_sandbox->logBytes();
     QVERIFY2(hasWindowsLineEnds(log), log.constData());
-    QVERIFY(log.contains("] [INFO] (global.cpp:"));
     QCOMPARE(log.count("cmd line parameters : "), arguments.size());
+    QCOMPARE(log.contains("\"  Already Run..."), running);
     const QString workPath =
         "curent work path: \"" + m_sandbox->programPath(m_sandbox->programDir());
     QVERIFY(QString::fromLocal8Bit(updater->readAllStandardError()).contains(workPath));
@@ -145,22 +154,23 @@ void TestProgram::offerRelease(const QString& notes)
 void TestProgram::zipPackageInstalled()
 {
     offerRelease(QStringLiteral("修复了问题&Fixed issues"));
-    m_sandbox->writeLanguage("zh");
+    ClientFiles::write(m_sandbox->userDir("quorvexAssistant/language.txt"), "zh");
     QProcess* running = m_sandbox->startLingeringClient();
     QTRY_COMPARE(QFile::exists(m_sandbox->clientDir() + "/launches.jsonl"), true);
 
-    QVERIFY(runUpdater({"-immediately", "x"}));
+    QVERIFY(m_sandbox->runUpdater({"-immediately", "x"}));
     QTRY_COMPARE(running->state(), QProcess::NotRunning);
-    QTRY_COMPARE(m_sandbox->clientLaunches(), QList<QStringList>{{"x"}});
+    QTRY_COMPARE(ClientFiles::launches(m_sandbox->clientDir()), QList<QStringList>{{"x"}});
     QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/read me.txt"),
              QByteArray("new release"));
     QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/old.txt"), QByteArray("new"));
-    QVERIFY(!QFile::exists(m_sandbox->updaterDir() + "/install-journal.json"));
+    QVERIFY(!QFile::exists(m_sandbox->userDir("AutoUpdate") + "/install-journal.json"));
     const QJsonObject state =
-        QJsonDocument::fromJson(ClientFiles::read(m_sandbox->updaterDir() + "/updateconfig.json"))
+        QJsonDocument::fromJson(
+            ClientFiles::read(m_sandbox->userDir("AutoUpdate") + "/updateconfig.json"))
             .object();
     QCOMPARE(state.value("currentVersion").toString(), QStringLiteral("2.1.0"));
-    QCOMPARE(ClientFiles::read(m_sandbox->clientDataDir() + "/update.log"),
+    QCOMPARE(ClientFiles::read(m_sandbox->userDir("quorvexAssistant") + "/update.log"),
              QStringLiteral("修复了问题").toUtf8());
     QVERIFY(m_sandbox->logBytes().contains(" copy file successed\r\n"));
 }
@@ -176,10 +186,10 @@ void TestProgram::installerStarted()
     answer.latestVersionUrl = "https://cdn.invalid/r/QuorvexSetup_2.1.0.exe";
     m_service->setCheckResponse(200, answer.toStdString());
 
-    QVERIFY(runUpdater({"-immediately", "-noremid", "x"}));
-    QTRY_COMPARE(ClientFiles::launches(m_sandbox->updaterDir() + "/QuorvexClient"),
+    QVERIFY(m_sandbox->runUpdater({"-immediately", "-noremid", "x"}));
+    QTRY_COMPARE(ClientFiles::launches(m_sandbox->userDir("AutoUpdate") + "/QuorvexClient"),
                  QList<QStringList>{{"x"}});
-    QVERIFY(m_sandbox->clientLaunches().isEmpty());
+    QVERIFY(ClientFiles::launches(m_sandbox->clientDir()).isEmpty());
 }
 
 // The copy fails on a folder that stands where the package has a file: what it replaced is put
@@ -197,9 +207,10 @@ void TestProgram::failingCopyRestored()
     QVERIFY(m_sandbox->logBytes().contains("copy file error: "));
     QCOMPARE(ClientFiles::tree(m_sandbox->clientDir()), before);
     QCOMPARE(updater->state(), QProcess::Running);
-    QVERIFY(m_sandbox->clientLaunches().isEmpty());
+    QVERIFY(ClientFiles::launches(m_sandbox->clientDir()).isEmpty());
 #ifdef PROGRAM_UNDER_WINE
-    QCOMPARE(ClientFiles::read(m_sandbox->updaterDir() + "/remove-verdict"), QByteArray("0"));
+    QCOMPARE(ClientFiles::read(m_sandbox->userDir("AutoUpdate") + "/remove-verdict"),
+             QByteArray("0"));
 #endif
 }
 
@@ -227,14 +238,15 @@ void TestProgram::killedInstallRestoredAtNextStart()
     if (stage == "during") // as a copy cut off while it wrote a file
         ClientFiles::write(m_sandbox->clientDir() + "/config/client.json", "");
     m_sandbox->killWithHeldCopy(killed);
-    const QString journal = m_sandbox->updaterDir() + "/install-journal.json";
+    const QString journal = m_sandbox->userDir("AutoUpdate") + "/install-journal.json";
     QVERIFY(QFile::exists(journal));
 
     CheckAnswer nothingNew;
     nothingNew.update = "0";
     m_service->setCheckResponse(200, nothingNew.toStdString());
-    QVERIFY(runUpdater({}));
-    QTRY_COMPARE(m_sandbox->clientLaunches(), QList<QStringList>{{"-autoupdate"}});
+    QVERIFY(m_sandbox->runUpdater({}));
+    QTRY_COMPARE(ClientFiles::launches(m_sandbox->clientDir()),
+                 QList<QStringList>{{"-autoupdate"}});
     QMap<QString, QByteArray> after = ClientFiles::tree(m_sandbox->clientDir());
     after.remove("launches.jsonl");
     QCOMPARE(after, before);
@@ -242,32 +254,6 @@ void TestProgram::killedInstallRestoredAtNextStart()
 }
 
 #ifndef PROGRAM_UNDER_WINE
-void TestProgram::runningClient_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QStringList>("clientArguments");
-    QTest::addColumn<int>("checks");
-    QTest::newRow("meeting link handed over")
-        << QStringList{kLink} << QStringList{"--url=room/42"} << 0;
-    QTest::newRow("no arguments, relaunched") << QStringList() << QStringList{"-autoupdate"} << 0;
-    QTest::newRow("-noremid checks anyway")
-        << QStringList{"-noremid"} << QStringList{"-autoupdate"} << 1;
-}
-
-void TestProgram::runningClient()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QStringList, clientArguments);
-    QFETCH(int, checks);
-    m_sandbox->startLingeringClient();
-    QTRY_COMPARE(QFile::exists(m_sandbox->clientDir() + "/launches.jsonl"), true);
-
-    QVERIFY(runUpdater(arguments));
-    QTRY_COMPARE(m_sandbox->clientLaunches(), QList<QStringList>{clientArguments});
-    QCOMPARE(m_service->requestCount(), size_t(checks));
-    QVERIFY(m_sandbox->logBytes().contains("\"QuorvexClient\"  Already Run..."));
-}
-
 // A release published with a signing key and served by the serve command, to an updater that
 // names the key's public half.
 void TestProgram::signedRelease()
@@ -293,11 +279,11 @@ void TestProgram::signedRelease()
                                     QString::fromStdString(m_service->packageUrl()),
                                     keys->publicKey);
 
-    QVERIFY(runUpdater({"-immediately", "x"}));
-    QTRY_COMPARE(m_sandbox->clientLaunches(), QList<QStringList>{{"x"}});
+    QVERIFY(m_sandbox->runUpdater({"-immediately", "x"}));
+    QTRY_COMPARE(ClientFiles::launches(m_sandbox->clientDir()), QList<QStringList>{{"x"}});
     QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/read me.txt"),
              QByteArray("signed release"));
-    QCOMPARE(ClientFiles::read(m_sandbox->updaterDir() + "/installedsequence.txt"),
+    QCOMPARE(ClientFiles::read(m_sandbox->userDir("AutoUpdate") + "/installedsequence.txt"),
              QByteArray("1\n"));
 }
 
@@ -315,7 +301,7 @@ void TestProgram::secondInstanceEndsAtOnce()
     m_service->setHoldChecks(false);
     QVERIFY(first->waitForFinished(10000));
     QCOMPARE(first->exitCode(), 0);
-    QTRY_COMPARE(m_sandbox->clientLaunches().size(), 1);
+    QTRY_COMPARE(ClientFiles::launches(m_sandbox->clientDir()).size(), 1);
 }
 #endif
 

@@ -3,8 +3,6 @@
 #include "clientfiles.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSharedMemory>
@@ -12,14 +10,15 @@
 #include <csignal>
 
 namespace {
-const QString kVersion = QStringLiteral("2.0.3");
-#ifdef PROGRAM_UNDER_WINE
-const QString kProgramSuffix = QStringLiteral(".exe");
-#else
-const QString kProgramSuffix;
-#endif
+void install(const QString& from, const QString& to)
+{
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QFile::copy(from, to);
+}
 
 #ifdef PROGRAM_UNDER_WINE
+const QString kProgramSuffix = QStringLiteral(".exe");
+
 QString driveC()
 {
     return QString::fromLocal8Bit(qgetenv("WINEPREFIX")) + QStringLiteral("/drive_c");
@@ -33,6 +32,8 @@ QString userProfile()
     names.removeAll(QStringLiteral("Public"));
     return names.size() == 1 ? users.filePath(names.first()) : QString();
 }
+#else
+const QString kProgramSuffix;
 #endif
 } // namespace
 
@@ -41,16 +42,11 @@ Sandbox::Sandbox()
     : m_dir(driveC() + QStringLiteral("/Program Files/Quorvex Client XXXXXX")),
       m_home(userProfile())
 {
-    if (!isValid())
-        return;
     clearUserFolders();
-    QDir().mkpath(clientDataDir());
-    for (const char* program : {"AutoUpdate.exe", "nircmd.exe", "tasklist.exe"})
-        install(WINDOWS_PROGRAMS "/" + QString::fromLatin1(program),
-                programDir() + '/' + QString::fromLatin1(program));
+    for (const QString& program : {QStringLiteral("nircmd.exe"), QStringLiteral("tasklist.exe"),
+                                   QStringLiteral("AutoUpdate.exe")})
+        install(WINDOWS_PROGRAMS "/" + program, programDir() + '/' + program);
     install(WINDOWS_PROGRAMS "/" + clientName(), clientDir() + '/' + clientName());
-    ClientFiles::write(clientDir() + QStringLiteral("/config/client.json"),
-                       ClientFiles::config(kVersion));
 }
 
 QString Sandbox::clientDir() const
@@ -72,7 +68,7 @@ QProcess* Sandbox::start(const QString& program, const QStringList& arguments)
     return process;
 }
 
-// The stand-in nircmd.exe runs its command, then holds while a file "nircmd.hold" lies beside it.
+// The stand-in nircmd.exe holds after its command while "nircmd.hold" lies beside it.
 void Sandbox::holdCopy(const QString&)
 {
     ClientFiles::write(programDir() + QStringLiteral("/nircmd.hold"), "");
@@ -85,23 +81,18 @@ bool Sandbox::copyHeld() const
 
 void Sandbox::killWithHeldCopy(QProcess* updater)
 {
-    QProcess taskkill;
-    taskkill.start(QStringLiteral(WINE_PROGRAM),
-                   {"taskkill", "/f", "/im", "AutoUpdate.exe", "/im", "nircmd.exe"});
-    taskkill.waitForFinished();
+    QProcess::execute(QStringLiteral(WINE_PROGRAM),
+                      {"taskkill", "/f", "/im", "AutoUpdate.exe", "/im", "nircmd.exe"});
     updater->waitForFinished();
     QFile::remove(programDir() + QStringLiteral("/nircmd.hold"));
     QFile::remove(programDir() + QStringLiteral("/nircmd.held"));
 }
 #else
-Sandbox::Sandbox() : m_home(m_dir.path() + QStringLiteral("/home"))
+Sandbox::Sandbox() : m_home(m_dir.filePath(QStringLiteral("home")))
 {
     QDir().mkpath(m_dir.filePath(QStringLiteral("tmp")));
-    QDir().mkpath(clientDataDir());
     install(QStringLiteral(FAKECLIENT_BINARY), clientDir() + '/' + clientName());
     install(QStringLiteral(AUTOUPDATE_BINARY), programDir() + QStringLiteral("/AutoUpdate"));
-    ClientFiles::write(clientDir() + QStringLiteral("/config/client.json"),
-                       ClientFiles::config(kVersion));
 }
 
 QString Sandbox::clientDir() const
@@ -121,8 +112,7 @@ QProcess* Sandbox::start(const QString& program, const QStringList& arguments)
     env.insert(QStringLiteral("HOME"), m_home);
     env.insert(QStringLiteral("TMPDIR"), m_dir.filePath(QStringLiteral("tmp")));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("PATH"),
-               m_dir.filePath("tools:") + env.value(QStringLiteral("PATH")));
+    env.insert(QStringLiteral("PATH"), m_dir.filePath("tools:") + env.value("PATH"));
     auto* process = new QProcess;
     m_processes.append(process);
     process->setProcessEnvironment(env);
@@ -155,7 +145,6 @@ void Sandbox::killWithHeldCopy(QProcess* updater)
     ::kill(static_cast<pid_t>(updater->processId()), SIGKILL);
     ::kill(static_cast<pid_t>(ClientFiles::read(pid).trimmed().toLongLong()), SIGKILL);
     updater->waitForFinished();
-    QFile::remove(pid);
     QFile::remove(m_dir.filePath(QStringLiteral("tools/cp")));
 }
 #endif
@@ -175,14 +164,9 @@ QString Sandbox::clientName() const
     return QStringLiteral("QuorvexClient") + kProgramSuffix;
 }
 
-QString Sandbox::clientDataDir() const
-{
-    return m_home + QStringLiteral("/AppData/Roaming/quorvexAssistant");
-}
-
 QByteArray Sandbox::logBytes() const
 {
-    return ClientFiles::read(updaterDir() + QStringLiteral("/AutoUpdate.log"));
+    return ClientFiles::read(userDir(QStringLiteral("AutoUpdate/AutoUpdate.log")));
 }
 
 void Sandbox::writeInstalledConfig(const QString& checkUrl, const QString& packageUrl,
@@ -196,11 +180,9 @@ void Sandbox::writeInstalledConfig(const QString& checkUrl, const QString& packa
     config.insert("publicKey", publicKey); // an undefined key is left out
     ClientFiles::write(programDir() + QStringLiteral("/updateconfig.json"),
                        QJsonDocument(config).toJson());
-}
-
-void Sandbox::writeLanguage(const QString& language)
-{
-    ClientFiles::write(clientDataDir() + QStringLiteral("/language.txt"), language.toUtf8());
+    ClientFiles::write(clientDir() + QStringLiteral("/config/client.json"),
+                       ClientFiles::config(QStringLiteral("2.0.3")));
+    QDir().mkpath(userDir(QStringLiteral("quorvexAssistant")));
 }
 
 QProcess* Sandbox::startUpdater(const QStringList& arguments)
@@ -208,29 +190,16 @@ QProcess* Sandbox::startUpdater(const QStringList& arguments)
     return start(programDir() + QStringLiteral("/AutoUpdate") + kProgramSuffix, arguments);
 }
 
-bool Sandbox::runUpdater(const QStringList& arguments, int* exitCode)
+bool Sandbox::runUpdater(const QStringList& arguments)
 {
     QProcess* process = startUpdater(arguments);
-    if (!process->waitForFinished(60000))
-        return false;
-    *exitCode = static_cast<signed char>(process->exitCode());
-    return process->exitStatus() == QProcess::NormalExit;
+    return process->waitForFinished(60000) && process->exitStatus() == QProcess::NormalExit &&
+           process->exitCode() == 0;
 }
 
 QProcess* Sandbox::startLingeringClient()
 {
     return start(clientDir() + '/' + clientName(), {QStringLiteral("--linger")});
-}
-
-QList<QStringList> Sandbox::clientLaunches() const
-{
-    return ClientFiles::launches(clientDir());
-}
-
-void Sandbox::install(const QString& from, const QString& to) const
-{
-    QDir().mkpath(QFileInfo(to).absolutePath());
-    QFile::copy(from, to);
 }
 
 // Under Wine the per-user folders are the profile's own. On Linux an updater killed while it ran
@@ -242,8 +211,8 @@ void Sandbox::clearUserFolders() const
 #ifdef PROGRAM_UNDER_WINE
     if (m_home.isEmpty())
         return;
-    QDir(updaterDir()).removeRecursively();
-    QDir(clientDataDir()).removeRecursively();
+    QDir(userDir(QStringLiteral("AutoUpdate"))).removeRecursively();
+    QDir(userDir(QStringLiteral("quorvexAssistant"))).removeRecursively();
 #else
     const QByteArray tmpdir = qgetenv("TMPDIR");
     qputenv("TMPDIR", QFile::encodeName(m_dir.filePath(QStringLiteral("tmp"))));

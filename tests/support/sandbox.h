@@ -4,19 +4,15 @@
 #include <QJsonValue>
 #include <QList>
 #include <QProcess>
-#include <QStringList>
 #include <QTemporaryDir>
 
-// An installed client with the updater inside its folder, as a user's machine has them, for
-// running the built program from outside: the Linux program, or, built with PROGRAM_UNDER_WINE,
-// the Windows program of a Windows build under Wine in the build's prefix. In the client folder:
-//   QuorvexClient[.exe], config/client.json   the stand-in client, recording its starts
-//   AutoUpdate/AutoUpdate[.exe]               the updater, with its updateconfig.json
-//   AutoUpdate/nircmd.exe, tasklist.exe       under Wine: stand-ins for the tools Wine lacks
-// On Linux the client lies in HOME (<root>/home/Apps/Quorvex, TMPDIR <root>/tmp), so its files
-// are replaced without elevated rights. Under Wine it lies in C:/Program Files, on the profile's
-// drive outside the profile, so the updater copies and removes with "elevatecmd"; the profile's
-// per-user folders are emptied before and after. Paths given and taken are Linux paths.
+// An installed client with the updater inside its folder, as a user's machine has them: the Linux
+// program, or (built with PROGRAM_UNDER_WINE) the Windows program of a Windows build under Wine in
+// the build's prefix, beside the stand-ins nircmd.exe and tasklist.exe. In the client's folder:
+// the stand-in client recording its starts, config/client.json, and AutoUpdate/ with the updater.
+// On Linux the client lies in HOME, whose files are replaced without elevated rights; under Wine
+// in C:/Program Files, where the updater copies and removes with "elevatecmd". Paths are Linux
+// paths; programPath() gives one as the program is told it.
 class Sandbox
 {
 public:
@@ -29,26 +25,22 @@ public:
     QString clientDir() const;
     QString programDir() const { return clientDir() + QStringLiteral("/AutoUpdate"); }
     QString clientName() const;
-    QString updaterDir() const { return m_home + QStringLiteral("/AppData/Roaming/AutoUpdate"); }
-    QString clientDataDir() const;
+    // A per-user folder of the programs: "AutoUpdate", "quorvexAssistant".
+    QString userDir(const QString& name) const { return m_home + "/AppData/Roaming/" + name; }
     QByteArray logBytes() const;
-    // The path as the program is told it: "C:/..." under Wine.
     QString programPath(const QString& path) const;
 
-    // With a defined publicKey, the updater accepts only releases signed by its key(s).
+    // The updater's configuration and the client's, of version 2.0.3. With a defined publicKey,
+    // the updater accepts only releases signed by its key(s).
     void writeInstalledConfig(const QString& checkUrl, const QString& packageUrl,
                               const QJsonValue& publicKey = QJsonValue::Undefined);
-    void writeLanguage(const QString& language);
-
     QProcess* startUpdater(const QStringList& arguments);
-    // Runs the updater to its end; false when it did not end in time.
-    bool runUpdater(const QStringList& arguments, int* exitCode);
+    // Runs the updater to its end; false when it did not end in time or with an exit code not 0.
+    bool runUpdater(const QStringList& arguments);
     // Starts the client as the user would, staying alive until killed.
     QProcess* startLingeringClient();
-    // The argument lists of every start of the client so far, in order.
-    QList<QStringList> clientLaunches() const;
 
-    // The next copy over the client stops "before" (Linux only) or "after" doing its work, and
+    // The next copy over the client stops "before" (Linux only) or after doing its work, and
     // stays as a copy still running; copyHeld() tells when it got there.
     void holdCopy(const QString& stage);
     bool copyHeld() const;
@@ -57,7 +49,6 @@ public:
 
 private:
     QProcess* start(const QString& program, const QStringList& arguments);
-    void install(const QString& from, const QString& to) const;
     void clearUserFolders() const;
 
     QTemporaryDir m_dir;
