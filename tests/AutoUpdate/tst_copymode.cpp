@@ -23,58 +23,44 @@ private slots:
 void TestCopyMode::verdict_data()
 {
     QTest::addColumn<QStringList>("command"); // the switch, then what follows the verdict
-    QTest::addColumn<QStringList>("created"); // a name ending in '/' is a folder
-    QTest::addColumn<QStringList>("listed");  // the paths to remove
     QTest::addColumn<bool>("killed");
     QTest::addColumn<int>("limitMs"); // for the copy to start, and for its heartbeat's silence
     QTest::addColumn<bool>("reached");
     QTest::addColumn<int>("exitCode");
     const QStringList copy{CopyMode::switchName(), "sh", "-c"};
-    const QStringList removal{CopyMode::removalSwitchName()};
-    const QStringList none;
     // The heartbeat comes every second: a copy that outlasts it is still waited for.
     QTest::newRow("copy that ends after a while")
-        << copy + QStringList{"sleep 3; exit 0"} << none << none << false << 30000 << true << 0;
-    QTest::newRow("copy that fails")
-        << copy + QStringList{"exit 4"} << none << none << false << 30000 << true << 4;
-    QTest::newRow("copy never started") << none << none << none << false << 500 << false << -1;
+        << copy + QStringList{"sleep 3; exit 0"} << false << 30000 << true << 0;
+    QTest::newRow("copy that fails") << copy + QStringList{"exit 4"} << false << 30000 << true << 4;
+    QTest::newRow("copy never started") << QStringList() << false << 500 << false << -1;
     QTest::newRow("copy mode killed")
-        << copy + QStringList{"sleep 5"} << none << none << true << 1500 << false << -1;
-    QTest::newRow("removal") << removal << QStringList{"added one.txt", "added folder/"}
-                             << QStringList{"added one.txt", "added folder/", "never there"}
-                             << false << 30000 << true << 0;
-    QTest::newRow("removal of a folder not empty")
-        << removal << QStringList{"folder/kept.txt"} << QStringList{"folder/"} << false << 30000
-        << true << 1;
+        << copy + QStringList{"sleep 5"} << true << 1500 << false << -1;
+    // A folder that is not empty stays, and is the removal's failure.
+    QTest::newRow("removal") << QStringList{CopyMode::removalSwitchName()} << false << 30000 << true
+                             << 1;
 }
 
 void TestCopyMode::verdict()
 {
     QFETCH(QStringList, command);
-    QFETCH(QStringList, created);
-    QFETCH(QStringList, listed);
     QFETCH(bool, killed);
     QFETCH(int, limitMs);
     QFETCH(bool, reached);
     QFETCH(int, exitCode);
     QTemporaryDir folder;
-    for (const QString& name : created) {
-        if (name.endsWith('/'))
-            QDir().mkpath(folder.filePath(name));
-        else
-            ClientFiles::write(folder.filePath(name), "added");
-    }
-    QStringList paths;
-    for (const QString& name : listed)
-        paths << folder.filePath(name);
+    ClientFiles::write(folder.filePath("added one.txt"), "added");
+    ClientFiles::write(folder.filePath("full folder/kept.txt"), "kept");
+    QDir().mkpath(folder.filePath("added folder"));
     const QString verdictPath = folder.filePath("AutoUpdate/copy-verdict");
-    QVERIFY(CopyMode::prepareRemoval(verdictPath, paths));
+    const QStringList listed{folder.filePath("added one.txt"), folder.filePath("added folder"),
+                             folder.filePath("full folder"), folder.filePath("never there")};
+    QVERIFY(CopyMode::prepareRemoval(verdictPath, listed));
+    const bool removal = command.value(0) == CopyMode::removalSwitchName();
     QProcess copy;
+    if (removal)
+        command << CopyMode::pathListPath(verdictPath);
     if (!command.isEmpty()) {
-        QStringList arguments = QStringList{command.first(), verdictPath} + command.mid(1);
-        if (command.first() == CopyMode::removalSwitchName())
-            arguments << CopyMode::pathListPath(verdictPath);
-        copy.start(AUTOUPDATE_BINARY, arguments);
+        copy.start(AUTOUPDATE_BINARY, QStringList{command.first(), verdictPath} + command.mid(1));
         QVERIFY(copy.waitForStarted());
     }
     if (killed) {
@@ -86,8 +72,9 @@ void TestCopyMode::verdict()
     QCOMPARE(verdict.reached, reached);
     if (reached)
         QCOMPARE(verdict.exitCode, exitCode);
-    for (const QString& path : paths)
-        QCOMPARE(QFileInfo::exists(path), exitCode == 1);
+    QCOMPARE(QFileInfo::exists(listed.at(0)), !removal);
+    QCOMPARE(QFileInfo::exists(listed.at(1)), !removal);
+    QVERIFY(QFileInfo::exists(listed.at(2)));
     copy.kill();
     copy.waitForFinished();
 }

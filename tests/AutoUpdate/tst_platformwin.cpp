@@ -1,13 +1,10 @@
-#include "global.h"
 #include "launchrules.h"
-#include "logcapture.h"
 #include "logfile.h"
 #include "platform/platform.h"
 #include "testhome.h"
 
 #include <QFile>
 #include <QProcess>
-#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,37 +16,10 @@ class TestPlatformWin : public QObject
     Q_OBJECT
 
 private slots:
-    void freeSpace_data();
-    void freeSpace();
     void processQuery_data();
     void processQuery();
     void logFileUsesLocalCodePage();
 };
-
-void TestPlatformWin::freeSpace_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("known");
-    QTest::newRow("system volume") << "C:/" << true;
-    QTest::newRow("missing drive") << "Q:\\" << false;
-}
-
-void TestPlatformWin::freeSpace()
-{
-    QFETCH(QString, path);
-    QFETCH(bool, known);
-    const Platform::FreeSpace space = Platform::current().freeSpace(path);
-    LogCapture log;
-    const qint64 detected = Global().DiskSpaceDetection(path);
-
-    QCOMPARE(space.ok, known);
-    QCOMPARE(detected > 0, known);
-    if (known)
-        QVERIFY(qAbs(space.bytes - QStorageInfo(path).bytesFree()) < 1024LL * 1024 * 1024);
-    else
-        QCOMPARE(log.lines(), QStringList{"DEBUG Call to GetDiskFreeSpaceEx() failed: " +
-                                          QString::number(space.errorCode)});
-}
 
 // tasklist filters by image name ignoring case; the updater's own test of its output is
 // case-sensitive. Names are passed and read in the local code page.
