@@ -52,6 +52,18 @@ private slots:
 
 private:
     void offerRelease(const QString& notes = QStringLiteral("说明&Notes"));
+    QList<QStringList> launches() const
+    {
+        return ClientFiles::launches(m_sandbox->clientDir());
+    }
+    QByteArray clientFile(const QString& name) const
+    {
+        return ClientFiles::read(m_sandbox->clientDir() + '/' + name);
+    }
+    QString updaterFile(const QString& name) const
+    {
+        return m_sandbox->userDir("AutoUpdate/" + name);
+    }
 
     std::unique_ptr<updateservice::UpdateService> m_service;
     std::unique_ptr<Sandbox> m_sandbox;
@@ -108,8 +120,7 @@ void TestProgram::clientRelaunched()
     QVERIFY(updater->waitForFinished(kRunTimeoutMs));
 
     QCOMPARE(updater->exitCode(), 0);
-    QTRY_COMPARE(ClientFiles::launches(m_sandbox->clientDir()),
-                 QList<QStringList>{clientArguments});
+    QTRY_COMPARE(launches(), QList<QStringList>{clientArguments});
     QCOMPARE(m_service->requestCount(), size_t(checks));
     const QByteArray log = m_sandbox->logBytes();
     QVERIFY2(hasWindowsLineEnds(log), log.constData());
@@ -132,7 +143,7 @@ void TestProgram::offerRelease(const QString& notes)
     const QString zipPath = dir.filePath("package.zip");
     QVERIFY(ZipBuilder()
                 .directory(top)
-                .file(top + program, ClientFiles::read(m_sandbox->clientDir() + '/' + program))
+                .file(top + program, clientFile(program))
                 .file(top + "added.txt", "added")
                 .directory(top + "config/")
                 .file(top + "config/client.json", ClientFiles::config("2.1.0"))
@@ -160,17 +171,14 @@ void TestProgram::zipPackageInstalled()
 
     QVERIFY(m_sandbox->runUpdater({"-immediately", "x"}));
     QTRY_COMPARE(running->state(), QProcess::NotRunning);
-    QTRY_COMPARE(ClientFiles::launches(m_sandbox->clientDir()), QList<QStringList>{{"x"}});
-    QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/read me.txt"),
-             QByteArray("new release"));
-    QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/old.txt"), QByteArray("new"));
-    QVERIFY(!QFile::exists(m_sandbox->userDir("AutoUpdate") + "/install-journal.json"));
+    QTRY_COMPARE(launches(), QList<QStringList>{{"x"}});
+    QCOMPARE(clientFile("data files/read me.txt"), QByteArray("new release"));
+    QCOMPARE(clientFile("data files/old.txt"), QByteArray("new"));
+    QVERIFY(!QFile::exists(updaterFile("install-journal.json")));
     const QJsonObject state =
-        QJsonDocument::fromJson(
-            ClientFiles::read(m_sandbox->userDir("AutoUpdate") + "/updateconfig.json"))
-            .object();
+        QJsonDocument::fromJson(ClientFiles::read(updaterFile("updateconfig.json"))).object();
     QCOMPARE(state.value("currentVersion").toString(), QStringLiteral("2.1.0"));
-    QCOMPARE(ClientFiles::read(m_sandbox->userDir("quorvexAssistant") + "/update.log"),
+    QCOMPARE(ClientFiles::read(m_sandbox->userDir("quorvexAssistant/update.log")),
              QStringLiteral("修复了问题").toUtf8());
     QVERIFY(m_sandbox->logBytes().contains(" copy file successed\r\n"));
 }
@@ -178,8 +186,7 @@ void TestProgram::zipPackageInstalled()
 // The stand-in client serves as the installer: it records its start in the download folder.
 void TestProgram::installerStarted()
 {
-    const QByteArray installer =
-        ClientFiles::read(m_sandbox->clientDir() + '/' + m_sandbox->clientName());
+    const QByteArray installer = clientFile(m_sandbox->clientName());
     m_service->addPackage("77", installer.toStdString());
     CheckAnswer answer;
     answer.forPackage(installer).updateType = 0;
@@ -187,9 +194,8 @@ void TestProgram::installerStarted()
     m_service->setCheckResponse(200, answer.toStdString());
 
     QVERIFY(m_sandbox->runUpdater({"-immediately", "-noremid", "x"}));
-    QTRY_COMPARE(ClientFiles::launches(m_sandbox->userDir("AutoUpdate") + "/QuorvexClient"),
-                 QList<QStringList>{{"x"}});
-    QVERIFY(ClientFiles::launches(m_sandbox->clientDir()).isEmpty());
+    QTRY_COMPARE(ClientFiles::launches(updaterFile("QuorvexClient")), QList<QStringList>{{"x"}});
+    QVERIFY(launches().isEmpty());
 }
 
 // The copy fails on a folder that stands where the package has a file: what it replaced is put
@@ -207,10 +213,9 @@ void TestProgram::failingCopyRestored()
     QVERIFY(m_sandbox->logBytes().contains("copy file error: "));
     QCOMPARE(ClientFiles::tree(m_sandbox->clientDir()), before);
     QCOMPARE(updater->state(), QProcess::Running);
-    QVERIFY(ClientFiles::launches(m_sandbox->clientDir()).isEmpty());
+    QVERIFY(launches().isEmpty());
 #ifdef PROGRAM_UNDER_WINE
-    QCOMPARE(ClientFiles::read(m_sandbox->userDir("AutoUpdate") + "/remove-verdict"),
-             QByteArray("0"));
+    QCOMPARE(ClientFiles::read(updaterFile("remove-verdict")), QByteArray("0"));
 #endif
 }
 
@@ -238,15 +243,14 @@ void TestProgram::killedInstallRestoredAtNextStart()
     if (stage == "during") // as a copy cut off while it wrote a file
         ClientFiles::write(m_sandbox->clientDir() + "/config/client.json", "");
     m_sandbox->killWithHeldCopy(killed);
-    const QString journal = m_sandbox->userDir("AutoUpdate") + "/install-journal.json";
+    const QString journal = updaterFile("install-journal.json");
     QVERIFY(QFile::exists(journal));
 
     CheckAnswer nothingNew;
     nothingNew.update = "0";
     m_service->setCheckResponse(200, nothingNew.toStdString());
     QVERIFY(m_sandbox->runUpdater({}));
-    QTRY_COMPARE(ClientFiles::launches(m_sandbox->clientDir()),
-                 QList<QStringList>{{"-autoupdate"}});
+    QTRY_COMPARE(launches(), QList<QStringList>{{"-autoupdate"}});
     QMap<QString, QByteArray> after = ClientFiles::tree(m_sandbox->clientDir());
     after.remove("launches.jsonl");
     QCOMPARE(after, before);
@@ -280,11 +284,9 @@ void TestProgram::signedRelease()
                                     keys->publicKey);
 
     QVERIFY(m_sandbox->runUpdater({"-immediately", "x"}));
-    QTRY_COMPARE(ClientFiles::launches(m_sandbox->clientDir()), QList<QStringList>{{"x"}});
-    QCOMPARE(ClientFiles::read(m_sandbox->clientDir() + "/data files/read me.txt"),
-             QByteArray("signed release"));
-    QCOMPARE(ClientFiles::read(m_sandbox->userDir("AutoUpdate") + "/installedsequence.txt"),
-             QByteArray("1\n"));
+    QTRY_COMPARE(launches(), QList<QStringList>{{"x"}});
+    QCOMPARE(clientFile("data files/read me.txt"), QByteArray("signed release"));
+    QCOMPARE(ClientFiles::read(updaterFile("installedsequence.txt")), QByteArray("1\n"));
 }
 
 void TestProgram::secondInstanceEndsAtOnce()
@@ -301,7 +303,7 @@ void TestProgram::secondInstanceEndsAtOnce()
     m_service->setHoldChecks(false);
     QVERIFY(first->waitForFinished(10000));
     QCOMPARE(first->exitCode(), 0);
-    QTRY_COMPARE(ClientFiles::launches(m_sandbox->clientDir()).size(), 1);
+    QTRY_COMPARE(launches().size(), 1);
 }
 #endif
 
