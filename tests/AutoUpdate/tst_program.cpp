@@ -17,13 +17,6 @@
 namespace {
 const QString kLink = QStringLiteral("pord-meeting://room/42");
 constexpr int kRunTimeoutMs = 60000;
-
-// Every line of the log file ends with "\r\n", on every system.
-bool hasWindowsLineEnds(const QByteArray& log)
-{
-    return log.endsWith("\r\n") &&
-           !QString::fromLatin1(log).contains(QRegularExpression("[^\r]\n"));
-}
 } // namespace
 
 // The built program installed beside a stand-in client, run as a user's machine runs it, against
@@ -123,7 +116,9 @@ void TestProgram::clientRelaunched()
     QTRY_COMPARE(launches(), QList<QStringList>{clientArguments});
     QCOMPARE(m_service->requestCount(), size_t(checks));
     const QByteArray log = m_sandbox->logBytes();
-    QVERIFY2(hasWindowsLineEnds(log), log.constData());
+    // Every line of the log file ends with "\r\n", on every system.
+    QVERIFY2(log.endsWith("\r\n") && !QString(log).contains(QRegularExpression("[^\r]\n")),
+             log.constData());
     QCOMPARE(log.count("cmd line parameters : "), arguments.size());
     QCOMPARE(log.contains("\"  Already Run..."), running);
     const QString workPath =
