@@ -40,7 +40,7 @@ const QString kProgramSuffix;
 #ifdef PROGRAM_UNDER_WINE
 Sandbox::Sandbox()
     : m_dir(driveC() + QStringLiteral("/Program Files/Quorvex Client XXXXXX")),
-      m_home(userProfile())
+      m_home(userProfile()), m_heldMarker(programDir() + QStringLiteral("/nircmd.held"))
 {
     clearUserFolders();
     for (const QString& program : {QStringLiteral("nircmd.exe"), QStringLiteral("tasklist.exe"),
@@ -74,21 +74,18 @@ void Sandbox::holdCopy(const QString&)
     ClientFiles::write(programDir() + QStringLiteral("/nircmd.hold"), "");
 }
 
-bool Sandbox::copyHeld() const
-{
-    return QFile::exists(programDir() + QStringLiteral("/nircmd.held"));
-}
-
 void Sandbox::killWithHeldCopy(QProcess* updater)
 {
     QProcess::execute(QStringLiteral(WINE_PROGRAM),
                       {"taskkill", "/f", "/im", "AutoUpdate.exe", "/im", "nircmd.exe"});
     updater->waitForFinished();
     QFile::remove(programDir() + QStringLiteral("/nircmd.hold"));
-    QFile::remove(programDir() + QStringLiteral("/nircmd.held"));
+    QFile::remove(m_heldMarker);
 }
 #else
-Sandbox::Sandbox() : m_home(m_dir.filePath(QStringLiteral("home")))
+Sandbox::Sandbox()
+    : m_home(m_dir.filePath(QStringLiteral("home"))),
+      m_heldMarker(m_dir.filePath(QStringLiteral("copy.pid")))
 {
     QDir().mkpath(m_dir.filePath(QStringLiteral("tmp")));
     install(QStringLiteral(FAKECLIENT_BINARY), clientDir() + '/' + clientName());
@@ -129,21 +126,15 @@ void Sandbox::holdCopy(const QString& stage)
     ClientFiles::write(cp, QStringLiteral("#!/bin/sh\n[ %1 = before ] || /bin/cp \"$@\"\n"
                                           "echo $$ >\"%2.part\" && mv \"%2.part\" \"%2\"\n"
                                           "exec sleep 60\n")
-                               .arg(stage, m_dir.filePath(QStringLiteral("copy.pid")))
+                               .arg(stage, m_heldMarker)
                                .toUtf8());
     QFile::setPermissions(cp, QFile::permissions(cp) | QFile::ExeOwner);
 }
 
-bool Sandbox::copyHeld() const
-{
-    return QFile::exists(m_dir.filePath(QStringLiteral("copy.pid")));
-}
-
 void Sandbox::killWithHeldCopy(QProcess* updater)
 {
-    const QString pid = m_dir.filePath(QStringLiteral("copy.pid"));
     ::kill(static_cast<pid_t>(updater->processId()), SIGKILL);
-    ::kill(static_cast<pid_t>(ClientFiles::read(pid).trimmed().toLongLong()), SIGKILL);
+    ::kill(static_cast<pid_t>(ClientFiles::read(m_heldMarker).trimmed().toLongLong()), SIGKILL);
     updater->waitForFinished();
     QFile::remove(m_dir.filePath(QStringLiteral("tools/cp")));
 }

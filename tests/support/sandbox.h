@@ -1,6 +1,7 @@
 #ifndef SANDBOX_H
 #define SANDBOX_H
 
+#include <QFile>
 #include <QJsonValue>
 #include <QList>
 #include <QProcess>
@@ -43,7 +44,7 @@ public:
     // The next copy over the client stops "before" (Linux only) or after doing its work, and
     // stays as a copy still running; copyHeld() tells when it got there.
     void holdCopy(const QString& stage);
-    bool copyHeld() const;
+    bool copyHeld() const { return QFile::exists(m_heldMarker); }
     // Kills the updater and its held copy, and lets the next copy run.
     void killWithHeldCopy(QProcess* updater);
 
@@ -53,6 +54,7 @@ private:
 
     QTemporaryDir m_dir;
     QString m_home;
+    QString m_heldMarker;
     QList<QProcess*> m_processes;
 };
 
