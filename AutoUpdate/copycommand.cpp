@@ -25,18 +25,22 @@ bool CopyCommand::needsElevation(const QString& backslashTarget, const QString& 
     return !backslashTarget.contains(backslashHome) && backslashTarget.at(0) == backslashHome.at(0);
 }
 
+QStringList CopyCommand::copyArguments(const QString& backslashVerdict,
+                                       const QString& backslashSource,
+                                       const QString& backslashTarget)
+{
+    return {CopyMode::switchName(), backslashVerdict, QStringLiteral("xcopy"), QStringLiteral("/e"),
+            QStringLiteral("/y"),   backslashSource,  backslashTarget};
+}
+
 QStringList CopyCommand::nircmdArguments(const QString& backslashProgram,
-                                         const QString& backslashVerdict,
-                                         const QString& backslashSource,
-                                         const QString& backslashTarget, bool elevate)
+                                         const QStringList& copyModeArguments, bool elevate)
 {
     QStringList arguments;
     if (elevate)
         arguments << QStringLiteral("elevatecmd");
-    arguments << QStringLiteral("execmd") << backslashProgram << CopyMode::switchName()
-              << backslashVerdict << QStringLiteral("xcopy") << QStringLiteral("/e")
-              << QStringLiteral("/y") << backslashSource << backslashTarget;
-    return arguments;
+    arguments << QStringLiteral("execmd") << backslashProgram;
+    return arguments + copyModeArguments;
 }
 
 Platform::CopyRequest CopyCommand::request(const QString& source, const QString& target,
@@ -45,10 +49,25 @@ Platform::CopyRequest CopyCommand::request(const QString& source, const QString&
     Platform::CopyRequest request;
     request.verdictPath = UserPaths::updaterDir() + QStringLiteral("/copy-verdict");
     request.nircmdArguments = nircmdArguments(
-        toBackslashes(CopyMode::program()), toBackslashes(request.verdictPath),
-        toBackslashes(source + QStringLiteral("/*")), toBackslashes(target), elevate);
+        toBackslashes(CopyMode::program()),
+        copyArguments(toBackslashes(request.verdictPath),
+                      toBackslashes(source + QStringLiteral("/*")), toBackslashes(target)),
+        elevate);
     request.source = source;
     request.target = target;
     request.elevate = elevate;
     return request;
+}
+
+Platform::CopyRequest CopyCommand::removal(bool elevate)
+{
+    Platform::CopyRequest removal;
+    removal.verdictPath = UserPaths::updaterDir() + QStringLiteral("/remove-verdict");
+    removal.nircmdArguments =
+        nircmdArguments(toBackslashes(CopyMode::program()),
+                        {CopyMode::removalSwitchName(), toBackslashes(removal.verdictPath),
+                         toBackslashes(CopyMode::pathListPath(removal.verdictPath))},
+                        elevate);
+    removal.elevate = elevate;
+    return removal;
 }

@@ -50,11 +50,36 @@ int runTool(const QString& program, const QStringList& arguments, const QString&
     return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
 }
 
+// Files are removed, folders only when empty; 1 when any listed path is still there.
+int removeListed(const QString& listPath)
+{
+    QFile list(listPath);
+    if (!list.open(QIODevice::ReadOnly))
+        return -1;
+    int exitCode = 0;
+    for (const QString& path : QString::fromUtf8(list.readAll()).split(QLatin1Char('\n'))) {
+        if (path.isEmpty())
+            continue;
+        if (QFileInfo(path).isDir())
+            QDir().rmdir(path);
+        else
+            QFile::remove(path);
+        if (QFileInfo::exists(path))
+            exitCode = 1;
+    }
+    return exitCode;
+}
+
 } // namespace
 
 QString CopyMode::switchName()
 {
     return QStringLiteral("-copytree");
+}
+
+QString CopyMode::removalSwitchName()
+{
+    return QStringLiteral("-removepaths");
 }
 
 QString CopyMode::program()
@@ -69,17 +94,22 @@ QString CopyMode::program()
 
 bool CopyMode::requested(int argc, char** argv)
 {
-    return argc > 1 && QString::fromLocal8Bit(argv[1]) == switchName();
+    if (argc < 2)
+        return false;
+    const QString requestedSwitch = QString::fromLocal8Bit(argv[1]);
+    return requestedSwitch == switchName() || requestedSwitch == removalSwitchName();
 }
 
 int CopyMode::run(const QStringList& arguments)
 {
-    if (arguments.size() < 2)
+    if (arguments.size() < 3)
         return 2;
-    const QString verdict = arguments.at(0);
+    const QString verdict = arguments.at(1);
     const QString heartbeat = heartbeatPath(verdict);
     beat(heartbeat);
-    const int exitCode = runTool(arguments.at(1), arguments.mid(2), heartbeat);
+    const int exitCode = arguments.at(0) == removalSwitchName()
+                             ? removeListed(arguments.at(2))
+                             : runTool(arguments.at(2), arguments.mid(3), heartbeat);
     int errorCode = 0;
     SavedFile::write(verdict, QByteArray::number(exitCode), &errorCode);
     QFile::remove(heartbeat);
@@ -91,6 +121,19 @@ void CopyMode::prepare(const QString& verdictPath)
     QDir().mkpath(QFileInfo(verdictPath).absolutePath());
     QFile::remove(verdictPath);
     QFile::remove(heartbeatPath(verdictPath));
+}
+
+QString CopyMode::pathListPath(const QString& verdictPath)
+{
+    return verdictPath + QStringLiteral(".paths");
+}
+
+bool CopyMode::prepareRemoval(const QString& verdictPath, const QStringList& paths)
+{
+    prepare(verdictPath);
+    int errorCode = 0;
+    return SavedFile::write(pathListPath(verdictPath),
+                            paths.join(QLatin1Char('\n')).toUtf8() + '\n', &errorCode);
 }
 
 CopyMode::Verdict CopyMode::await(const QString& verdictPath, int startLimitMs, int silenceLimitMs)

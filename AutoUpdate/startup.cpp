@@ -70,7 +70,7 @@ int RunUpdater(int& argc, char** argv)
 {
     if (CopyMode::requested(argc, argv)) {
         QCoreApplication app(argc, argv);
-        return CopyMode::run(QCoreApplication::arguments().mid(2));
+        return CopyMode::run(QCoreApplication::arguments().mid(1));
     }
     QApplication app(argc, argv);
     InstallApplicationFont();

@@ -1,10 +1,10 @@
 #include "platform.h"
 
+#include "copycommand.h"
 #include "copymode.h"
 
+#include <QDebug>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 
 #include <windows.h>
@@ -54,30 +54,26 @@ public:
 
     QString volumeLabel(const QString& path) const override { return path.left(1); }
 
-    // nircmd's own end and exit code tell nothing of the copy it launched; the copy, run by the
-    // updater in copy mode, leaves its verdict.
     CopyOutcome copyTree(const CopyRequest& request) override
     {
         CopyMode::prepare(request.verdictPath);
-        QProcess nircmd;
-        nircmd.start(QStringLiteral("nircmd.exe"), request.nircmdArguments, QIODevice::ReadWrite);
-        if (!nircmd.waitForFinished(-1))
-            return {false, nircmd.error(), 0};
-        const CopyMode::Verdict verdict =
-            CopyMode::await(request.verdictPath, kCopyStartLimitMs, kCopySilenceLimitMs);
-        if (!verdict.reached)
-            return {false, QProcess::Crashed, 0};
-        return {true, QProcess::UnknownError, verdict.exitCode};
+        return runInCopyMode(request);
     }
 
-    void removePaths(const QStringList& paths, bool) override
+    // The removal runs with the rights of the copy that added the files: where the copy needed
+    // elevation, so does removing what it added.
+    void removePaths(const QStringList& paths, bool elevate) override
     {
-        for (const QString& path : paths) {
-            if (QFileInfo(path).isDir())
-                QDir().rmdir(path);
-            else
-                QFile::remove(path);
+        if (paths.isEmpty())
+            return;
+        const CopyRequest removal = CopyCommand::removal(elevate);
+        if (!CopyMode::prepareRemoval(removal.verdictPath, paths)) {
+            qDebug() << "remove paths error: list not written" << removal.verdictPath;
+            return;
         }
+        const CopyOutcome outcome = runInCopyMode(removal);
+        if (!outcome.ran || outcome.exitCode != 0)
+            qDebug() << "remove paths error:" << outcome.error << outcome.exitCode;
     }
 
     bool startDetached(const QString& program, const QStringList& arguments) override
@@ -88,6 +84,22 @@ public:
     void makeExecutable(const QString&) override {}
 
     void pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
+
+private:
+    // nircmd's own end and exit code tell nothing of the command it launched; the updater in copy
+    // mode leaves its verdict.
+    static CopyOutcome runInCopyMode(const CopyRequest& request)
+    {
+        QProcess nircmd;
+        nircmd.start(QStringLiteral("nircmd.exe"), request.nircmdArguments, QIODevice::ReadWrite);
+        if (!nircmd.waitForFinished(-1))
+            return {false, nircmd.error(), 0};
+        const CopyMode::Verdict verdict =
+            CopyMode::await(request.verdictPath, kCopyStartLimitMs, kCopySilenceLimitMs);
+        if (!verdict.reached)
+            return {false, QProcess::Crashed, 0};
+        return {true, QProcess::UnknownError, verdict.exitCode};
+    }
 };
 
 } // namespace

@@ -47,7 +47,10 @@ void TestCopyCommand::command()
     const QString source = CopyCommand::toBackslashes(CopyCommand::sourcePattern(package));
     const QString target = CopyCommand::toBackslashes(CopyCommand::targetFolder(workingFolder));
     const bool elevate = CopyCommand::needsElevation(target, "C:\\Users\\name");
-    QCOMPARE(CopyCommand::nircmdArguments("P", "V", source, target, elevate).join(' '), command);
+    QCOMPARE(
+        CopyCommand::nircmdArguments("P", CopyCommand::copyArguments("V", source, target), elevate)
+            .join(' '),
+        command);
 }
 
 QTEST_GUILESS_MAIN(TestCopyCommand)

@@ -1,5 +1,7 @@
+#include "clientfiles.h"
 #include "copymode.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -7,8 +9,8 @@
 #include <csignal>
 
 // The updater's program in copy mode, started apart as nircmd starts it, and the wait for its
-// verdict: the exit code of the copy tool once the copy has ended, and none when no copy starts
-// or the one that started dies without one.
+// verdict: the exit code of the copy tool once the copy has ended, or of the removal of listed
+// paths, and none when nothing starts or what started dies without one.
 class TestCopyMode : public QObject
 {
     Q_OBJECT
@@ -20,34 +22,45 @@ private slots:
 
 void TestCopyMode::verdict_data()
 {
-    QTest::addColumn<QString>("tool");
-    QTest::addColumn<bool>("started");
+    QTest::addColumn<QStringList>("command"); // the switch, then what follows the verdict
     QTest::addColumn<bool>("killed");
     QTest::addColumn<int>("limitMs"); // for the copy to start, and for its heartbeat's silence
     QTest::addColumn<bool>("reached");
     QTest::addColumn<int>("exitCode");
+    const QStringList copy{CopyMode::switchName(), "sh", "-c"};
     // The heartbeat comes every second: a copy that outlasts it is still waited for.
     QTest::newRow("copy that ends after a while")
-        << "sleep 3; exit 0" << true << false << 30000 << true << 0;
-    QTest::newRow("copy that fails") << "exit 4" << true << false << 30000 << true << 4;
-    QTest::newRow("copy never started") << "" << false << false << 500 << false << -1;
-    QTest::newRow("copy mode killed") << "sleep 5" << true << true << 1500 << false << -1;
+        << copy + QStringList{"sleep 3; exit 0"} << false << 30000 << true << 0;
+    QTest::newRow("copy that fails") << copy + QStringList{"exit 4"} << false << 30000 << true << 4;
+    QTest::newRow("copy never started") << QStringList() << false << 500 << false << -1;
+    QTest::newRow("copy mode killed")
+        << copy + QStringList{"sleep 5"} << true << 1500 << false << -1;
+    // A folder that is not empty stays, and is the removal's failure.
+    QTest::newRow("removal") << QStringList{CopyMode::removalSwitchName()} << false << 30000 << true
+                             << 1;
 }
 
 void TestCopyMode::verdict()
 {
-    QFETCH(QString, tool);
-    QFETCH(bool, started);
+    QFETCH(QStringList, command);
     QFETCH(bool, killed);
     QFETCH(int, limitMs);
     QFETCH(bool, reached);
     QFETCH(int, exitCode);
     QTemporaryDir folder;
+    ClientFiles::write(folder.filePath("added one.txt"), "added");
+    ClientFiles::write(folder.filePath("full folder/kept.txt"), "kept");
+    QDir().mkpath(folder.filePath("added folder"));
     const QString verdictPath = folder.filePath("AutoUpdate/copy-verdict");
-    CopyMode::prepare(verdictPath);
+    const QStringList listed{folder.filePath("added one.txt"), folder.filePath("added folder"),
+                             folder.filePath("full folder"), folder.filePath("never there")};
+    QVERIFY(CopyMode::prepareRemoval(verdictPath, listed));
+    const bool removal = command.value(0) == CopyMode::removalSwitchName();
     QProcess copy;
-    if (started) {
-        copy.start(AUTOUPDATE_BINARY, {CopyMode::switchName(), verdictPath, "sh", "-c", tool});
+    if (removal)
+        command << CopyMode::pathListPath(verdictPath);
+    if (!command.isEmpty()) {
+        copy.start(AUTOUPDATE_BINARY, QStringList{command.first(), verdictPath} + command.mid(1));
         QVERIFY(copy.waitForStarted());
     }
     if (killed) {
@@ -59,6 +72,9 @@ void TestCopyMode::verdict()
     QCOMPARE(verdict.reached, reached);
     if (reached)
         QCOMPARE(verdict.exitCode, exitCode);
+    QCOMPARE(QFileInfo::exists(listed.at(0)), !removal);
+    QCOMPARE(QFileInfo::exists(listed.at(1)), !removal);
+    QVERIFY(QFileInfo::exists(listed.at(2)));
     copy.kill();
     copy.waitForFinished();
 }

@@ -1,80 +1,48 @@
 // A stand-in for nircmd.exe, which is neither part of Windows nor of Wine. It understands the one
 // command the updater gives it:
 //   nircmd.exe [elevatecmd] execmd <command line>
-// and runs the command line as it stands in its own, waiting for it to end. "elevatecmd" is
-// accepted and does nothing more: the tests run with the rights they have. Exits with the
-// command's exit code, or 1 when there is nothing it could run.
+// and runs the command line as it stands, waiting for it to end; "elevatecmd" adds nothing, the
+// tests run with the rights they have. Exits with the command's exit code, or 1 when there is
+// nothing it could run. While a file "nircmd.hold" lies beside it, it then leaves "nircmd.held"
+// there and stays, as a copy still running, until it is killed.
 #include <windows.h>
 
-#include <cstdio>
-#include <cwchar>
 #include <string>
 
 namespace {
-
-bool isBlank(wchar_t c)
+void holdWhenAsked()
 {
-    return c == L' ' || c == L'\t';
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring folder(self);
+    folder.erase(folder.find_last_of(L"\\/") + 1);
+    if (GetFileAttributesW((folder + L"nircmd.hold").c_str()) == INVALID_FILE_ATTRIBUTES)
+        return;
+    CloseHandle(CreateFileW((folder + L"nircmd.held").c_str(), GENERIC_WRITE, 0, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Sleep(INFINITE);
 }
+} // namespace
 
-// Skips one word of a command line, quoted parts included, and the blanks after it.
-const wchar_t* skipWord(const wchar_t* text)
+int main()
 {
-    bool quoted = false;
-    for (; *text != L'\0' && (quoted || !isBlank(*text)); ++text) {
-        if (*text == L'"')
-            quoted = !quoted;
-    }
-    while (isBlank(*text))
-        ++text;
-    return text;
-}
-
-bool startsWithWord(const wchar_t* text, const wchar_t* word)
-{
-    const size_t length = std::wcslen(word);
-    return std::wcsncmp(text, word, length) == 0 &&
-           (text[length] == L'\0' || isBlank(text[length]));
-}
-
-// The command line after the command words, or nullptr when they are not there.
-const wchar_t* commandToRun(const wchar_t* ownCommandLine)
-{
-    const wchar_t* rest = skipWord(ownCommandLine);
-    if (startsWithWord(rest, L"elevatecmd"))
-        rest = skipWord(rest);
-    if (!startsWithWord(rest, L"execmd"))
-        return nullptr;
-    rest = skipWord(rest);
-    return *rest != L'\0' ? rest : nullptr;
-}
-
-int runAndWait(std::wstring commandLine)
-{
+    const std::wstring ownCommand = GetCommandLineW();
+    const std::wstring execmd = L" execmd ";
+    const size_t at = ownCommand.find(execmd);
+    if (at == std::wstring::npos)
+        return 1;
+    std::wstring command = ownCommand.substr(at + execmd.size());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        std::fprintf(stderr, "nircmd: cannot start the command (error %lu)\n", GetLastError());
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process))
         return 1;
-    }
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD exitCode = 1;
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    holdWhenAsked();
     return static_cast<int>(exitCode);
-}
-
-} // namespace
-
-int main()
-{
-    const wchar_t* command = commandToRun(GetCommandLineW());
-    if (command == nullptr) {
-        std::fprintf(stderr, "usage: nircmd.exe [elevatecmd] execmd <command line>\n");
-        return 1;
-    }
-    return runAndWait(command);
 }
