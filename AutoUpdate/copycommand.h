@@ -9,8 +9,7 @@
 // The copy of an unpacked package over the client's installation folder: nircmd.exe running
 // "xcopy /e /y <source>\* <target>", elevated when the folder needs it, through the updater's own
 // program in copy mode, which tells when the copy has ended. A removal from that folder goes the
-// same way. The rules work on backslash paths
-// and are the same on every system.
+// same way. The rules work on backslash paths and are the same on every system.
 namespace CopyCommand {
 
 // The unpacked tree of a package: its path up to the first ".zip", then "/*".
