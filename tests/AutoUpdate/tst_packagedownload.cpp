@@ -73,7 +73,7 @@ private slots:
                     .write(zip));
         m_zip = ClientFiles::read(zip);
         m_answer = CheckAnswer();
-        m_answer.forPackage(m_zip).notes = QStringLiteral("中文&Fixes");
+        m_answer.forPackage(m_zip).biz["latestVersionInfo"] = QStringLiteral("中文&Fixes");
 
         g_global.ResetRunEnd();
         g_global.m_appName = "QuorvexClient.exe";
@@ -124,10 +124,11 @@ private slots:
         if (scenario == "stall")
             delivery.stallAfter = 100000;
         if (scenario.startsWith("md5"))
-            m_answer.md5 = m_answer.md5.toUpper();
+            m_answer.biz["md5"] = m_answer.biz["md5"].toString().toUpper();
         if (scenario.startsWith("installer")) {
-            m_answer.updateType = 0;
-            m_answer.sha256 = QCryptographicHash::hash("x", QCryptographicHash::Sha256).toHex();
+            m_answer.biz["updateType"] = 0;
+            m_answer.biz["sha256"] =
+                QString(QCryptographicHash::hash("x", QCryptographicHash::Sha256).toHex());
         }
         if (scenario == "disk full" && !m_home->mountSmallDisk(packDir(), 128, false))
             QSKIP("a full disk needs a tmpfs mounted, which takes root");

@@ -151,7 +151,7 @@ void TestProgram::offerRelease(const QString& notes)
     const QByteArray package = ClientFiles::read(zipPath);
     m_service->addPackage("77", package.toStdString());
     CheckAnswer answer;
-    answer.forPackage(package).notes = notes;
+    answer.forPackage(package).biz["latestVersionInfo"] = notes;
     m_service->setCheckResponse(200, answer.toStdString());
 }
 
@@ -184,8 +184,8 @@ void TestProgram::installerStarted()
     const QByteArray installer = clientFile(m_sandbox->clientName());
     m_service->addPackage("77", installer.toStdString());
     CheckAnswer answer;
-    answer.forPackage(installer).updateType = 0;
-    answer.latestVersionUrl = "https://cdn.invalid/r/QuorvexSetup_2.1.0.exe";
+    answer.forPackage(installer).biz["updateType"] = 0;
+    answer.biz["latestVersionUrl"] = "https://cdn.invalid/r/QuorvexSetup_2.1.0.exe";
     m_service->setCheckResponse(200, answer.toStdString());
 
     QVERIFY(m_sandbox->runUpdater({"-immediately", "-noremid", "x"}));
@@ -242,7 +242,7 @@ void TestProgram::killedInstallRestoredAtNextStart()
     QVERIFY(QFile::exists(journal));
 
     CheckAnswer nothingNew;
-    nothingNew.update = "0";
+    nothingNew.biz["update"] = "0";
     m_service->setCheckResponse(200, nothingNew.toStdString());
     QVERIFY(m_sandbox->runUpdater({}));
     QTRY_COMPARE(launches(), QList<QStringList>{{"-autoupdate"}});

@@ -9,8 +9,8 @@ namespace {
 QByteArray answer(const char* version, const char* update)
 {
     CheckAnswer answer;
-    answer.latestVersion = version;
-    answer.update = update;
+    answer.biz["latestVersion"] = version;
+    answer.biz["update"] = update;
     return answer.toJson();
 }
 } // namespace

@@ -51,8 +51,8 @@ bool ReleaseCatalogue::serveWith(UpdateService& service, QString* error) const
     const QString newestVersion = newest().version();
     const QByteArray offer = checkAnswer(newest(), QString());
     const QByteArray upToDate = checkAnswer(newest(), newest().version());
-    service.setCheckResponder([=](const Request& request) {
-        const bool current = clientVersion(request.body) == newestVersion;
+    service.setCheckResponder([=](const QByteArray& requestBody) {
+        const bool current = clientVersion(requestBody) == newestVersion;
         return CheckResponse{200, current ? upToDate : offer, kJsonContentType};
     });
     return true;

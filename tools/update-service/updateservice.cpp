@@ -122,23 +122,6 @@ void setUncompressedBody(httplib::Response& response, const QByteArray& body,
         });
 }
 
-Request toRequest(const httplib::Request& request)
-{
-    Request result{QByteArray::fromStdString(request.method),
-                   QByteArray::fromStdString(request.path),
-                   QByteArray::fromStdString(request.target),
-                   {},
-                   QByteArray::fromStdString(request.body)};
-    for (const auto& [name, value] : request.headers) {
-        // cpp-httplib adds the connection's endpoints as headers; the client never sent them.
-        if (name.rfind("REMOTE_", 0) != 0 && name.rfind("LOCAL_", 0) != 0) {
-            result.headers.append(
-                {QByteArray::fromStdString(name), QByteArray::fromStdString(value)});
-        }
-    }
-    return result;
-}
-
 QString requestLine(const httplib::Request& request)
 {
     return QString::fromStdString(request.method + " " + request.target);
@@ -307,9 +290,7 @@ void UpdateService::setPackage(const QString& id, Package package)
     m_packages.insert(id, std::move(package));
 }
 
-void UpdateService::received(const Request&) {}
-
-std::optional<CheckResponse> UpdateService::answerCheck(const Request& request)
+std::optional<CheckResponse> UpdateService::answerCheck(const QByteArray& requestBody)
 {
     CheckResponder responder;
     {
@@ -317,7 +298,7 @@ std::optional<CheckResponse> UpdateService::answerCheck(const Request& request)
         std::lock_guard<std::mutex> lock(m_mutex);
         responder = m_checkResponder;
     }
-    return responder ? responder(request) : CheckResponse{};
+    return responder ? responder(requestBody) : CheckResponse{};
 }
 
 void UpdateService::stopping() {}
@@ -355,9 +336,8 @@ void UpdateService::registerRoutes()
 
 void UpdateService::onCheck(const httplib::Request& request, httplib::Response& response)
 {
-    const Request check = toRequest(request);
-    received(check);
-    const std::optional<CheckResponse> answer = answerCheck(check);
+    const std::optional<CheckResponse> answer =
+        answerCheck(QByteArray::fromStdString(request.body));
     if (!answer) {
         log(requestLine(request), QStringLiteral("left unanswered"));
         return;
@@ -370,16 +350,10 @@ void UpdateService::onCheck(const httplib::Request& request, httplib::Response& 
 
 void UpdateService::onPackage(const httplib::Request& request, httplib::Response& response)
 {
-    received(toRequest(request));
     std::optional<Package> found = package(QString::fromStdString(request.matches[1]));
     if (!found) {
         response.status = 404;
         log(requestLine(request), QStringLiteral("404, unknown package"));
-    } else if (!found->location.isEmpty()) {
-        response.status = found->status;
-        response.set_header("Location", found->location.toStdString());
-        log(requestLine(request),
-            QStringLiteral("%1, to %2").arg(found->status).arg(QString::fromUtf8(found->location)));
     } else {
         PieceReader read = found->open();
         sendPackage(std::make_shared<Transfer>(
@@ -390,7 +364,6 @@ void UpdateService::onPackage(const httplib::Request& request, httplib::Response
 
 void UpdateService::onUnrouted(const httplib::Request& request, httplib::Response& response)
 {
-    received(toRequest(request));
     response.status = 404;
     log(requestLine(request), QStringLiteral("404, unrouted"));
 }
@@ -401,31 +374,17 @@ void UpdateService::sendPackage(const std::shared_ptr<Transfer>& transfer,
     const Package& package = transfer->package;
     response.status = 200;
     // cpp-httplib never finishes a response whose provided length is zero.
-    if (package.size == 0 && package.contentLength) {
+    if (package.size == 0) {
         response.set_header("Content-Type", kPackageContentType);
         log(transfer->requestLine, transfer->outcome());
         return;
     }
-    auto logOutcome = [this, transfer](bool) { log(transfer->requestLine, transfer->outcome()); };
-    if (package.contentLength) {
-        response.set_content_provider(
-            package.size, kPackageContentType,
-            [transfer](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                return transfer->sendPiece(offset, sink);
-            },
-            std::move(logOutcome));
-        return;
-    }
-    response.set_chunked_content_provider(
-        kPackageContentType,
-        [transfer](std::size_t offset, httplib::DataSink& sink) {
-            if (offset < transfer->package.size) {
-                return transfer->sendPiece(offset, sink);
-            }
-            sink.done();
-            return true;
+    response.set_content_provider(
+        package.size, kPackageContentType,
+        [transfer](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            return transfer->sendPiece(offset, sink);
         },
-        std::move(logOutcome));
+        [this, transfer](bool) { log(transfer->requestLine, transfer->outcome()); });
 }
 
 std::optional<Package> UpdateService::package(const QString& id) const

@@ -2,8 +2,6 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QList>
-#include <QPair>
 #include <QString>
 
 #include <functional>
@@ -37,16 +35,6 @@ struct Options
     QString packagePath = QStringLiteral("/pack/");
 };
 
-struct Request
-{
-    QByteArray method;
-    QByteArray path;   // percent-decoded, without the query
-    QByteArray target; // as on the request line, query included
-    // As the client sent them, ordered by name case-insensitively, values percent-decoded.
-    QList<QPair<QByteArray, QByteArray>> headers;
-    QByteArray body;
-};
-
 struct CheckResponse
 {
     int status = 200;
@@ -58,16 +46,12 @@ struct CheckResponse
 // the response early by closing its connection.
 using PieceReader = std::function<bool(quint64 offset, QByteArray& piece)>;
 
-// What GET of a package id answers: the bytes of size, or a redirect when location is set.
+// What GET of a package id answers: size bytes, with their length.
 struct Package
 {
     quint64 size = 0;
-    // False: chunked transfer encoding, so the client learns no length in advance.
-    bool contentLength = true;
     // Called once per response, so each response reads with its own state.
     std::function<PieceReader()> open;
-    int status = 200;
-    QByteArray location;
 };
 
 // The HTTP(S) update server on background threads: answers the updater's check POSTs from a
@@ -81,8 +65,9 @@ class UpdateService
 {
 public:
     using Logger = std::function<void(const QString& line)>;
-    // Computes the answer to one check; called on service threads, possibly concurrently.
-    using CheckResponder = std::function<CheckResponse(const Request& request)>;
+    // Computes the answer to the check that posted requestBody; called on service threads,
+    // possibly concurrently.
+    using CheckResponder = std::function<CheckResponse(const QByteArray& requestBody)>;
 
     UpdateService();
     virtual ~UpdateService();
@@ -116,10 +101,8 @@ protected:
     // Adding an id again replaces what it served, from the next request on.
     void setPackage(const QString& id, Package package);
 
-    // Called on a service thread for every request as it arrives.
-    virtual void received(const Request& request);
     // Nothing leaves the check unanswered: its connection closes.
-    virtual std::optional<CheckResponse> answerCheck(const Request& request);
+    virtual std::optional<CheckResponse> answerCheck(const QByteArray& requestBody);
     // Called by stop() once the connections are closed, so handlers still waiting can return.
     virtual void stopping();
 
