@@ -15,11 +15,11 @@
 class LogCapture
 {
 public:
-    LogCapture() : m_previous(qInstallMessageHandler(&LogCapture::handler)) { current() = this; }
+    LogCapture() : m_previous(qInstallMessageHandler(&LogCapture::handler)) { s_current = this; }
     ~LogCapture()
     {
         qInstallMessageHandler(m_previous);
-        current() = nullptr;
+        s_current = nullptr;
     }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -38,19 +38,15 @@ public:
     }
 
 private:
-    static std::atomic<LogCapture*>& current()
-    {
-        static std::atomic<LogCapture*> capture{nullptr};
-        return capture;
-    }
     static void handler(QtMsgType type, const QMessageLogContext&, const QString& message)
     {
-        if (LogCapture* capture = current().load()) {
+        if (LogCapture* capture = s_current.load()) {
             QMutexLocker lock(&capture->m_mutex);
             capture->m_lines.append(LogFile::levelWord(type) + QLatin1Char(' ') + message);
         }
     }
 
+    static inline std::atomic<LogCapture*> s_current{nullptr};
     mutable QMutex m_mutex;
     QStringList m_lines;
     QtMessageHandler m_previous;

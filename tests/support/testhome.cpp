@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QProcess>
 
 #ifdef Q_OS_WIN
@@ -55,25 +54,13 @@ TestHome::~TestHome()
 }
 #endif
 
-bool TestHome::mountSmallDisk(const QString& folder, int kib, bool fill)
+bool TestHome::mountSmallDisk(const QString& folder, int kib)
 {
     QDir().mkpath(folder);
-    // The files the folder holds are put on the new disk before it is filled.
-    QHash<QString, QByteArray> files;
-    for (const QFileInfo& file : QDir(folder).entryInfoList(QDir::Files))
-        files.insert(file.filePath(), ClientFiles::read(file.filePath()));
     const QString size = QStringLiteral("size=%1k").arg(kib);
     if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", size, "tmpfs", folder}) !=
         0)
         return false;
     m_mounts.append(folder);
-    for (auto it = files.cbegin(); it != files.cend(); ++it)
-        ClientFiles::write(it.key(), it.value());
-    QFile filler(folder + QStringLiteral("/filler"));
-    const QByteArray block(4096, 'x');
-    if (fill && filler.open(QIODevice::WriteOnly)) {
-        while (filler.write(block) == block.size() && filler.flush()) {
-        }
-    }
     return true;
 }

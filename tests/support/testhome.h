@@ -24,7 +24,6 @@ public:
     TestHome(const TestHome&) = delete;
     TestHome& operator=(const TestHome&) = delete;
 
-    QString path() const { return m_path; }
     QString filePath(const QString& relative) const { return m_path + '/' + relative; }
     QString updaterDir() const { return filePath(QStringLiteral("AppData/Roaming/AutoUpdate")); }
     QString clientDataDir() const
@@ -35,10 +34,9 @@ public:
     {
         return ClientFiles::read(filePath(relative));
     }
-    // Puts a file system of the given size at folder, below the profile, until the profile
-    // goes; filled to the last byte when asked, so that every write into it fails. False where
-    // the test may not mount one.
-    bool mountSmallDisk(const QString& folder, int kib, bool fill);
+    // Puts an empty file system of the given size at folder, below the profile, until the profile
+    // goes. False where the test may not mount one.
+    bool mountSmallDisk(const QString& folder, int kib);
 
 private:
     // Unix: the profile folder. Windows: where the user's own per-user folders wait.

@@ -1,13 +1,21 @@
+#include "checkanswer.h"
 #include "clientbackup.h"
 #include "clientfiles.h"
+#include "clientrun.h"
+#include "dwondialog.h"
 #include "fakeplatform.h"
+#include "fakeupdateservice.h"
 #include "global.h"
+#include "httpdownloadfile.h"
 #include "logcapture.h"
 #include "testhome.h"
 #include "zipbuilder.h"
 
-#include <QDir>
+#include <QCryptographicHash>
+#include <QDockWidget>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,6 +27,7 @@ Q_DECLARE_METATYPE(PackageMaker)
 
 namespace {
 const QString kTop = QStringLiteral("QuorvexClient_2.1.0");
+const QString kCorrupted = QStringLiteral("File conrrupted, update failed.");
 
 // A release of the client: it replaces its configuration and a file, and adds an executable.
 ZipBuilder goodPackage(const QString& version = "2.1.0")
@@ -30,6 +39,12 @@ ZipBuilder goodPackage(const QString& version = "2.1.0")
         .directory(kTop + "/bin/")
         .file(kTop + "/bin/app.dat", "new app")
         .file(kTop + "/bin/helper", "#!/bin/sh\n", 0100755);
+}
+
+// Large enough to fill a small disk, and to arrive in several parts.
+ZipBuilder largePackage(const QString& version = "2.1.0")
+{
+    return goodPackage(version).file(kTop + "/large.dat", QByteArray(400 * 1024, 'z'));
 }
 
 // A good package with one more entry whose header lies in one field.
@@ -51,23 +66,43 @@ PackageMaker adding(const QString& name, const QByteArray& content = "x")
 }
 } // namespace
 
-// Unpacking a zip package beside itself and copying it over the client, with the copy done by a
-// fake that really copies, so the version read back decides as it does on a user's machine.
-class TestPackageInstall : public QObject
+// A package downloaded from a local service by the network client on a worker thread, the dialogs
+// on this one and "-immediately" skipping the prompt, then unpacked beside itself and copied over
+// the client by a fake that really copies, so the version read back decides as on a user's
+// machine.
+class TestPackage : public QObject
 {
     Q_OBJECT
 
     std::optional<TestHome> m_home;
     std::optional<FakePlatform> m_platform;
-    Global m_global;
+    std::optional<FakeUpdateService> m_service;
+    std::optional<ClientRun> m_run;
     QString packDir() const { return m_home->updaterDir() + "/QuorvexClient"; }
     QString packagePath() const { return packDir() + "/" + kTop + ".zip"; }
     QString client() const { return m_home->filePath("client"); }
+    QStringList clientStarts() const { return m_platform->calls("start"); }
 
     int install()
     {
         QString package = packagePath();
-        return m_global.DecompressionReplac(package);
+        return g_global.DecompressionReplac(package);
+    }
+
+    // Serves the package, announced by answer, to a run of the network client started here.
+    void download(const QByteArray& package, const CheckAnswer& answer,
+                  const FakeUpdateService::Delivery& delivery = {})
+    {
+        m_service->addPackage("77", package.toStdString(), delivery);
+        m_service->setCheckResponse(200, answer.toStdString());
+        m_run.emplace();
+    }
+
+    QByteArray packageBytes(const ZipBuilder& package)
+    {
+        const QTemporaryDir dir;
+        package.write(dir.filePath("package.zip"));
+        return ClientFiles::read(dir.filePath("package.zip"));
     }
 
 private slots:
@@ -75,20 +110,35 @@ private slots:
     {
         m_home.emplace();
         m_platform.emplace();
+        m_service.emplace();
+        QVERIFY(m_service->start());
         QDir().mkpath(packDir());
         QDir().mkpath(m_home->clientDataDir());
         ClientFiles::write(client() + "/config/client.json", ClientFiles::config("2.0.3"));
         ClientFiles::write(client() + "/bin/app.dat", "old app");
         ClientFiles::write(client() + "/AutoUpdate/kept.txt", "not in the package");
         QDir::setCurrent(client() + "/AutoUpdate");
-        m_global.m_appPath = client() + "/";
-        m_global.m_appConfigFile = "config/client.json";
-        m_global.m_latestVersion = "2.1.0";
-        m_global.m_latestVersionInfo = QStringLiteral("修复了若干问题");
+        g_global.ResetRunEnd();
+        g_global.m_appName = "QuorvexClient.exe";
+        g_global.m_appPath = client() + "/";
+        g_global.m_appConfigFile = "config/client.json";
+        g_global.m_currentVersion = "2.0.3";
+        g_global.m_latestVersion = "2.1.0";
+        g_global.m_latestVersionInfo = QStringLiteral("修复了若干问题");
+        g_global.m_updateCheckUrl = QString::fromStdString(m_service->checkUrl());
+        g_global.m_getPackUrl = QString::fromStdString(m_service->packageUrl());
+        g_global.m_language = "en";
+        g_global.m_args = QStringList{"-immediately"};
+        g_global.m_remide = 0;
     }
 
     void cleanup()
     {
+        // A copy still held would keep the worker thread from ending.
+        m_platform->releaseCopies();
+        m_service->releaseStalls();
+        m_run.reset();
+        m_service.reset();
         QDir::setCurrent(QDir::tempPath());
         m_platform.reset();
         m_home.reset();
@@ -114,41 +164,32 @@ private slots:
         QCOMPARE(ClientFiles::read("kept.txt"), QByteArray("not in the package"));
         QVERIFY(QFileInfo(client() + "/bin/helper").permissions().testFlag(QFile::ExeOwner));
         QVERIFY(!QFileInfo(client() + "/bin/app.dat").permissions().testFlag(QFile::ExeOwner));
-        // The notes and the marker for the client, and the version recorded.
-        const QString data = m_home->clientDataDir();
-        QCOMPARE(ClientFiles::read(data + "/update.log"),
-                 QStringLiteral("修复了若干问题").toUtf8());
-        QCOMPARE(ClientFiles::read(data + "/isShowUpdataInfo.txt"), QByteArray("1"));
-        QVERIFY(ClientFiles::read(m_home->updaterDir() + "/updateconfig.json").contains("2.1.0"));
+        QCOMPARE(ClientFiles::read(m_home->clientDataDir() + "/isShowUpdataInfo.txt"),
+                 QByteArray("1"));
         QVERIFY(ClientFiles::tree(ClientBackup::backupFolder()).isEmpty());
     }
 
     // Whatever fails, the client folder is left holding exactly what it held, nothing announces
     // the new version, and no journal or backup stays behind.
-    void failures_data()
+    void installFailures_data()
     {
         QTest::addColumn<QString>("logPrefix");
         QTest::newRow("full disk while unpacking") << "DEBUG unzip  \"";
         QTest::newRow("full disk while saving the client") << "DEBUG client file not saved:";
-        QTest::newRow("copy fails halfway") << "DEBUG copy file error: exit code 1";
         QTest::newRow("copy names another version") << "DEBUG files replace error";
     }
 
-    void failures()
+    void installFailures()
     {
         QFETCH(QString, logPrefix);
         const QString scenario = QTest::currentDataTag();
-        const bool copied = !scenario.startsWith("full disk");
-        const QByteArray large(400 * 1024, 'z');
-        ZipBuilder package = goodPackage(scenario.contains("version") ? "2.0.9" : "2.1.0");
-        QVERIFY(package.file(kTop + "/large.dat", large).write(packagePath()));
-        ClientFiles::write(client() + "/bin/app.dat", large + large);
+        const bool copied = scenario.contains("version");
         const bool unpacking = scenario.contains("unpacking");
-        if (!copied && !m_home->mountSmallDisk(unpacking ? packDir() : ClientBackup::backupFolder(),
-                                               600, false))
+        if (!copied &&
+            !m_home->mountSmallDisk(unpacking ? packDir() : ClientBackup::backupFolder(), 600))
             QSKIP("a full disk needs a tmpfs mounted, which takes root");
-        if (scenario.contains("halfway"))
-            m_platform->setCopyBehaviour(FakePlatform::CopyBehaviour::FailHalfway);
+        QVERIFY(largePackage(copied ? "2.0.9" : "2.1.0").write(packagePath()));
+        ClientFiles::write(client() + "/bin/app.dat", QByteArray(800 * 1024, 'o'));
         const QMap<QString, QByteArray> before = ClientFiles::tree(client());
         LogCapture log;
 
@@ -220,7 +261,97 @@ private slots:
         QCOMPARE(refusals.size(), 1);
         QVERIFY2(refusals.first().contains(reason), qPrintable(refusals.first()));
     }
+
+    // The package is neither used nor kept, and the user may retry.
+    void downloadFailures_data()
+    {
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("logPrefix");
+        QTest::newRow("md5 in upper case") << kCorrupted << "md5 check filed";
+        QTest::newRow("installer of another sha256") << kCorrupted << "md5 check filed";
+        QTest::newRow("disk full") << kCorrupted << "write failed:";
+        // A burst, then nothing: the bar shows the share that arrived.
+        QTest::newRow("stall") << "Installation failed. Network exception, please check."
+                               << "TimerOut";
+    }
+
+    void downloadFailures()
+    {
+        QFETCH(QString, error);
+        QFETCH(QString, logPrefix);
+        const QString scenario = QTest::currentDataTag();
+        const QByteArray package = packageBytes(largePackage());
+        CheckAnswer answer;
+        answer.forPackage(package);
+        FakeUpdateService::Delivery delivery;
+        if (scenario == "stall")
+            delivery.stallAfter = 100000;
+        if (scenario.startsWith("md5"))
+            answer.md5 = answer.md5.toUpper();
+        if (scenario.startsWith("installer")) {
+            answer.updateType = 0;
+            answer.sha256 = QCryptographicHash::hash("x", QCryptographicHash::Sha256).toHex();
+        }
+        if (scenario == "disk full" && !m_home->mountSmallDisk(packDir(), 128))
+            QSKIP("a full disk needs a tmpfs mounted, which takes root");
+        LogCapture log;
+        download(package, answer, delivery);
+        QSignalSpy progress(m_run->client(), &HttpDownLoadFile::UpdateBar);
+        QSignalSpy errors(m_run->progressDialog(), &DwonDialog::ErrSignal);
+
+        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 15000);
+        QCOMPARE(errors.first().first().toString(), error);
+        QVERIFY2(log.lines().filter(logPrefix).size() == 1, qPrintable(log.lines().join('\n')));
+        QVERIFY(clientStarts().isEmpty());
+        QVERIFY(m_platform->calls("copy").isEmpty());
+        if (scenario == "stall")
+            QCOMPARE(progress.last().at(0).toLongLong(), 100000);
+    }
+
+    // Before any download: a failing service hands over to the client at once.
+    void failingService()
+    {
+        m_service->setCheckResponse(500, CheckAnswer().toStdString());
+        m_run.emplace();
+        QTRY_COMPARE_WITH_TIMEOUT(clientStarts().size(), 1, 10000);
+        QCOMPARE(m_service->requestCount(), size_t(1));
+    }
+
+    // A retry after a dropped download starts afresh. Once the copy over the client has begun,
+    // neither the close button nor a confirmed cancel stops it: the client is started when it
+    // is done.
+    void retryThenCancelWhileInstalling()
+    {
+        const QByteArray package = packageBytes(largePackage());
+        CheckAnswer answer;
+        answer.forPackage(package).notes = QStringLiteral("中文&Fixes");
+        FakeUpdateService::Delivery drop;
+        drop.dropAfter = 5000;
+        download(package, answer, drop);
+        DwonDialog* dialog = m_run->progressDialog();
+        QSignalSpy errors(dialog, &DwonDialog::ErrSignal);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 15000);
+        ClientFiles::write(packDir() + "/old-folder/old-package.zip", "old");
+        m_service->addPackage("77", package.toStdString());
+        m_platform->holdNextCopy();
+        emit dialog->GetPackAgain();
+        QTRY_COMPARE_WITH_TIMEOUT(m_platform->calls("copy").size(), 1, 15000);
+        QVERIFY(!QFile::exists(packDir() + "/old-folder"));
+        QCOMPARE(ClientFiles::read(packagePath()), package);
+        QTRY_VERIFY(!dialog->findChild<QPushButton*>("cancleBtn")->isEnabled());
+
+        dialog->close();
+        QVERIFY(!dialog->findChild<QDockWidget*>("dockWidget")->isVisible());
+        dialog->findChild<QPushButton*>("sbtn")->click();
+        QVERIFY(!g_global.IsRunEnded());
+        m_platform->releaseCopies();
+
+        QTRY_COMPARE_WITH_TIMEOUT(clientStarts().size(), 1, 15000);
+        QVERIFY(clientStarts().first().endsWith(" -autoupdate"));
+        QVERIFY(g_global.IsRunEnded());
+        QCOMPARE(ClientFiles::read(m_home->clientDataDir() + "/update.log"), QByteArray("Fixes"));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestPackageInstall)
-#include "tst_packageinstall.moc"
+QTEST_MAIN(TestPackage)
+#include "tst_package.moc"
