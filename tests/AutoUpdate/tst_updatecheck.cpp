@@ -1,11 +1,37 @@
 #include "checkanswer.h"
 #include "global.h"
 #include "httpdownloadfile.h"
+#include "releasesignature.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTest>
 
+#include <functional>
+
+// Changes a signed answer the way a forger on the network would.
+using Tamper = std::function<void(QJsonObject& biz)>;
+Q_DECLARE_METATYPE(Tamper)
+
 namespace {
+constexpr qint64 kSequence = 7;
+
+// One character other than the last one of a text (a hexadecimal digit stays one), or a number
+// one higher.
+Tamper changeField(const QString& name)
+{
+    return [=](QJsonObject& biz) {
+        const QJsonValue old = biz.value(name);
+        QString text = old.toString();
+        text.back() = text.back() == QLatin1Char('a') ? QLatin1Char('b') : QLatin1Char('a');
+        biz.insert(name, old.isString() ? QJsonValue(text) : QJsonValue(old.toDouble() + 1));
+    };
+}
+
+const Tamper kUntouched = [](QJsonObject&) {};
+const Tamper kUnsigned = [](QJsonObject& biz) { biz.remove("signature"); };
+
 QByteArray answer(const char* version, const char* update)
 {
     CheckAnswer answer;
@@ -15,10 +41,16 @@ QByteArray answer(const char* version, const char* update)
 }
 } // namespace
 
-// What the updater makes of the update service's answer to its check.
+// What the updater makes of the update service's answer to its check: whether the user is
+// asked, and whether the release fields are trusted, with the updater's keys as it has them.
 class TestUpdateCheck : public QObject
 {
     Q_OBJECT
+
+    // The current key, the next one and a key not configured.
+    const QVector<ReleaseSignature::KeyPair> m_keys{ReleaseSignature::generateKeyPair(),
+                                                    ReleaseSignature::generateKeyPair(),
+                                                    ReleaseSignature::generateKeyPair()};
 
 private slots:
     void init()
@@ -75,6 +107,72 @@ private slots:
             HttpDownLoadFile::AnswerOffersUpdate(body) && HttpDownLoadFile::UpdateWanted();
 
         QTEST(asked ? g_global.m_updateMode : QString(), "offered");
+    }
+
+    void verdict_data()
+    {
+        QTest::addColumn<QString>("refusal"); // empty when accepted
+        QTest::addColumn<Tamper>("tamper");
+        QTest::addColumn<int>("signer"); // index into m_keys
+        QTest::addColumn<qint64>("installedSequence");
+        QTest::addColumn<QJsonValue>("setting");
+        const QJsonValue one(QString(m_keys[0].publicKey.toBase64()));
+        const QJsonValue both(QJsonArray{one, QString(m_keys[1].publicKey.toBase64())});
+        const auto row = [&](const char* name, const char* refusal, const Tamper& tamper,
+                             int signer = 0, qint64 installed = 0, const QJsonValue& setting = {}) {
+            QTest::newRow(name) << QString(refusal) << tamper << signer << installed
+                                << (setting.isNull() ? both : setting);
+        };
+        row("one key as text", "", kUntouched, 0, 0, one);
+        row("second listed key", "", kUntouched, 1);
+        row("same sequence as installed", "", kUntouched, 0, kSequence);
+        for (const char* field :
+             {"id", "update", "latestVersion", "latestVersionUrl", "latestVersionInfo", "md5",
+              "sha256", "keyId", "packageSize", "updateType", "sequence"}) {
+            row(qPrintable(QString("%1 changed").arg(field)),
+                field == QLatin1String("keyId") ? "which is not configured" : "does not verify",
+                changeField(field));
+        }
+        row("key not configured", "which is not configured", kUntouched, 2);
+        row("truncated signature", "malformed: \"signature\"", [](QJsonObject& biz) {
+            biz.insert("signature", biz.value("signature").toString().left(80));
+        });
+        row("signature missing", "not signed", kUnsigned);
+        row("lower sequence than installed", "sequence 7 is lower than 8", kUntouched, 0,
+            kSequence + 1);
+        row("configured key not base64", "no usable public key", kUntouched, 0, 0, "not a key");
+        const Tamper offersNothing = [](QJsonObject& biz) {
+            biz.remove("signature");
+            biz.insert("update", "0");
+        };
+        row("nothing offered needs no signature", "", offersNothing, 2, 9);
+        row("no key configured, unsigned", "", kUnsigned, 0, 9, QJsonValue::Undefined);
+    }
+
+    void verdict()
+    {
+        QFETCH(QJsonValue, setting);
+        QFETCH(int, signer);
+        QFETCH(Tamper, tamper);
+        QFETCH(qint64, installedSequence);
+        QFETCH(QString, refusal);
+        QJsonObject biz = QJsonDocument::fromJson(R"({"id": "77", "update": "1",
+            "latestVersion": "2.1.0", "latestVersionUrl": "a.zip", "latestVersionInfo": "中文&En",
+            "md5": "0123456789abcdef0123456789abcdef", "packageSize": 11, "updateType": 1,
+            "sha256": "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef",
+            "sequence": 7})")
+                              .object();
+        QVERIFY(ReleaseSignature::sign(biz, m_keys[signer].secretKey, nullptr));
+        tamper(biz);
+
+        const ReleaseSignature::Verdict verdict = ReleaseSignature::verify(
+            biz, ReleaseSignature::trustedKeys(setting), installedSequence);
+
+        QVERIFY2(verdict.accepted == refusal.isEmpty(), qPrintable(verdict.reason));
+        QVERIFY2(verdict.reason.contains(refusal), qPrintable(verdict.reason));
+        const bool verified = verdict.accepted && biz.contains("signature") &&
+                              biz.value("update").toString() != "0" && !setting.isUndefined();
+        QCOMPARE(verdict.sequence, verified ? kSequence : 0);
     }
 };
 

@@ -21,14 +21,8 @@ void moveFolder(const QString& from, const QString& to)
 }
 } // namespace
 
-TestHome::TestHome()
-    : m_path(QDir::homePath()),
-      m_turn(std::make_unique<QLockFile>(QDir::tempPath() + QStringLiteral("/TestHome.lock")))
+TestHome::TestHome() : m_path(QDir::homePath())
 {
-    // A test case may hold its turn for longer than the default 30 s; a dead holder's lock is
-    // still taken over.
-    m_turn->setStaleLockTime(0);
-    m_turn->lock();
     for (const QString& folder : kUserFolders)
         moveFolder(filePath(folder), m_dir.filePath(folder));
 }

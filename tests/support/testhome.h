@@ -4,18 +4,14 @@
 #include "clientfiles.h"
 
 #include <QByteArray>
-#include <QLockFile>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <memory>
-
 // A profile folder of the test's own while the object lives, as QDir::homePath() gives it.
 // Where HOME names the profile, it is a temporary folder that HOME points at. Windows gives a
 // program its user's real profile whatever the environment says: there the updater's and the
-// client's per-user folders are set aside and given back afterwards, and test programs take
-// turns through a lock file.
+// client's per-user folders are set aside and given back afterwards.
 class TestHome
 {
 public:
@@ -43,9 +39,7 @@ private:
     QTemporaryDir m_dir;
     QString m_path;
     QStringList m_mounts;
-#ifdef Q_OS_WIN
-    std::unique_ptr<QLockFile> m_turn;
-#else
+#ifndef Q_OS_WIN
     QByteArray m_previousHome;
 #endif
 };
