@@ -4,6 +4,8 @@
 #include "clientfiles.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -15,8 +17,6 @@
 class TestHome
 {
 public:
-    TestHome();
-    ~TestHome();
     TestHome(const TestHome&) = delete;
     TestHome& operator=(const TestHome&) = delete;
 
@@ -30,18 +30,64 @@ public:
     {
         return ClientFiles::read(filePath(relative));
     }
-    // Puts an empty file system of the given size at folder, below the profile, until the profile
-    // goes. False where the test may not mount one.
-    bool mountSmallDisk(const QString& folder, int kib);
+
+#ifdef Q_OS_WIN
+    TestHome() : m_path(QDir::homePath())
+    {
+        for (const QString& folder : userFolders())
+            move(filePath(folder), m_dir.filePath(folder));
+    }
+    ~TestHome()
+    {
+        for (const QString& folder : userFolders()) {
+            QDir(filePath(folder)).removeRecursively();
+            move(m_dir.filePath(folder), filePath(folder));
+        }
+    }
 
 private:
+    static QStringList userFolders()
+    {
+        return {QStringLiteral("AppData/Roaming/AutoUpdate"),
+                QStringLiteral("AppData/Roaming/quorvexAssistant")};
+    }
+    static void move(const QString& from, const QString& to)
+    {
+        QDir().mkpath(QFileInfo(to).absolutePath());
+        if (QFileInfo::exists(from) && !QDir().rename(from, to))
+            qFatal("TestHome: cannot move %s to %s", qPrintable(from), qPrintable(to));
+    }
+#else
+    TestHome() : m_previousHome(qgetenv("HOME")), m_path(m_dir.path())
+    {
+        qputenv("HOME", QFile::encodeName(m_path));
+    }
+    ~TestHome()
+    {
+        for (const QString& folder : qAsConst(m_mounts))
+            QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), folder});
+        qputenv("HOME", m_previousHome);
+    }
+
+    // Puts an empty file system of the given size at folder, below the profile, until the profile
+    // goes. False where the test may not mount one.
+    bool mountSmallDisk(const QString& folder, int kib)
+    {
+        QDir().mkpath(folder);
+        const QStringList options{"-t", "tmpfs", "-o", QStringLiteral("size=%1k").arg(kib)};
+        if (QProcess::execute(QStringLiteral("mount"), options + QStringList{"tmpfs", folder}) != 0)
+            return false;
+        m_mounts.append(folder);
+        return true;
+    }
+
+private:
+    QStringList m_mounts;
+    QByteArray m_previousHome;
+#endif
     // Unix: the profile folder. Windows: where the user's own per-user folders wait.
     QTemporaryDir m_dir;
     QString m_path;
-    QStringList m_mounts;
-#ifndef Q_OS_WIN
-    QByteArray m_previousHome;
-#endif
 };
 
 #endif // TESTHOME_H
