@@ -26,11 +26,11 @@ Q_DECLARE_METATYPE(PackageMaker)
 namespace {
 const QString kTop = QStringLiteral("QuorvexClient_2.1.0");
 const QString kCorrupted = QStringLiteral("File conrrupted, update failed.");
-// The room the working volume has; more than the large package needs.
+// The room the working volume has; more than a good package needs.
 constexpr int kFreeSpace = 4 << 20;
 
-// A release of the client: it replaces its configuration and a file, and adds an executable and
-// a compressed file.
+// A release of the client: it replaces its configuration and a file, and adds an executable, a
+// compressed file and a file large enough to fill a small disk and to arrive in several parts.
 ZipBuilder goodPackage(const QString& version = "2.1.0")
 {
     return ZipBuilder()
@@ -40,13 +40,8 @@ ZipBuilder goodPackage(const QString& version = "2.1.0")
         .directory(kTop + "/bin/")
         .file(kTop + "/bin/app.dat", "new app")
         .file(kTop + "/bin/helper", "#!/bin/sh\n", 0100755)
-        .deflated(kTop + "/bin/data.txt", QByteArray("data ").repeated(100));
-}
-
-// Large enough to fill a small disk, and to arrive in several parts.
-ZipBuilder largePackage(const QString& version = "2.1.0")
-{
-    return goodPackage(version).file(kTop + "/large.dat", QByteArray(400 * 1024, 'z'));
+        .deflated(kTop + "/bin/data.txt", QByteArray("data ").repeated(100))
+        .file(kTop + "/large.dat", QByteArray(400 * 1024, 'z'));
 }
 
 // A good package with one more entry whose header lies in one field.
@@ -76,7 +71,7 @@ class TestPackage : public QObject
 {
     Q_OBJECT
 
-    const QByteArray m_package = largePackage().bytes();
+    const QByteArray m_package = goodPackage().bytes();
     CheckAnswer m_answer;
     std::optional<TestHome> m_home;
     std::optional<FakePlatform> m_platform;
@@ -87,7 +82,7 @@ class TestPackage : public QObject
     QString client() const { return m_home->filePath("client"); }
     QStringList clientStarts() const { return m_platform->calls("start"); }
 
-    // Serves the large package, announced by m_answer, to a run of the network client.
+    // Serves a good package, announced by m_answer, to a run of the network client.
     void download(const FakeUpdateService::Delivery& delivery = {})
     {
         m_service->addPackage("77", m_package.toStdString(), delivery);
@@ -171,11 +166,11 @@ private slots:
         row("no files", "holds no files", [] { return ZipBuilder().directory(kTop + "/"); });
         // The disk, named by the row, is smaller than the package's or the client's large file.
         QTest::newRow("full disk while unpacking")
-            << "^unzip " << PackageMaker([] { return largePackage(); });
+            << "^unzip " << PackageMaker([] { return goodPackage(); });
         QTest::newRow("full disk while saving the client")
-            << "^client file not saved:" << PackageMaker([] { return largePackage(); });
+            << "^client file not saved:" << PackageMaker([] { return goodPackage(); });
         QTest::newRow("copy names another version")
-            << "^files replace error" << PackageMaker([] { return largePackage("2.0.9"); });
+            << "^files replace error" << PackageMaker([] { return goodPackage("2.0.9"); });
     }
 
     void installFails()

@@ -23,7 +23,6 @@ public:
         quint16 flags = 0x0800;
         quint32 crc = 0;
         quint32 size = 0;
-        quint32 compressedSize = 0;
         quint32 unixMode = 0100644;
         // Where the central directory says the local header lies; the real place when negative.
         qint64 offset = -1;
@@ -35,7 +34,7 @@ public:
         const auto size = static_cast<quint32>(content.size());
         const auto* data = reinterpret_cast<const Bytef*>(content.constData());
         m_entries.append({name.toUtf8(), content, 0, 0x0800,
-                          static_cast<quint32>(crc32(0, data, size)), size, size, unixMode, -1});
+                          static_cast<quint32>(crc32(0, data, size)), size, unixMode, -1});
         return *this;
     }
     ZipBuilder& deflated(const QString& name, const QByteArray& content)
@@ -45,7 +44,6 @@ public:
         const QByteArray zlib = qCompress(content, 9);
         last().stored = zlib.mid(6, zlib.size() - 10);
         last().method = 8;
-        last().compressedSize = static_cast<quint32>(last().stored.size());
         return *this;
     }
     Entry& last() { return m_entries.last(); }
@@ -71,14 +69,14 @@ public:
         for (const Entry& entry : m_entries) {
             const qint64 offset = entry.offset >= 0 ? entry.offset : archive.size();
             const auto nameSize = static_cast<quint16>(entry.name.size());
+            const auto storedSize = static_cast<quint32>(entry.stored.size());
             out << quint32(0x04034b50) << kVersionNeeded << entry.flags << entry.method
-                << quint16(0) << quint16(0x21) << entry.crc << entry.compressedSize << entry.size
-                << nameSize << quint16(0);
+                << quint16(0) << quint16(0x21) << entry.crc << storedSize << entry.size << nameSize
+                << quint16(0);
             out.writeRawData(entry.name.constData(), nameSize);
             out.writeRawData(entry.stored.constData(), entry.stored.size());
-
             dir << quint32(0x02014b50) << kMadeByUnix << kVersionNeeded << entry.flags
-                << entry.method << quint16(0) << quint16(0x21) << entry.crc << entry.compressedSize
+                << entry.method << quint16(0) << quint16(0x21) << entry.crc << storedSize
                 << entry.size << nameSize << quint16(0) << quint16(0) << quint16(0) << quint16(0)
                 << (entry.unixMode << 16) << static_cast<quint32>(offset);
             dir.writeRawData(entry.name.constData(), nameSize);
