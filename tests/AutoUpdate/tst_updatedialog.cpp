@@ -41,29 +41,22 @@ private slots:
     // "later", unless the choice to be never reminded could not be recorded.
     void leavePrompt_data()
     {
-        QTest::addColumn<QString>("mode");
+        QTest::addColumn<bool>("forced");
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("neverRemind");
         QTest::addColumn<bool>("writable");
-        QTest::newRow("later") << "1"
-                               << "laterBtn" << false << true;
-        QTest::newRow("later, never remind") << "1"
-                                             << "laterBtn" << true << true;
-        QTest::newRow("never remind, write fails") << "1"
-                                                   << "laterBtn" << true << false;
-        QTest::newRow("close, never remind") << "1"
-                                             << "close" << true << true;
-        QTest::newRow("close, forced") << "2"
-                                       << "close" << false << true;
-        QTest::newRow("Escape, never remind") << "1"
-                                              << "escape" << true << true;
-        QTest::newRow("Escape, forced") << "2"
-                                        << "escape" << false << true;
+        QTest::newRow("later") << false << "laterBtn" << false << true;
+        QTest::newRow("later, never remind") << false << "laterBtn" << true << true;
+        QTest::newRow("never remind, write fails") << false << "laterBtn" << true << false;
+        QTest::newRow("close, never remind") << false << "close" << true << true;
+        QTest::newRow("close, forced") << true << "close" << false << true;
+        QTest::newRow("Escape, never remind") << false << "escape" << true << true;
+        QTest::newRow("Escape, forced") << true << "escape" << false << true;
     }
 
     void leavePrompt()
     {
-        QFETCH(QString, mode);
+        QFETCH(bool, forced);
         QFETCH(QString, how);
         QFETCH(bool, neverRemind);
         QFETCH(bool, writable);
@@ -73,15 +66,15 @@ private slots:
             QDir().mkpath(m_home.updaterDir());
         // Whatever the updater was started with, the client is started with "-autoupdate" alone.
         g_global.m_args = QStringList{"--lang=zh"};
-        g_global.m_updateMode = mode;
+        g_global.m_updateMode = forced ? "2" : "1";
         UpdateDialog prompt;
-        prompt.updateMode(mode);
+        prompt.updateMode(g_global.m_updateMode);
         prompt.findChild<QCheckBox*>("checkRemid")->setChecked(neverRemind);
 
         leave(&prompt, how);
 
         QVERIFY(g_global.IsRunEnded());
-        const bool relaunched = mode == "1" && (writable || !neverRemind);
+        const bool relaunched = !forced && (writable || !neverRemind);
         const QStringList starts = platform.calls("start");
         QCOMPARE(starts.size(), int(relaunched));
         QVERIFY(!relaunched || starts.first().endsWith(" -autoupdate"));
