@@ -8,6 +8,7 @@
 #include "global.h"
 #include "httpdownloadfile.h"
 #include "testhome.h"
+#include "userpaths.h"
 #include "zipbuilder.h"
 
 #include <QDockWidget>
@@ -77,9 +78,9 @@ class TestPackage : public QObject
     std::optional<FakePlatform> m_platform;
     std::optional<FakeUpdateService> m_service;
     std::optional<ClientRun> m_run;
-    QString packDir() const { return m_home->updaterDir() + "/QuorvexClient"; }
+    QString packDir() const { return UserPaths::updaterDir() + "/QuorvexClient"; }
     QString packagePath() const { return packDir() + "/" + kTop + ".zip"; }
-    QString client() const { return m_home->filePath("client"); }
+    QString client() const { return m_home->path() + "/client"; }
     QStringList clientStarts() const { return m_platform->calls("start"); }
 
     // Serves a good package, announced by m_answer, to a run of the network client.
@@ -106,7 +107,7 @@ private slots:
         m_platform->setFreeSpace(m_platform->workingVolume(), kFreeSpace);
         m_service.emplace();
         QVERIFY(m_service->start());
-        QDir().mkpath(m_home->clientDataDir());
+        QDir().mkpath(UserPaths::clientDataDir());
         ClientFiles::write(client() + "/config/client.json", ClientFiles::config("2.0.3"));
         ClientFiles::write(client() + "/bin/app.dat", QByteArray(800 * 1024, 'o'));
         ClientFiles::write(client() + "/AutoUpdate/kept.txt", "not in the package");
@@ -207,7 +208,7 @@ private slots:
         QCOMPARE(copies.size(), copied ? 2 : 0);
         QVERIFY(!copied ||
                 copies.last() == "copy " + ClientBackup::backupFolder() + ' ' + client());
-        QVERIFY(!QFileInfo::exists(m_home->clientDataDir() + "/isShowUpdataInfo.txt"));
+        QVERIFY(!QFileInfo::exists(UserPaths::clientDataDir() + "/isShowUpdataInfo.txt"));
         QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
         QVERIFY(ClientFiles::tree(ClientBackup::backupFolder()).isEmpty());
     }
@@ -296,8 +297,9 @@ private slots:
         QCOMPARE(ClientFiles::read("kept.txt"), QByteArray("not in the package"));
         QVERIFY(QFileInfo(client() + "/bin/helper").permissions().testFlag(QFile::ExeOwner));
         QVERIFY(!QFileInfo(client() + "/bin/app.dat").permissions().testFlag(QFile::ExeOwner));
-        QCOMPARE(ClientFiles::read(m_home->clientDataDir() + "/update.log"), QByteArray("Fixes"));
-        QCOMPARE(ClientFiles::read(m_home->clientDataDir() + "/isShowUpdataInfo.txt"),
+        QCOMPARE(ClientFiles::read(UserPaths::clientDataDir() + "/update.log"),
+                 QByteArray("Fixes"));
+        QCOMPARE(ClientFiles::read(UserPaths::clientDataDir() + "/isShowUpdataInfo.txt"),
                  QByteArray("1"));
     }
 };

@@ -5,6 +5,7 @@
 #include "httpdownloadfile.h"
 #include "releasesignature.h"
 #include "testhome.h"
+#include "userpaths.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -105,7 +106,7 @@ private slots:
     {
         QFETCH(QString, action);
         QFETCH(QByteArray, existing);
-        const QString updaterDir = m_home.updaterDir();
+        const QString updaterDir = UserPaths::updaterDir();
         const QString path =
             action == "client" ? m_dir.filePath("client.json") : updaterDir + "/updateconfig.json";
         QDir(updaterDir).removeRecursively();

@@ -4,6 +4,7 @@
 #include "global.h"
 #include "testhome.h"
 #include "updatedialog.h"
+#include "userpaths.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -61,9 +62,9 @@ private slots:
         QFETCH(bool, neverRemind);
         QFETCH(bool, writable);
         FakePlatform platform;
-        QDir(m_home.updaterDir()).removeRecursively();
+        QDir(UserPaths::updaterDir()).removeRecursively();
         if (writable)
-            QDir().mkpath(m_home.updaterDir());
+            QDir().mkpath(UserPaths::updaterDir());
         // Whatever the updater was started with, the client is started with "-autoupdate" alone.
         g_global.m_args = QStringList{"--lang=zh"};
         g_global.m_updateMode = forced ? "2" : "1";
@@ -78,7 +79,7 @@ private slots:
         const QStringList starts = platform.calls("start");
         QCOMPARE(starts.size(), int(relaunched));
         QVERIFY(!relaunched || starts.first().endsWith(" -autoupdate"));
-        const QByteArray state = ClientFiles::read(m_home.updaterDir() + "/updateconfig.json");
+        const QByteArray state = ClientFiles::read(UserPaths::updaterDir() + "/updateconfig.json");
         QCOMPARE(QJsonDocument::fromJson(state)["noRemind"].toInt(), int(neverRemind && writable));
         delete prompt.m_dwonDlg;
     }
