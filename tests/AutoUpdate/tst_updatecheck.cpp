@@ -89,8 +89,6 @@ private slots:
         row("read", "read", R"({"noRemind":1,"noRemindVersion":"2.1.0"})", 0, "2.0.3 1 2.1.0");
         row("read missing", "read", QByteArray(), 0, "2.0.3 0 ");
         row("read not JSON", "read", "noRemind=1", 0, "2.0.3 0 ");
-        row("never remind keeps other keys", "remid", old, 0,
-            json({{"noRemindVersion", "2.1.0"}, {"noRemind", 1}, {"extra", "x"}}));
         row("version keeps other keys", "version", old, 0,
             json({{"noRemind", 0}, {"extra", "x"}, {"currentVersion", "2.1.0"}}));
         row("not JSON loses the rest", "version", "{broken", 0,

@@ -6,13 +6,13 @@
 
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <utility>
 
 // Stands in for the operating system while it exists: records the starts and the copies, and
@@ -23,12 +23,8 @@ public:
     FakePlatform() { Platform::setCurrent(this); }
     ~FakePlatform() override { Platform::setCurrent(nullptr); }
 
-    // Paths not set here have room to spare.
-    void setFreeSpace(const QString& path, qint64 bytes)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_space.insert(path, bytes);
-    }
+    // Every volume has this much room; until set, room to spare.
+    void setFreeSpace(qint64 bytes) { m_freeSpace = bytes; }
     // The next copy waits for releaseCopies(); the copies after it (a restore) do not.
     void holdNextCopy()
     {
@@ -51,11 +47,7 @@ public:
     // No client is running.
     QString queryProcesses(const QString&) override { return QString(); }
     void killProcesses(const QString&) override {}
-    FreeSpace freeSpace(const QString& path) override
-    {
-        QMutexLocker lock(&m_mutex);
-        return {true, m_space.value(path, qint64(1) << 40), 0};
-    }
+    FreeSpace freeSpace(const QString&) override { return {true, m_freeSpace, 0}; }
     QString systemVolume() const override { return QStringLiteral("C:\\"); }
     QString workingVolume() const override { return QStringLiteral("D:/"); }
     QString volumeLabel(const QString& path) const override { return path.left(1); }
@@ -92,7 +84,7 @@ public:
 
 private:
     mutable QMutex m_mutex;
-    QHash<QString, qint64> m_space;
+    std::atomic<qint64> m_freeSpace{qint64(1) << 40};
     QStringList m_calls;
     bool m_holdNextCopy = false;
     bool m_copiesReleased = false;
