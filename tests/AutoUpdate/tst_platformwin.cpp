@@ -1,7 +1,8 @@
+#include "clientfiles.h"
 #include "launchrules.h"
 #include "logfile.h"
 #include "platform/platform.h"
-#include "testhome.h"
+#include "userpaths.h"
 
 #include <QFile>
 #include <QProcess>
@@ -62,14 +63,15 @@ void TestPlatformWin::processQuery()
 
 void TestPlatformWin::logFileUsesLocalCodePage()
 {
-    TestHome home;
+    // Windows gives the test its user's own profile: the log is started afresh.
+    const QString logPath = UserPaths::updaterDir() + QStringLiteral("/AutoUpdate.log");
+    QFile::remove(logPath);
     const QString text = QStringLiteral("Café 更新");
 
     LogFile::messageHandler(QtInfoMsg, {}, text);
     LogFile::messageHandler(QtInfoMsg, {}, text);
 
-    const QByteArray content =
-        home.readFile(QStringLiteral("AppData/Roaming/AutoUpdate/AutoUpdate.log"));
+    const QByteArray content = ClientFiles::read(logPath);
     const QList<QByteArray> lines = content.split('\n');
     QCOMPARE(lines.size(), 3);
     QVERIFY(lines.at(1).endsWith(" " + text.toLocal8Bit() + "\r"));

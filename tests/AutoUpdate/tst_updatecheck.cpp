@@ -1,11 +1,49 @@
 #include "checkanswer.h"
+#include "clientfiles.h"
+#include "fakeplatform.h"
 #include "global.h"
 #include "httpdownloadfile.h"
-#include "logcapture.h"
+#include "releasesignature.h"
+#include "testhome.h"
+#include "userpaths.h"
 
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
+// Changes a signed answer the way a forger on the network would.
+using Tamper = std::function<void(QJsonObject& biz)>;
+Q_DECLARE_METATYPE(Tamper)
+
 namespace {
+constexpr qint64 kSequence = 7;
+
+// One character other than the last one of a text (a hexadecimal digit stays one), or a number
+// one higher.
+Tamper changeField(const QString& name)
+{
+    return [=](QJsonObject& biz) {
+        const QJsonValue old = biz.value(name);
+        QString text = old.toString();
+        text.back() = text.back() == QLatin1Char('a') ? QLatin1Char('b') : QLatin1Char('a');
+        biz.insert(name, old.isString() ? QJsonValue(text) : QJsonValue(old.toDouble() + 1));
+    };
+}
+
+const Tamper kUntouched = [](QJsonObject&) {};
+const Tamper kUnsigned = [](QJsonObject& biz) { biz.remove("signature"); };
+
+QByteArray json(const QJsonObject& object)
+{
+    return QJsonDocument(object).toJson();
+}
+
 QByteArray answer(const char* version, const char* update)
 {
     CheckAnswer answer;
@@ -15,33 +53,101 @@ QByteArray answer(const char* version, const char* update)
 }
 } // namespace
 
-// What the updater makes of the update service's answer to its check.
+// What the updater makes of a check: the user's choices it records and reads back in a profile of
+// the test's own (a client installed in a folder of its own), whether the service's answer has
+// the user asked, and whether the release fields are trusted, with the updater's keys as it has
+// them.
 class TestUpdateCheck : public QObject
 {
     Q_OBJECT
 
+    TestHome m_home;
+    QTemporaryDir m_dir;
+    FakePlatform m_platform;
+
+    // The current key, the next one and a key not configured.
+    const QVector<ReleaseSignature::KeyPair> m_keys{ReleaseSignature::generateKeyPair(),
+                                                    ReleaseSignature::generateKeyPair(),
+                                                    ReleaseSignature::generateKeyPair()};
+
 private slots:
-    void init()
+    // A state file that cannot be read is taken for none. The choices are recorded beside what
+    // the file holds, and the file is replaced whole or not at all.
+    void stateFiles_data()
     {
-        g_global.ResetRunEnd();
-        g_global.m_appName = "QuorvexClient.exe";
-        g_global.m_currentVersion = "2.0.3";
-        g_global.m_language = "en";
+        // "read": GetConfig; "client": WriteConfigToClientFile; else WriteConfigToFile(action).
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QByteArray>("existing"); // null: no such file
+        QTest::addColumn<int>("result");
+        // read: "<currentVersion> <noRemind> <noRemindVersion>"; else the file afterwards.
+        QTest::addColumn<QByteArray>("expected");
+        const auto row = [](const char* name, const char* action, const QByteArray& existing,
+                            int result, const QByteArray& expected) {
+            QTest::newRow(name) << QString(action) << existing << result << expected;
+        };
+        const QByteArray old = json({{"noRemind", 0}, {"extra", "x"}});
+        row("read", "read", R"({"noRemind":1,"noRemindVersion":"2.1.0"})", 0, "2.0.3 1 2.1.0");
+        row("read missing", "read", QByteArray(), 0, "2.0.3 0 ");
+        row("read not JSON", "read", "noRemind=1", 0, "2.0.3 0 ");
+        row("version keeps other keys", "version", old, 0,
+            json({{"noRemind", 0}, {"extra", "x"}, {"currentVersion", "2.1.0"}}));
+        row("not JSON loses the rest", "version", "{broken", 0,
+            json({{"currentVersion", "2.1.0"}}));
+        row("client file keeps other keys", "client",
+            R"({"client":{"version":"2.0.3","lang":"en"},"ui":1})", 0,
+            json({{"client", QJsonObject{{"version", "2.1.0"}, {"lang", "en"}}}, {"ui", 1}}));
+        // The disk holds the old file and nothing more: the last row, as it stays mounted.
+        row("full disk keeps the old file", "remid", old, -1, old);
+    }
+
+    void stateFiles()
+    {
+        QFETCH(QString, action);
+        QFETCH(QByteArray, existing);
+        const QString updaterDir = UserPaths::updaterDir();
+        const QString path =
+            action == "client" ? m_dir.filePath("client.json") : updaterDir + "/updateconfig.json";
+        QDir(updaterDir).removeRecursively();
+        QDir::setCurrent(m_dir.path());
+        ClientFiles::write("updateconfig.json", json({{"appConfigFile", "client.json"},
+                                                      {"appPath", m_dir.path() + "/"}}));
+        ClientFiles::write("client.json", ClientFiles::config("2.0.3"));
+        const bool fullDisk = QByteArray(QTest::currentDataTag()).contains("full disk");
+        if (fullDisk && !m_home.mountSmallDisk(updaterDir, 64))
+            QSKIP("a full disk needs a tmpfs mounted, which takes root");
+        QDir().mkpath(updaterDir);
+        if (!existing.isNull())
+            ClientFiles::write(path, existing);
+        if (fullDisk) // every write into it fails from here on
+            ClientFiles::write(updaterDir + "/filler", QByteArray(64 * 1024, 'x'));
+        Global global;
+        global.m_latestVersion = "2.1.0";
+        global.m_appPath = m_dir.path() + "/";
+        global.m_appConfigFile = "client.json";
+
+        QTEST(action == "read"     ? global.GetConfig()
+              : action == "client" ? global.WriteConfigToClientFile()
+                                   : global.WriteConfigToFile(action),
+              "result");
+        const QString read = QString("%1 %2 %3")
+                                 .arg(global.m_currentVersion)
+                                 .arg(global.m_remide)
+                                 .arg(global.m_noRemindVersion);
+        QTEST(action == "read" ? read.toUtf8() : ClientFiles::read(path), "expected");
     }
 
     // The mode the user is asked in ("1" normal, anything else forced), or nothing when the
-    // client is started at once.
+    // client is started at once; an answer in error is logged.
     void decision_data()
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("neverRemindFor");
-        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("arguments");
         QTest::addColumn<QString>("offered");
-        QTest::addColumn<QString>("logLine");
+        QTest::addColumn<QString>("logged");
         const auto row = [](const char* name, const QByteArray& body, const char* neverRemindFor,
                             const char* arguments, const char* offered, const char* log = "") {
-            QTest::newRow(name) << body << QString(neverRemindFor)
-                                << QString(arguments).split(' ', Qt::SkipEmptyParts)
+            QTest::newRow(name) << body << QString(neverRemindFor) << QString(arguments)
                                 << QString(offered) << QString(log);
         };
         row("offered", answer("2.1.0", "1"), "", "", "1");
@@ -53,28 +159,91 @@ private slots:
         row("never remind, -noremid", answer("2.1.0", "1"), "2.1.0", "-noremid", "1");
         row("never remind, -immediately", answer("2.1.0", "2"), "2.1.0", "-immediately", "2");
         row("code error", answer("2.1.0", "1").replace("000000", "100001"), "", "", "",
-            "DEBUG Services Jsondata Code Error: \"100001\"");
-        row("code a number", R"({"code":0,"biz":{}})", "", "", "",
-            "DEBUG Services Jsondata Code Error: \"\"");
-        row("not JSON", "<html>502</html>", "", "", "", "DEBUG  Recv Services Jsondata Error: 5");
+            "Services Jsondata Code Error: \"100001\"");
+        row("not JSON", "<html>502</html>", "", "", "", "Recv Services Jsondata Error: 5");
     }
 
     void decision()
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, neverRemindFor);
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, logLine);
+        QFETCH(QString, arguments);
+        QFETCH(QString, logged);
+        g_global.m_currentVersion = "2.0.3";
         g_global.m_remide = neverRemindFor.isEmpty() ? 0 : 1;
         g_global.m_noRemindVersion = neverRemindFor;
-        g_global.m_args = arguments;
-        LogCapture log;
+        g_global.m_args = arguments.split(' ', Qt::SkipEmptyParts);
+        if (!logged.isEmpty())
+            QTest::ignoreMessage(QtDebugMsg,
+                                 QRegularExpression(QRegularExpression::escape(logged) + '$'));
 
         const bool asked =
             HttpDownLoadFile::AnswerOffersUpdate(body) && HttpDownLoadFile::UpdateWanted();
 
         QTEST(asked ? g_global.m_updateMode : QString(), "offered");
-        QVERIFY2(log.has(logLine), qPrintable(log.lines().join('\n')));
+    }
+
+    void verdict_data()
+    {
+        QTest::addColumn<QString>("refusal"); // empty when accepted
+        QTest::addColumn<Tamper>("tamper");
+        QTest::addColumn<int>("signer"); // index into m_keys
+        QTest::addColumn<qint64>("installedSequence");
+        QTest::addColumn<QJsonValue>("setting");
+        const QJsonValue one(QString(m_keys[0].publicKey.toBase64()));
+        const QJsonValue both(QJsonArray{one, QString(m_keys[1].publicKey.toBase64())});
+        const auto row = [&](const char* name, const char* refusal, const Tamper& tamper,
+                             int signer = 0, qint64 installed = 0, const QJsonValue& setting = {}) {
+            QTest::newRow(name) << QString(refusal) << tamper << signer << installed
+                                << (setting.isNull() ? both : setting);
+        };
+        row("one key as text", "", kUntouched, 0, 0, one);
+        row("second listed key", "", kUntouched, 1);
+        row("same sequence as installed", "", kUntouched, 0, kSequence);
+        for (const char* field :
+             {"id", "update", "latestVersion", "latestVersionUrl", "latestVersionInfo", "md5",
+              "sha256", "keyId", "packageSize", "updateType", "sequence"}) {
+            row(qPrintable(QString("%1 changed").arg(field)),
+                field == QLatin1String("keyId") ? "which is not configured" : "does not verify",
+                changeField(field));
+        }
+        row("key not configured", "which is not configured", kUntouched, 2);
+        row("signature missing", "not signed", kUnsigned);
+        row("lower sequence than installed", "sequence 7 is lower than 8", kUntouched, 0,
+            kSequence + 1);
+        row("configured key not base64", "no usable public key", kUntouched, 0, 0, "not a key");
+        const Tamper offersNothing = [](QJsonObject& biz) {
+            biz.remove("signature");
+            biz.insert("update", "0");
+        };
+        row("nothing offered needs no signature", "", offersNothing, 2, 9);
+        row("no key configured, unsigned", "", kUnsigned, 0, 9, QJsonValue::Undefined);
+    }
+
+    void verdict()
+    {
+        QFETCH(QJsonValue, setting);
+        QFETCH(int, signer);
+        QFETCH(Tamper, tamper);
+        QFETCH(qint64, installedSequence);
+        QFETCH(QString, refusal);
+        QJsonObject biz = QJsonDocument::fromJson(R"({"id": "77", "update": "1",
+            "latestVersion": "2.1.0", "latestVersionUrl": "a.zip", "latestVersionInfo": "中文&En",
+            "md5": "0123456789abcdef0123456789abcdef", "packageSize": 11, "updateType": 1,
+            "sha256": "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef",
+            "sequence": 7})")
+                              .object();
+        QVERIFY(ReleaseSignature::sign(biz, m_keys[signer].secretKey, nullptr));
+        tamper(biz);
+
+        const ReleaseSignature::Verdict verdict = ReleaseSignature::verify(
+            biz, ReleaseSignature::trustedKeys(setting), installedSequence);
+
+        QVERIFY2(verdict.accepted == refusal.isEmpty(), qPrintable(verdict.reason));
+        QVERIFY2(verdict.reason.contains(refusal), qPrintable(verdict.reason));
+        const bool verified = verdict.accepted && biz.contains("signature") &&
+                              biz.value("update").toString() != "0" && !setting.isUndefined();
+        QCOMPARE(verdict.sequence, verified ? kSequence : 0);
     }
 };
 

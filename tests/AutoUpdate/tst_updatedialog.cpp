@@ -1,8 +1,10 @@
+#include "clientfiles.h"
 #include "dwondialog.h"
 #include "fakeplatform.h"
 #include "global.h"
 #include "testhome.h"
 #include "updatedialog.h"
+#include "userpaths.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -10,6 +12,19 @@
 #include <QJsonDocument>
 #include <QPushButton>
 #include <QTest>
+
+namespace {
+// Leaves by the button of that name, the close button ("close") or Escape ("escape").
+void leave(QWidget* widget, const QString& how)
+{
+    if (how == "close")
+        widget->close();
+    else if (how == "escape")
+        QTest::keyClick(widget, Qt::Key_Escape);
+    else
+        widget->findChild<QPushButton*>(how)->click();
+}
+} // namespace
 
 // The prompt and the progress window it opens, left by their buttons, the close button and
 // Escape.
@@ -27,112 +42,88 @@ private slots:
     // "later", unless the choice to be never reminded could not be recorded.
     void leavePrompt_data()
     {
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<QString>("leave");
-        QTest::addColumn<bool>("ticked");
+        QTest::addColumn<bool>("forced");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("neverRemind");
         QTest::addColumn<bool>("writable");
-        const auto row = [](const char* name, const char* mode, const char* leave, bool ticked,
-                            bool writable) {
-            QTest::newRow(name) << QString(mode) << QString(leave) << ticked << writable;
-        };
-        row("later", "1", "later", false, true);
-        row("later, never remind", "1", "later", true, true);
-        row("never remind, write fails", "1", "later", true, false);
-        row("close, never remind", "1", "close", true, true);
-        row("close, forced", "2", "close", false, true);
-        row("Escape, never remind", "1", "escape", true, true);
-        row("Escape, forced", "2", "escape", false, true);
+        QTest::newRow("later") << false << "laterBtn" << false << true;
+        QTest::newRow("later, never remind") << false << "laterBtn" << true << true;
+        QTest::newRow("never remind, write fails") << false << "laterBtn" << true << false;
+        QTest::newRow("close, never remind") << false << "close" << true << true;
+        QTest::newRow("close, forced") << true << "close" << false << true;
+        QTest::newRow("Escape, never remind") << false << "escape" << true << true;
+        QTest::newRow("Escape, forced") << true << "escape" << false << true;
     }
 
     void leavePrompt()
     {
-        QFETCH(QString, mode);
-        QFETCH(QString, leave);
-        QFETCH(bool, ticked);
+        QFETCH(bool, forced);
+        QFETCH(QString, how);
+        QFETCH(bool, neverRemind);
         QFETCH(bool, writable);
         FakePlatform platform;
-        QDir folder(m_home.updaterDir());
-        folder.removeRecursively();
+        QDir(UserPaths::updaterDir()).removeRecursively();
         if (writable)
-            folder.mkpath(".");
+            QDir().mkpath(UserPaths::updaterDir());
         // Whatever the updater was started with, the client is started with "-autoupdate" alone.
         g_global.m_args = QStringList{"--lang=zh"};
-        g_global.m_updateMode = mode;
+        g_global.m_updateMode = forced ? "2" : "1";
         UpdateDialog prompt;
-        prompt.updateMode(mode);
-        prompt.findChild<QCheckBox*>("checkRemid")->setChecked(ticked);
+        prompt.updateMode(g_global.m_updateMode);
+        prompt.findChild<QCheckBox*>("checkRemid")->setChecked(neverRemind);
 
-        if (leave == "later")
-            prompt.findChild<QPushButton*>("laterBtn")->click();
-        else if (leave == "close")
-            prompt.close();
-        else
-            QTest::keyClick(&prompt, Qt::Key_Escape);
+        leave(&prompt, how);
 
         QVERIFY(g_global.IsRunEnded());
-        const bool relaunched = mode == "1" && (writable || !ticked);
+        const bool relaunched = !forced && (writable || !neverRemind);
         const QStringList starts = platform.calls("start");
         QCOMPARE(starts.size(), int(relaunched));
         QVERIFY(!relaunched || starts.first().endsWith(" -autoupdate"));
-        const QByteArray state = m_home.readFile("AppData/Roaming/AutoUpdate/updateconfig.json");
-        QCOMPARE(QJsonDocument::fromJson(state)["noRemind"].toInt(), ticked && writable ? 1 : 0);
+        const QByteArray state = ClientFiles::read(UserPaths::updaterDir() + "/updateconfig.json");
+        QCOMPARE(QJsonDocument::fromJson(state)["noRemind"].toInt(), int(neverRemind && writable));
         delete prompt.m_dwonDlg;
     }
 
-    // Cancelling from the progress window asks for confirmation first; declining leaves the
-    // update running and the panel ready to be asked again.
+    // Cancelling from the progress window asks for confirmation first; declining, by the
+    // panel's button or by Escape with its OK button focused, leaves the update running and the
+    // panel ready to be asked again.
     void cancelProgress_data()
     {
         QTest::addColumn<QString>("ask");
         QTest::addColumn<bool>("failed");
-        // Escape inside the panel, with its OK button focused, instead of its cancel button.
-        QTest::addColumn<bool>("declineWithEscape");
-        QTest::newRow("cancel button") << "cancel" << false << false;
-        QTest::newRow("cancel button, declined with Escape") << "cancel" << false << true;
-        QTest::newRow("close button, error state") << "close" << true << false;
-        QTest::newRow("Escape, declined with Escape") << "escape" << false << true;
-        QTest::newRow("Escape, error state") << "escape" << true << false;
+        QTest::addColumn<QString>("decline");
+        QTest::newRow("cancel button") << "cancleBtn" << false << "cbtn";
+        QTest::newRow("cancel button, declined with Escape") << "cancleBtn" << false << "escape";
+        QTest::newRow("close button, error state") << "close" << true << "cbtn";
+        QTest::newRow("Escape, declined with Escape") << "escape" << false << "escape";
+        QTest::newRow("Escape, error state") << "escape" << true << "cbtn";
     }
 
     void cancelProgress()
     {
         QFETCH(QString, ask);
         QFETCH(bool, failed);
-        QFETCH(bool, declineWithEscape);
+        QFETCH(QString, decline);
         DwonDialog dialog;
         dialog.InitUpdateInfo();
         dialog.show();
         if (failed)
             dialog.UpdateErrorState("Download timed out");
-        const auto button = [&](const char* name) { return dialog.findChild<QPushButton*>(name); };
-        const auto panelShown = [&] {
-            return dialog.findChild<QDockWidget*>("dockWidget")->isVisible() &&
-                   dialog.findChild<QDialog*>("NetDialog")->isVisible();
-        };
-        const auto askToCancel = [&] {
-            if (ask == "cancel")
-                button("cancleBtn")->click();
-            else if (ask == "close")
-                dialog.close();
-            else
-                QTest::keyClick(&dialog, Qt::Key_Escape);
-            QVERIFY(panelShown());
-        };
+        QWidget* panel = dialog.findChild<QDialog*>("NetDialog");
+        QWidget* dock = dialog.findChild<QDockWidget*>("dockWidget");
+        QWidget* ok = dialog.findChild<QPushButton*>("sbtn");
 
-        askToCancel();
-        if (declineWithEscape) {
-            button("sbtn")->setFocus();
-            QTest::keyClick(button("sbtn"), Qt::Key_Escape);
-        } else {
-            button("cbtn")->click();
-        }
+        leave(&dialog, ask);
+        QVERIFY(dock->isVisible() && panel->isVisible());
+        ok->setFocus();
+        leave(decline == "escape" ? ok : panel, decline);
         // Nothing covers the window, not even the panel's empty dock.
-        QVERIFY(!dialog.findChild<QDockWidget*>("dockWidget")->isVisible());
-        QVERIFY(dialog.isVisible());
+        QVERIFY(!dock->isVisible() && dialog.isVisible());
         QVERIFY(!g_global.IsRunEnded());
 
-        askToCancel();
-        button("sbtn")->click();
+        leave(&dialog, ask);
+        QVERIFY(dock->isVisible() && panel->isVisible());
+        leave(panel, "sbtn");
         QVERIFY(g_global.IsRunEnded());
     }
 };

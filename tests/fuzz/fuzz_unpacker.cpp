@@ -1,7 +1,7 @@
+#include "clientfiles.h"
 #include "packageunpacker.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <cstddef>
@@ -19,15 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const QTemporaryDir root;
     static const QString folder = root.path() + QStringLiteral("/unpack/");
     QDir().mkpath(folder);
-    QFile file(folder + QStringLiteral("pkg.zip"));
-    const auto bytes = static_cast<qint64>(size);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(reinterpret_cast<const char*>(data), bytes) != bytes)
-        std::abort();
-    file.close();
+    const QString package = folder + QStringLiteral("pkg.zip");
+    ClientFiles::write(package, QByteArray(reinterpret_cast<const char*>(data), int(size)));
 
-    const bool unpacked = PackageUnpacker(file.fileName(), folder).unpack(kFreeBytes) ==
-                          PackageUnpacker::Result::Unpacked;
+    const bool unpacked =
+        PackageUnpacker(package, folder).unpack(kFreeBytes) == PackageUnpacker::Result::Unpacked;
     const QStringList beside = unpacked ? QStringList{"pkg", "pkg.zip"} : QStringList{"pkg.zip"};
     if (QDir(root.path()).entryList(kAll) != QStringList{"unpack"} ||
         QDir(folder).entryList(kAll) != beside)

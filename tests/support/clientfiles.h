@@ -2,6 +2,13 @@
 #define CLIENTFILES_H
 
 #include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -12,17 +19,59 @@
 namespace ClientFiles {
 
 // The client's configuration naming its installed version.
-QByteArray config(const QString& version);
+inline QByteArray config(const QString& version)
+{
+    return QJsonDocument(QJsonObject{{"client", QJsonObject{{"version", version}}}}).toJson();
+}
+
+// Writes a file, creating its folders.
+inline void write(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(content);
+}
+
+inline QByteArray read(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // The argument lists of the starts of the client in the folder, in order, leaving out the
 // starts with "--linger" (a client a test keeps running).
-QList<QStringList> launches(const QString& clientDir);
-// Writes a file, creating its folders.
-void write(const QString& path, const QByteArray& content);
-QByteArray read(const QString& path);
+inline QList<QStringList> launches(const QString& clientDir)
+{
+    QList<QStringList> launches;
+    for (const QByteArray& line : read(clientDir + QStringLiteral("/launches.jsonl")).split('\n')) {
+        QStringList arguments;
+        for (const QJsonValue& value : QJsonDocument::fromJson(line).array())
+            arguments.append(value.toString());
+        if (!line.isEmpty() && !arguments.contains(QStringLiteral("--linger")))
+            launches.append(arguments);
+    }
+    return launches;
+}
+
 // Every file below folder with its permissions and content, and every folder as its name and
 // "/", by their paths relative to folder: two folders holding the same files, with the same
 // permissions and contents, give the same map.
-QMap<QString, QByteArray> tree(const QString& folder);
+inline QMap<QString, QByteArray> tree(const QString& folder)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString name = it.next().mid(folder.size() + 1);
+        const auto permissions = static_cast<int>(it.fileInfo().permissions());
+        tree.insert(it.fileInfo().isDir() ? name + '/' : name,
+                    it.fileInfo().isDir()
+                        ? QByteArray()
+                        : QByteArray::number(permissions, 16) + ' ' + read(it.filePath()));
+    }
+    return tree;
+}
 
 } // namespace ClientFiles
 

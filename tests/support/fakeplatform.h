@@ -1,56 +1,92 @@
 #ifndef FAKEPLATFORM_H
 #define FAKEPLATFORM_H
 
+#include "clientfiles.h"
 #include "platform/platform.h"
 
-#include <QHash>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QMutex>
+#include <QMutexLocker>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QWaitCondition>
 
-// Stands in for the operating system while it exists: records every call and answers from a
-// script. Safe to use from the worker thread while the test thread reads it.
+#include <atomic>
+#include <utility>
+
+// Stands in for the operating system while it exists: records the starts and the copies, and
+// answers from a script. Safe to use from the worker thread while the test thread reads it.
 class FakePlatform : public Platform
 {
 public:
-    // A copy really copies the source folder's content over the target, as the tools would.
-    // FailHalfway copies the first half of the files, in name order, and exits with 1;
-    // CopyWhenReleased holds the caller until releaseCopies(). The behaviour holds for the next
-    // copy only: the copies after it (a restore) copy.
-    enum class CopyBehaviour { Copy, FailHalfway, CopyWhenReleased };
-
     FakePlatform() { Platform::setCurrent(this); }
     ~FakePlatform() override { Platform::setCurrent(nullptr); }
 
-    // Paths not set here have room to spare.
-    void setFreeSpace(const QString& path, qint64 bytes);
-    void setCopyBehaviour(CopyBehaviour behaviour);
-    void releaseCopies();
-    // The calls that change something, in order: "start <program> <arguments...>",
-    // "copy <source> <target>", "kill <name>" and "executable <path>".
-    QStringList calls(const QString& kind = QString()) const;
+    // Every volume has this much room; until set, room to spare.
+    void setFreeSpace(qint64 bytes) { m_freeSpace = bytes; }
+    // The next copy waits for releaseCopies(); the copies after it (a restore) do not.
+    void holdNextCopy()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_holdNextCopy = true;
+    }
+    void releaseCopies()
+    {
+        QMutexLocker lock(&m_mutex);
+        m_copiesReleased = true;
+        m_copyRelease.wakeAll();
+    }
+    // The calls of one kind, in order: "start <program> <arguments...>", "copy <source> <target>".
+    QStringList calls(const QString& kind) const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_calls.filter(QRegularExpression('^' + kind + ' '));
+    }
 
     // No client is running.
     QString queryProcesses(const QString&) override { return QString(); }
-    void killProcesses(const QString& imageName) override;
-    FreeSpace freeSpace(const QString& path) override;
+    void killProcesses(const QString&) override {}
+    FreeSpace freeSpace(const QString&) override { return {true, m_freeSpace, 0}; }
     QString systemVolume() const override { return QStringLiteral("C:\\"); }
     QString workingVolume() const override { return QStringLiteral("D:/"); }
     QString volumeLabel(const QString& path) const override { return path.left(1); }
-    CopyOutcome copyTree(const CopyRequest& request) override;
+    // Really copies the source folder's content over the target, as the tools would.
+    CopyOutcome copyTree(const CopyRequest& request) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_calls.append(QStringList{"copy", request.source, request.target}.join(' '));
+        const bool held = std::exchange(m_holdNextCopy, false);
+        while (held && !m_copiesReleased)
+            m_copyRelease.wait(&m_mutex);
+        QDirIterator it(request.source, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString target = request.target + it.next().mid(request.source.size());
+            ClientFiles::write(target, ClientFiles::read(it.filePath()));
+            QFile::setPermissions(target, it.fileInfo().permissions());
+        }
+        return {true, QProcess::UnknownError, 0};
+    }
     // Removes as asked, with the test's own rights.
-    void removePaths(const QStringList& paths, bool elevate) override;
-    bool startDetached(const QString& program, const QStringList& arguments) override;
-    void makeExecutable(const QString& path) override;
+    void removePaths(const QStringList& paths, bool) override
+    {
+        for (const QString& path : paths)
+            QFileInfo(path).isDir() ? QDir().rmdir(path) : QFile::remove(path);
+    }
+    bool startDetached(const QString& program, const QStringList& arguments) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_calls.append((QStringList{"start", program} + arguments).join(' '));
+        return true;
+    }
+    void makeExecutable(const QString&) override {}
     void pause(int) override {}
 
 private:
-    void record(const QString& kind, const QStringList& details);
-
     mutable QMutex m_mutex;
-    QHash<QString, qint64> m_space;
+    std::atomic<qint64> m_freeSpace{qint64(1) << 40};
     QStringList m_calls;
-    CopyBehaviour m_copyBehaviour = CopyBehaviour::Copy;
+    bool m_holdNextCopy = false;
     bool m_copiesReleased = false;
     QWaitCondition m_copyRelease;
 };

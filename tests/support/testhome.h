@@ -1,55 +1,45 @@
 #ifndef TESTHOME_H
 #define TESTHOME_H
 
-#include "clientfiles.h"
-
 #include <QByteArray>
-#include <QLockFile>
+#include <QDir>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <memory>
-
-// A profile folder of the test's own while the object lives, as QDir::homePath() gives it.
-// Where HOME names the profile, it is a temporary folder that HOME points at. Windows gives a
-// program its user's real profile whatever the environment says: there the updater's and the
-// client's per-user folders are set aside and given back afterwards, and test programs take
-// turns through a lock file.
+// A profile folder of the test's own while the object lives: a temporary folder that HOME, and
+// so QDir::homePath() and the per-user folders below it, point at.
 class TestHome
 {
 public:
-    TestHome();
-    ~TestHome();
+    TestHome() : m_previousHome(qgetenv("HOME")) { qputenv("HOME", QFile::encodeName(path())); }
+    ~TestHome()
+    {
+        for (const QString& folder : qAsConst(m_mounts))
+            QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), folder});
+        qputenv("HOME", m_previousHome);
+    }
     TestHome(const TestHome&) = delete;
     TestHome& operator=(const TestHome&) = delete;
 
-    QString path() const { return m_path; }
-    QString filePath(const QString& relative) const { return m_path + '/' + relative; }
-    QString updaterDir() const { return filePath(QStringLiteral("AppData/Roaming/AutoUpdate")); }
-    QString clientDataDir() const
+    QString path() const { return m_dir.path(); }
+    // Puts an empty file system of the given size at folder, below the profile, until the profile
+    // goes. False where the test may not mount one.
+    bool mountSmallDisk(const QString& folder, int kib)
     {
-        return filePath(QStringLiteral("AppData/Roaming/quorvexAssistant"));
+        QDir().mkpath(folder);
+        const QStringList options{"-t", "tmpfs", "-o", QStringLiteral("size=%1k").arg(kib)};
+        if (QProcess::execute(QStringLiteral("mount"), options + QStringList{"tmpfs", folder}) != 0)
+            return false;
+        m_mounts.append(folder);
+        return true;
     }
-    QByteArray readFile(const QString& relative) const
-    {
-        return ClientFiles::read(filePath(relative));
-    }
-    // Puts a file system of the given size at folder, below the profile, until the profile
-    // goes; filled to the last byte when asked, so that every write into it fails. False where
-    // the test may not mount one.
-    bool mountSmallDisk(const QString& folder, int kib, bool fill);
 
 private:
-    // Unix: the profile folder. Windows: where the user's own per-user folders wait.
     QTemporaryDir m_dir;
-    QString m_path;
-    QStringList m_mounts;
-#ifdef Q_OS_WIN
-    std::unique_ptr<QLockFile> m_turn;
-#else
     QByteArray m_previousHome;
-#endif
+    QStringList m_mounts;
 };
 
 #endif // TESTHOME_H

@@ -2,8 +2,12 @@
 #define ZIPBUILDER_H
 
 #include <QByteArray>
+#include <QDataStream>
+#include <QFile>
 #include <QList>
 #include <QString>
+
+#include <zlib.h>
 
 // Writes zip archives entry by entry, names exactly as given (hostile ones included), as Unix
 // entries with their type and mode in the external attributes. Every header field can be made to
@@ -19,18 +23,71 @@ public:
         quint16 flags = 0x0800;
         quint32 crc = 0;
         quint32 size = 0;
-        quint32 compressedSize = 0;
         quint32 unixMode = 0100644;
         // Where the central directory says the local header lies; the real place when negative.
         qint64 offset = -1;
     };
 
     ZipBuilder& directory(const QString& name) { return file(name, {}, 0040755); }
-    ZipBuilder& file(const QString& name, const QByteArray& content, quint32 unixMode = 0100644);
-    ZipBuilder& deflated(const QString& name, const QByteArray& content);
+    ZipBuilder& file(const QString& name, const QByteArray& content, quint32 unixMode = 0100644)
+    {
+        const auto size = static_cast<quint32>(content.size());
+        const auto* data = reinterpret_cast<const Bytef*>(content.constData());
+        m_entries.append({name.toUtf8(), content, 0, 0x0800,
+                          static_cast<quint32>(crc32(0, data, size)), size, unixMode, -1});
+        return *this;
+    }
+    ZipBuilder& deflated(const QString& name, const QByteArray& content)
+    {
+        file(name, content);
+        // qCompress gives a 4-byte length, a zlib header and trailer around the raw deflate stream.
+        const QByteArray zlib = qCompress(content, 9);
+        last().stored = zlib.mid(6, zlib.size() - 10);
+        last().method = 8;
+        return *this;
+    }
     Entry& last() { return m_entries.last(); }
 
-    bool write(const QString& path) const;
+    bool write(const QString& path) const
+    {
+        const QByteArray archive = bytes();
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(archive) == archive.size() && file.flush();
+    }
+
+    QByteArray bytes() const
+    {
+        constexpr quint16 kMadeByUnix = (3 << 8) | 20;
+        constexpr quint16 kVersionNeeded = 20;
+        QByteArray archive;
+        QByteArray central;
+        QDataStream out(&archive, QIODevice::WriteOnly);
+        QDataStream dir(&central, QIODevice::WriteOnly);
+        out.setByteOrder(QDataStream::LittleEndian);
+        dir.setByteOrder(QDataStream::LittleEndian);
+        for (const Entry& entry : m_entries) {
+            const qint64 offset = entry.offset >= 0 ? entry.offset : archive.size();
+            const auto nameSize = static_cast<quint16>(entry.name.size());
+            const auto storedSize = static_cast<quint32>(entry.stored.size());
+            out << quint32(0x04034b50) << kVersionNeeded << entry.flags << entry.method
+                << quint16(0) << quint16(0x21) << entry.crc << storedSize << entry.size << nameSize
+                << quint16(0);
+            out.writeRawData(entry.name.constData(), nameSize);
+            out.writeRawData(entry.stored.constData(), entry.stored.size());
+            dir << quint32(0x02014b50) << kMadeByUnix << kVersionNeeded << entry.flags
+                << entry.method << quint16(0) << quint16(0x21) << entry.crc << storedSize
+                << entry.size << nameSize << quint16(0) << quint16(0) << quint16(0) << quint16(0)
+                << (entry.unixMode << 16) << static_cast<quint32>(offset);
+            dir.writeRawData(entry.name.constData(), nameSize);
+        }
+        const auto directoryOffset = static_cast<quint32>(archive.size());
+        out.writeRawData(central.constData(), central.size());
+        const auto count = static_cast<quint16>(m_entries.size());
+        out << quint32(0x06054b50) << quint16(0) << quint16(0) << count << count
+            << static_cast<quint32>(central.size()) << directoryOffset << quint16(0);
+        return archive;
+    }
 
 private:
     QList<Entry> m_entries;

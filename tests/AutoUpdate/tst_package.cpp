@@ -1,0 +1,302 @@
+#include "checkanswer.h"
+#include "clientbackup.h"
+#include "clientfiles.h"
+#include "clientrun.h"
+#include "dwondialog.h"
+#include "fakeplatform.h"
+#include "fakeupdateservice.h"
+#include "global.h"
+#include "httpdownloadfile.h"
+#include "testhome.h"
+#include "userpaths.h"
+#include "zipbuilder.h"
+
+#include <QDockWidget>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+#include <optional>
+
+using PackageMaker = std::function<ZipBuilder()>;
+Q_DECLARE_METATYPE(PackageMaker)
+
+namespace {
+const QString kTop = QStringLiteral("QuorvexClient_2.1.0");
+const QString kCorrupted = QStringLiteral("File conrrupted, update failed.");
+
+// A release of the client: it replaces its configuration and a file, and adds an executable, a
+// compressed file and a file large enough to fill a small disk and to arrive in several parts.
+ZipBuilder goodPackage(const QString& version = "2.1.0")
+{
+    return ZipBuilder()
+        .directory(kTop + "/")
+        .directory(kTop + "/config/")
+        .file(kTop + "/config/client.json", ClientFiles::config(version))
+        .directory(kTop + "/bin/")
+        .file(kTop + "/bin/app.dat", "new app")
+        .file(kTop + "/bin/helper", "#!/bin/sh\n", 0100755)
+        .deflated(kTop + "/bin/data.txt", QByteArray("data ").repeated(100))
+        .file(kTop + "/large.dat", QByteArray(400 * 1024, 'z'));
+}
+
+// A good package with one more entry whose header lies in one field.
+template <typename Field>
+PackageMaker lying(Field ZipBuilder::Entry::*field, qint64 value, bool deflated = false)
+{
+    return [=] {
+        ZipBuilder package = goodPackage();
+        deflated ? package.deflated(kTop + "/x", QByteArray(4096, 'a'))
+                 : package.file(kTop + "/x", "extra data");
+        package.last().*field = static_cast<Field>(value);
+        return package;
+    };
+}
+
+PackageMaker adding(const QString& name, const QByteArray& content = "x")
+{
+    return [=] { return goodPackage().file(name, content); };
+}
+} // namespace
+
+// A package downloaded from a local service by the network client on a worker thread, the dialogs
+// on this one and "-immediately" skipping the prompt, then unpacked beside itself and copied over
+// the client by a fake that really copies, so the version read back decides as on a user's
+// machine.
+class TestPackage : public QObject
+{
+    Q_OBJECT
+
+    const QByteArray m_package = goodPackage().bytes();
+    CheckAnswer m_answer;
+    std::optional<TestHome> m_home;
+    std::optional<FakePlatform> m_platform;
+    std::optional<FakeUpdateService> m_service;
+    std::optional<ClientRun> m_run;
+    QString packDir() const { return UserPaths::updaterDir() + "/QuorvexClient"; }
+    QString packagePath() const { return packDir() + "/" + kTop + ".zip"; }
+    QString client() const { return m_home->path() + "/client"; }
+    QStringList clientStarts() const { return m_platform->calls("start"); }
+
+    // Serves a good package, announced by m_answer, to a run of the network client.
+    void download(const FakeUpdateService::Delivery& delivery = {})
+    {
+        m_service->addPackage("77", m_package.toStdString(), delivery);
+        m_service->setCheckResponse(200, m_answer.toStdString());
+        m_run.emplace();
+    }
+
+private slots:
+    void init()
+    {
+        m_answer = CheckAnswer();
+        m_answer.forPackage(m_package).biz["latestVersionInfo"] = QStringLiteral("中文&Fixes");
+        m_home.emplace();
+        m_platform.emplace();
+        m_service.emplace();
+        QVERIFY(m_service->start());
+        QDir().mkpath(UserPaths::clientDataDir());
+        ClientFiles::write(client() + "/config/client.json", ClientFiles::config("2.0.3"));
+        ClientFiles::write(client() + "/bin/app.dat", QByteArray(800 * 1024, 'o'));
+        ClientFiles::write(client() + "/AutoUpdate/kept.txt", "not in the package");
+        QDir::setCurrent(client() + "/AutoUpdate");
+        g_global.ResetRunEnd();
+        g_global.m_appName = "QuorvexClient.exe";
+        g_global.m_appPath = client() + "/";
+        g_global.m_appConfigFile = "config/client.json";
+        g_global.m_currentVersion = "2.0.3";
+        g_global.m_latestVersion = "2.1.0";
+        g_global.m_updateCheckUrl = QString::fromStdString(m_service->checkUrl());
+        g_global.m_getPackUrl = QString::fromStdString(m_service->packageUrl());
+        g_global.m_language = "en";
+        g_global.m_args = QStringList{"-immediately"};
+    }
+
+    void cleanup()
+    {
+        // A copy still held would keep the worker thread from ending.
+        m_platform->releaseCopies();
+        m_service->releaseStalls();
+        m_run.reset();
+        m_service.reset();
+        QDir::setCurrent(QDir::tempPath());
+        m_platform.reset();
+        m_home.reset();
+    }
+
+    // Whatever fails, the client folder is left holding exactly what it held, nothing is written
+    // through a link or left unpacked, nothing announces the new version, no journal or backup
+    // stays behind, and why is logged. Hostile packages are refused whole before any copy.
+    void installFails_data()
+    {
+        QTest::addColumn<QString>("logged"); // a regular expression
+        QTest::addColumn<PackageMaker>("make");
+        using E = ZipBuilder::Entry;
+        const auto row = [](const char* name, const char* reason, const PackageMaker& make) {
+            QTest::newRow(name) << QString("^package refused.*") + reason << make;
+        };
+        row("empty name", "has no name", adding(""));
+        row("absolute", "absolute", adding("/tmp/evil.txt"));
+        row("drive letter", "drive", adding("C:/evil.txt"));
+        row("backslash parent", "climbs", adding(kTop + "\\..\\..\\x"));
+        row("through a link on disk", "link", adding(kTop + "/linked/x"));
+        row("outside the top folder", "top folder", adding("Other/x"));
+        row("duplicate", "exists", adding(kTop + "/bin/app.dat"));
+        row("duplicate once cleaned", "repeats", adding(kTop + "/bin/./app.dat"));
+        row("method 14", "method 14", lying(&E::method, 14));
+        row("encrypted", "encrypted", lying(&E::flags, 0x0801));
+        row("CRC mismatch", "CRC", lying(&E::crc, 1));
+        row("offset of another entry", "cannot be opened", lying(&E::offset, 0));
+        row("corrupt deflate stream", "cannot be unpacked", lying(&E::method, 8));
+        row("inflates past its size", "declared size", lying(&E::size, 1024, true));
+        row("declares 2 GiB", "100 times", lying(&E::size, 0x7fffffff));
+        row("more than the free space", "bytes free",
+            adding(kTop + "/big", QByteArray(65536, 'x')));
+        row("no files", "holds no files", [] { return ZipBuilder().directory(kTop + "/"); });
+        // The disk, named by the row, is smaller than the package's or the client's large file.
+        QTest::newRow("full disk while unpacking")
+            << "^unzip " << PackageMaker([] { return goodPackage(); });
+        QTest::newRow("full disk while saving the client")
+            << "^client file not saved:" << PackageMaker([] { return goodPackage(); });
+        QTest::newRow("copy names another version")
+            << "^files replace error" << PackageMaker([] { return goodPackage("2.0.9"); });
+    }
+
+    void installFails()
+    {
+        QFETCH(QString, logged);
+        QFETCH(PackageMaker, make);
+        const QString scenario = QTest::currentDataTag();
+        const bool copied = scenario.contains("version");
+        if (scenario.startsWith("full disk") &&
+            !m_home->mountSmallDisk(
+                scenario.contains("unpacking") ? packDir() : ClientBackup::backupFolder(), 600))
+            QSKIP("a full disk needs a tmpfs mounted, which takes root");
+        // A link out of the extraction folder waits in every case, so a write through it shows.
+        QTemporaryDir outside;
+        QDir().mkpath(packDir() + "/" + kTop);
+        QVERIFY(QFile::link(outside.path(), packDir() + "/" + kTop + "/linked"));
+        QVERIFY(make().write(packagePath()));
+        if (scenario == "more than the free space") // the extra file alone takes all the room
+            m_platform->setFreeSpace(65536);
+        // The files beside the package; folders left empty do no harm.
+        const auto files = [this] {
+            return ClientFiles::tree(packDir()).keys().filter(QRegularExpression("[^/]$"));
+        };
+        const QStringList beside = files();
+        const QMap<QString, QByteArray> before = ClientFiles::tree(client());
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(logged));
+        QString package = packagePath();
+
+        QCOMPARE(g_global.DecompressionReplac(package), -1);
+        QCOMPARE(ClientFiles::tree(client()), before);
+        // Refused, or cut off while unpacking: nothing unpacked stays.
+        const bool unpacked = copied || scenario.contains("saving");
+        QVERIFY(unpacked || files() == beside);
+        QVERIFY(QDir(outside.path()).isEmpty());
+        // Put back from the backup by the same copy as the install's.
+        const QStringList copies = m_platform->calls("copy");
+        QCOMPARE(copies.size(), copied ? 2 : 0);
+        QVERIFY(!copied ||
+                copies.last() == "copy " + ClientBackup::backupFolder() + ' ' + client());
+        QVERIFY(!QFileInfo::exists(UserPaths::clientDataDir() + "/isShowUpdataInfo.txt"));
+        QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
+        QVERIFY(ClientFiles::tree(ClientBackup::backupFolder()).isEmpty());
+    }
+
+    // The package is neither used nor kept, and the user may retry.
+    void downloadFails_data()
+    {
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("md5 in upper case") << kCorrupted << "md5 check filed";
+        QTest::newRow("installer of another sha256") << kCorrupted << "md5 check filed";
+        QTest::newRow("disk full") << kCorrupted << "write failed:";
+        // A burst, then nothing: the bar shows the share that arrived.
+        QTest::newRow("stall") << "Installation failed. Network exception, please check."
+                               << "TimerOut";
+    }
+
+    void downloadFails()
+    {
+        QFETCH(QString, error);
+        QFETCH(QString, logged);
+        const QString scenario = QTest::currentDataTag();
+        FakeUpdateService::Delivery delivery;
+        if (scenario == "stall")
+            delivery.stallAfter = 100000;
+        if (scenario.startsWith("md5"))
+            m_answer.biz["md5"] = m_answer.biz["md5"].toString().toUpper();
+        if (scenario.startsWith("installer")) {
+            m_answer.biz["updateType"] = 0;
+            m_answer.biz["sha256"] = QString(64, 'a');
+        }
+        if (scenario == "disk full" && !m_home->mountSmallDisk(packDir(), 128))
+            QSKIP("a full disk needs a tmpfs mounted, which takes root");
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(logged));
+        download(delivery);
+        QSignalSpy progress(m_run->client(), &HttpDownLoadFile::UpdateBar);
+        QSignalSpy errors(m_run->progressDialog(), &DwonDialog::ErrSignal);
+
+        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 15000);
+        QCOMPARE(errors.first().first().toString(), error);
+        QVERIFY(clientStarts().isEmpty());
+        QVERIFY(m_platform->calls("copy").isEmpty());
+        if (scenario == "stall")
+            QCOMPARE(progress.last().at(0).toLongLong(), 100000);
+    }
+
+    // Before any download: a failing service hands over to the client at once.
+    void failingService()
+    {
+        m_service->setCheckResponse(500, CheckAnswer().toStdString());
+        m_run.emplace();
+        QTRY_COMPARE_WITH_TIMEOUT(clientStarts().size(), 1, 10000);
+        QCOMPARE(m_service->requestCount(), size_t(1));
+    }
+
+    // A retry after a dropped download starts afresh. Once the copy over the client has begun,
+    // neither the close button nor a confirmed cancel stops it: the client is started when it
+    // is done.
+    void retryThenCancelWhileInstalling()
+    {
+        FakeUpdateService::Delivery drop;
+        drop.dropAfter = 5000;
+        download(drop);
+        DwonDialog* dialog = m_run->progressDialog();
+        QSignalSpy errors(dialog, &DwonDialog::ErrSignal);
+        QTRY_COMPARE_WITH_TIMEOUT(errors.size(), 1, 15000);
+        ClientFiles::write(packDir() + "/old-folder/old-package.zip", "old");
+        m_service->addPackage("77", m_package.toStdString());
+        m_platform->holdNextCopy();
+        emit dialog->GetPackAgain();
+        QTRY_COMPARE_WITH_TIMEOUT(m_platform->calls("copy").size(), 1, 15000);
+        QVERIFY(!QFile::exists(packDir() + "/old-folder"));
+        QCOMPARE(ClientFiles::read(packagePath()), m_package);
+        QTRY_VERIFY(!dialog->findChild<QPushButton*>("cancleBtn")->isEnabled());
+
+        dialog->close();
+        QVERIFY(!dialog->findChild<QDockWidget*>("dockWidget")->isVisible());
+        dialog->findChild<QPushButton*>("sbtn")->click();
+        QVERIFY(!g_global.IsRunEnded());
+        m_platform->releaseCopies();
+
+        QTRY_COMPARE_WITH_TIMEOUT(clientStarts().size(), 1, 15000);
+        QVERIFY(clientStarts().first().endsWith(" -autoupdate"));
+        QVERIFY(g_global.IsRunEnded());
+        QCOMPARE(ClientFiles::read(client() + "/bin/data.txt"), QByteArray("data ").repeated(100));
+        QCOMPARE(ClientFiles::read("kept.txt"), QByteArray("not in the package"));
+        QVERIFY(QFileInfo(client() + "/bin/helper").permissions().testFlag(QFile::ExeOwner));
+        QVERIFY(!QFileInfo(client() + "/bin/app.dat").permissions().testFlag(QFile::ExeOwner));
+        QCOMPARE(ClientFiles::read(UserPaths::clientDataDir() + "/update.log"),
+                 QByteArray("Fixes"));
+        QCOMPARE(ClientFiles::read(UserPaths::clientDataDir() + "/isShowUpdataInfo.txt"),
+                 QByteArray("1"));
+    }
+};
+
+QTEST_MAIN(TestPackage)
+#include "tst_package.moc"
