@@ -279,6 +279,8 @@ PackageUnpacker::Result PackageUnpacker::extract(const Entry& entry)
     case Kind::File:
         break;
     }
+    // Packages need not list a file's folders as entries of their own.
+    QDir().mkpath(QFileInfo(target).path());
     return writeFile(entry, target);
 }
 

@@ -30,13 +30,12 @@ const QString kCorrupted = QStringLiteral("File conrrupted, update failed.");
 
 // A release of the client: it replaces its configuration and a file, and adds an executable, a
 // compressed file and a file large enough to fill a small disk and to arrive in several parts.
+// As many zip tools write them, its subfolders have no entries of their own.
 ZipBuilder goodPackage(const QString& version = "2.1.0")
 {
     return ZipBuilder()
         .directory(kTop + "/")
-        .directory(kTop + "/config/")
         .file(kTop + "/config/client.json", ClientFiles::config(version))
-        .directory(kTop + "/bin/")
         .file(kTop + "/bin/app.dat", "new app")
         .file(kTop + "/bin/helper", "#!/bin/sh\n", 0100755)
         .deflated(kTop + "/bin/data.txt", QByteArray("data ").repeated(100))
