@@ -25,70 +25,152 @@ void install(const QString& from, const QString& to)
     QDir().mkpath(QFileInfo(to).absolutePath());
     QFile::copy(from, to);
 }
-
-#ifdef PROGRAM_UNDER_WINE
-const QString kProgramSuffix = QStringLiteral(".exe");
-
-QString driveC()
-{
-    return QString::fromLocal8Bit(qgetenv("WINEPREFIX")) + QStringLiteral("/drive_c");
-}
-
-// The one user profile of the prefix, named after the Linux user who made it.
-QString userProfile()
-{
-    const QDir users(driveC() + QStringLiteral("/users"));
-    QStringList names = users.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    names.removeAll(QStringLiteral("Public"));
-    return names.size() == 1 ? users.filePath(names.first()) : QString();
-}
-
-// A path as the Windows program is told it.
-QString programPath(const QString& path)
-{
-    return QStringLiteral("C:") + path.mid(driveC().size());
-}
-#else
-const QString kProgramSuffix;
-
-QString programPath(const QString& path)
-{
-    return path;
-}
-#endif
 } // namespace
 
 // The built program installed beside a stand-in client, run as a user's machine runs it, against
 // the update service on 127.0.0.1 offering releases published and signed as the project publishes
 // them: what only the whole program shows. In the client's folder: the stand-in client recording
-// its starts, config/client.json, and AutoUpdate/ with the updater. The Linux program's client
-// lies in HOME, whose files are replaced without elevated rights. The Windows program (built with
-// PROGRAM_UNDER_WINE) runs the roads of its own under Wine, in the Windows build's prefix, with its
-// client in C:/Program Files, where it copies and removes with "elevatecmd" through the stand-in
-// nircmd.exe beside it (with the stand-in tasklist.exe, and Wine's taskkill and xcopy).
+// its starts, config/client.json, and AutoUpdate/ with the updater.
 class TestProgram : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    QTemporaryDir m_keysDir;
+    std::optional<updateservice::KeyFiles> m_keys;
+    std::unique_ptr<QTemporaryDir> m_releasesDir;
+    std::unique_ptr<FakeUpdateService> m_service;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_home;
+    QString m_clientDir;
+    QString m_heldMarker; // left by a copy held by holdCopy() once it got there
+    std::list<QProcess> m_processes;
 
-    void zipPackageInstalled();
-    void installerStarted();
-    void failingCopyRestored();
-    void killedInstallRestoredAtNextStart_data();
-    void killedInstallRestoredAtNextStart();
-#ifndef PROGRAM_UNDER_WINE
-    void clientRelaunched_data();
-    void clientRelaunched();
-    void secondInstanceEndsAtOnce();
+#ifdef PROGRAM_UNDER_WINE
+    // The Windows program of a Windows build under Wine in the build's prefix, its client in
+    // C:/Program Files, where it copies and removes with "elevatecmd" through the stand-in
+    // nircmd.exe beside it (with the stand-in tasklist.exe, and Wine's taskkill and xcopy).
+    const QString kProgramSuffix = QStringLiteral(".exe");
+
+    static QString driveC()
+    {
+        return qEnvironmentVariable("WINEPREFIX") + "/drive_c";
+    }
+    static QString programPath(const QString& path)
+    {
+        return "C:" + path.mid(driveC().size());
+    }
+
+    void makeSandbox()
+    {
+        m_dir = std::make_unique<QTemporaryDir>(driveC() + "/Program Files/Quorvex Client XXXXXX");
+        // The one user profile of the prefix, named after the Linux user who made it.
+        const QDir users(driveC() + "/users");
+        QStringList names = users.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        names.removeAll("Public");
+        m_home = names.size() == 1 ? users.filePath(names.first()) : QString();
+        m_clientDir = m_dir->path();
+        m_heldMarker = m_clientDir + "/AutoUpdate/nircmd.held";
+        for (const QString& tool : {QStringLiteral("nircmd.exe"), QStringLiteral("tasklist.exe")})
+            install(WINDOWS_PROGRAMS "/" + tool, m_clientDir + "/AutoUpdate/" + tool);
+    }
+
+    QProcess* start(const QString& program, const QStringList& arguments)
+    {
+        QProcess& process = m_processes.emplace_back();
+        process.start(WINE_PROGRAM, QStringList{programPath(program)} + arguments);
+        process.waitForStarted();
+        return &process;
+    }
+
+    // The stand-in nircmd.exe holds after its command while "nircmd.hold" lies beside it.
+    void holdCopy(const QString&)
+    {
+        ClientFiles::write(m_clientDir + "/AutoUpdate/nircmd.hold", "");
+    }
+
+    void killWithHeldCopy(QProcess* updater)
+    {
+        QProcess::execute(WINE_PROGRAM,
+                          {"taskkill", "/f", "/im", "AutoUpdate.exe", "/im", "nircmd.exe"});
+        updater->waitForFinished();
+        QFile::remove(m_clientDir + "/AutoUpdate/nircmd.hold");
+        QFile::remove(m_heldMarker);
+    }
+
+    // The per-user folders are the profile's own.
+    void clearUserFolders() const
+    {
+        QDir(userDir("AutoUpdate")).removeRecursively();
+        QDir(userDir("quorvexAssistant")).removeRecursively();
+    }
+#else
+    // The Linux program, its client in HOME, whose files are replaced without elevated rights.
+    const QString kProgramSuffix;
+
+    static QString programPath(const QString& path)
+    {
+        return path;
+    }
+
+    void makeSandbox()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_home = m_dir->filePath("home");
+        m_clientDir = m_home + "/Apps/Quorvex";
+        m_heldMarker = m_dir->filePath("copy.pid");
+        QDir().mkpath(m_dir->filePath("tmp"));
+    }
+
+    // Programs run with the sandbox's HOME and TMPDIR, and look for cp in its tools folder first.
+    QProcess* start(const QString& program, const QStringList& arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", m_home);
+        env.insert("TMPDIR", m_dir->filePath("tmp"));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("PATH", m_dir->filePath("tools:") + env.value("PATH"));
+        QProcess& process = m_processes.emplace_back();
+        process.setProcessEnvironment(env);
+        process.start(program, arguments);
+        process.waitForStarted();
+        return &process;
+    }
+
+    // The next copy over the client copies (but "before"), then leaves its process id and waits
+    // to be killed.
+    void holdCopy(const QString& stage)
+    {
+        const QString cp = m_dir->filePath("tools/cp");
+        ClientFiles::write(cp, QStringLiteral("#!/bin/sh\n[ %1 = before ] || /bin/cp \"$@\"\n"
+                                              "echo $$ >\"%2.part\" && mv \"%2.part\" \"%2\"\n"
+                                              "exec sleep 60\n")
+                                   .arg(stage, m_heldMarker)
+                                   .toUtf8());
+        QFile::setPermissions(cp, QFile::permissions(cp) | QFile::ExeOwner);
+    }
+
+    void killWithHeldCopy(QProcess* updater)
+    {
+        ::kill(static_cast<pid_t>(updater->processId()), SIGKILL);
+        ::kill(static_cast<pid_t>(ClientFiles::read(m_heldMarker).trimmed().toLongLong()), SIGKILL);
+        updater->waitForFinished();
+        QFile::remove(m_dir->filePath("tools/cp"));
+    }
+
+    // An updater killed while it ran leaves its single-instance segment behind, whose key comes
+    // from a file in this sandbox's TMPDIR: a later sandbox whose file got the same inode would
+    // find it taken, so it is removed as the next updater here would.
+    void clearUserFolders() const
+    {
+        const QByteArray tmpdir = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(m_dir->filePath("tmp")));
+        QSharedMemory guard("KelmAutoUpdate");
+        if (guard.attach())
+            guard.detach();
+        qputenv("TMPDIR", tmpdir);
+    }
 #endif
 
-private:
-    void offerRelease(PackageKind kind);
-    QProcess* start(const QString& program, const QStringList& arguments);
     QProcess* startUpdater(const QStringList& arguments)
     {
         return start(m_clientDir + "/AutoUpdate/AutoUpdate" + kProgramSuffix, arguments);
@@ -100,7 +182,7 @@ private:
         return process->waitForFinished(kRunTimeoutMs) &&
                process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
     }
-    // The client as the user starts it, staying alive until killed.
+    // The client as the user starts it, staying alive until killed; none when it did not start.
     QProcess* startLingeringClient()
     {
         QProcess* client = start(m_clientDir + "/QuorvexClient" + kProgramSuffix, {"--linger"});
@@ -108,10 +190,6 @@ private:
             QTest::qWaitFor([this] { return QFile::exists(m_clientDir + "/launches.jsonl"); });
         return started ? client : nullptr;
     }
-    void holdCopy(const QString& stage);
-    void killWithHeldCopy(QProcess* updater);
-    void clearUserFolders() const;
-
     QList<QStringList> launches() const
     {
         return ClientFiles::launches(m_clientDir);
@@ -134,319 +212,225 @@ private:
         return ClientFiles::read(updaterFile("AutoUpdate.log"));
     }
 
-    QTemporaryDir m_keysDir;
-    std::optional<updateservice::KeyFiles> m_keys;
-    std::unique_ptr<QTemporaryDir> m_releasesDir;
-    std::unique_ptr<FakeUpdateService> m_service;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_home;
-    QString m_clientDir;
-    // Left when a held copy got there: the stand-in nircmd.exe's "nircmd.held", or cp's pid.
-    QString m_heldMarker;
-    std::list<QProcess> m_processes;
-};
-
-void TestProgram::initTestCase()
-{
-    QString error;
-    m_keys = updateservice::writeKeyPair(m_keysDir.filePath("keys"), &error);
-    QVERIFY2(m_keys, qPrintable(error));
-}
-
-// A client of version 2.0.3 whose updater accepts only releases signed by the test's key.
-void TestProgram::init()
-{
-    m_releasesDir = std::make_unique<QTemporaryDir>();
-    m_service = std::make_unique<FakeUpdateService>();
-    QVERIFY(m_service->start());
-#ifdef PROGRAM_UNDER_WINE
-    m_dir = std::make_unique<QTemporaryDir>(driveC() + "/Program Files/Quorvex Client XXXXXX");
-    m_home = userProfile();
-    m_clientDir = m_dir->path();
-    m_heldMarker = m_clientDir + "/AutoUpdate/nircmd.held";
-    for (const QString& tool : {QStringLiteral("nircmd.exe"), QStringLiteral("tasklist.exe")})
-        install(WINDOWS_PROGRAMS "/" + tool, m_clientDir + "/AutoUpdate/" + tool);
-#else
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_home = m_dir->filePath("home");
-    m_clientDir = m_home + "/Apps/Quorvex";
-    m_heldMarker = m_dir->filePath("copy.pid");
-    QDir().mkpath(m_dir->filePath("tmp"));
-#endif
-    QVERIFY(m_dir->isValid() && !m_home.isEmpty());
-    clearUserFolders();
-    const QString client = "QuorvexClient" + kProgramSuffix;
-    install(FAKECLIENT_BINARY, m_clientDir + '/' + client);
-    install(AUTOUPDATE_BINARY, m_clientDir + "/AutoUpdate/AutoUpdate" + kProgramSuffix);
-    const QJsonObject config{{"appName", client},
-                             {"appConfigFile", "config/client.json"},
-                             {"appPath", programPath(m_clientDir) + "/"},
-                             {"updateCheckUrl", QString::fromStdString(m_service->checkUrl())},
-                             {"updatePackageUrl", QString::fromStdString(m_service->packageUrl())},
-                             {"publicKey", m_keys->publicKey}};
-    ClientFiles::write(m_clientDir + "/AutoUpdate/updateconfig.json",
-                       QJsonDocument(config).toJson());
-    ClientFiles::write(m_clientDir + "/config/client.json", ClientFiles::config("2.0.3"));
-    QDir().mkpath(userDir("quorvexAssistant"));
-}
-
-void TestProgram::cleanup()
-{
-    for (QProcess& process : m_processes) {
-        process.kill();
-        process.waitForFinished();
+    // Version 2.1.0, published and served. A zip release replaces the client's program (packed
+    // without an execute bit, as packages made on Windows are), its configuration and one of its
+    // files, and adds a file beside the program, one in a folder the client has and one in a
+    // folder of its own. An installer release is the stand-in client, which records its start in
+    // the download folder.
+    void offerRelease(PackageKind kind)
+    {
+        const QString program = "QuorvexClient" + kProgramSuffix;
+        const QString build = m_releasesDir->filePath("build/");
+        ClientFiles::write(m_clientDir + "/data files/old.txt", "old");
+        ClientFiles::write(build + program, clientFile(program));
+        ClientFiles::write(build + "added.txt", "added");
+        ClientFiles::write(build + "config/client.json", ClientFiles::config("2.1.0"));
+        ClientFiles::write(build + "data files/old.txt", "new");
+        ClientFiles::write(build + "data files/read me.txt", "new release");
+        ClientFiles::write(build + "plugins/plugin.dat", "new plugin");
+        updateservice::PublishRequest request;
+        request.kind = kind;
+        request.buildPath = kind == PackageKind::Zip ? build : build + program;
+        request.version = "2.1.0";
+        request.notesZh = QStringLiteral("修复了问题");
+        request.notesEn = "Fixed issues";
+        request.name = "QuorvexClient";
+        request.releasesDir = m_releasesDir->filePath("releases");
+        request.signingKeyPath = m_keys->secretKeyPath;
+        QString error;
+        QVERIFY2(updateservice::publish(request, &error), qPrintable(error));
+        const std::optional<updateservice::ReleaseCatalogue> catalogue =
+            updateservice::ReleaseCatalogue::load(request.releasesDir, &error);
+        QVERIFY2(catalogue && catalogue->serveWith(*m_service, &error), qPrintable(error));
     }
-    m_processes.clear();
-    clearUserFolders();
-    m_dir.reset();
-    m_service.reset();
-}
 
-// On Linux programs run with the sandbox's HOME and TMPDIR, and look for cp in its tools folder
-// first.
-QProcess* TestProgram::start(const QString& program, const QStringList& arguments)
-{
-    QProcess& process = m_processes.emplace_back();
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        m_keys = updateservice::writeKeyPair(m_keysDir.filePath("keys"), &error);
+        QVERIFY2(m_keys, qPrintable(error));
+    }
+
+    // A client of version 2.0.3 whose updater accepts only releases signed by the test's key.
+    void init()
+    {
+        m_releasesDir = std::make_unique<QTemporaryDir>();
+        m_service = std::make_unique<FakeUpdateService>();
+        QVERIFY(m_service->start());
+        makeSandbox();
+        QVERIFY(m_dir->isValid() && !m_home.isEmpty());
+        clearUserFolders();
+        const QString client = "QuorvexClient" + kProgramSuffix;
+        install(FAKECLIENT_BINARY, m_clientDir + '/' + client);
+        install(AUTOUPDATE_BINARY, m_clientDir + "/AutoUpdate/AutoUpdate" + kProgramSuffix);
+        const QJsonObject config{
+            {"appName", client},
+            {"appConfigFile", "config/client.json"},
+            {"appPath", programPath(m_clientDir) + "/"},
+            {"updateCheckUrl", QString::fromStdString(m_service->checkUrl())},
+            {"updatePackageUrl", QString::fromStdString(m_service->packageUrl())},
+            {"publicKey", m_keys->publicKey}};
+        ClientFiles::write(m_clientDir + "/AutoUpdate/updateconfig.json",
+                           QJsonDocument(config).toJson());
+        ClientFiles::write(m_clientDir + "/config/client.json", ClientFiles::config("2.0.3"));
+        QDir().mkpath(userDir("quorvexAssistant"));
+    }
+
+    void cleanup()
+    {
+        for (QProcess& process : m_processes) {
+            process.kill();
+            process.waitForFinished();
+        }
+        m_processes.clear();
+        clearUserFolders();
+        m_dir.reset();
+        m_service.reset();
+    }
+
+    // The running client is stopped, the package is copied over the installation folder (names
+    // with spaces included), and the new version is confirmed and recorded.
+    void zipPackageInstalled()
+    {
+        offerRelease(PackageKind::Zip);
+        ClientFiles::write(userDir("quorvexAssistant/language.txt"), "zh");
+        QProcess* running = startLingeringClient();
+        QVERIFY(running);
+
+        QVERIFY(runUpdater({"-immediately", "x"}));
+        QTRY_COMPARE(running->state(), QProcess::NotRunning);
+        QTRY_COMPARE(launches(), QList<QStringList>{{"x"}});
+        QCOMPARE(clientFile("data files/read me.txt"), QByteArray("new release"));
+        QCOMPARE(clientFile("data files/old.txt"), QByteArray("new"));
+        QVERIFY(!QFile::exists(updaterFile("install-journal.json")));
+        const QJsonObject state =
+            QJsonDocument::fromJson(ClientFiles::read(updaterFile("updateconfig.json"))).object();
+        QCOMPARE(state.value("currentVersion").toString(), QStringLiteral("2.1.0"));
+        QCOMPARE(ClientFiles::read(updaterFile("installedsequence.txt")), QByteArray("1\n"));
+        QCOMPARE(ClientFiles::read(userDir("quorvexAssistant/update.log")),
+                 QStringLiteral("修复了问题").toUtf8());
+        // Every line of the log file ends with "\r\n", on every system.
+        QVERIFY(logBytes().contains(" copy file successed\r\n"));
+        QVERIFY(!QString(logBytes()).contains(QRegularExpression("[^\r]\n")));
+    }
+
+    void installerStarted()
+    {
+        offerRelease(PackageKind::Installer);
+        QVERIFY(runUpdater({"-immediately", "-noremid", "x"}));
+        QTRY_COMPARE(ClientFiles::launches(updaterFile("QuorvexClient")),
+                     QList<QStringList>{{"x"}});
+        QVERIFY(launches().isEmpty());
+    }
+
+    // The copy fails on a folder that stands where the package has a file: what it replaced is
+    // put back and what it added is removed (under Wine through the updater in copy mode,
+    // elevated as the copy was), and the run waits on the failure with its retry.
+    void failingCopyRestored()
+    {
+        offerRelease(PackageKind::Zip);
+        ClientFiles::write(m_clientDir + "/data files/read me.txt/kept.txt", "in the way");
+        const QMap<QString, QByteArray> before = ClientFiles::tree(m_clientDir);
+
+        QProcess* updater = startUpdater({"-immediately"});
+        QTRY_VERIFY_WITH_TIMEOUT(logBytes().contains("client folder restored:"), kRunTimeoutMs);
+        QVERIFY(logBytes().contains("copy file error: "));
+        QCOMPARE(ClientFiles::tree(m_clientDir), before);
+        QCOMPARE(updater->state(), QProcess::Running);
+        QVERIFY(launches().isEmpty());
 #ifdef PROGRAM_UNDER_WINE
-    process.start(WINE_PROGRAM, QStringList{programPath(program)} + arguments);
-#else
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", m_home);
-    env.insert("TMPDIR", m_dir->filePath("tmp"));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("PATH", m_dir->filePath("tools:") + env.value("PATH"));
-    process.setProcessEnvironment(env);
-    process.start(program, arguments);
+        QCOMPARE(ClientFiles::read(updaterFile("remove-verdict")), QByteArray("0"));
 #endif
-    process.waitForStarted();
-    return &process;
-}
+    }
 
-// The next copy over the client stops "before" (Linux only) or after doing its work, and stays as
-// a copy still running, leaving m_heldMarker. Under Wine the stand-in nircmd.exe holds so while
-// "nircmd.hold" lies beside it; on Linux cp, as the copy runs it, leaves its process id.
-void TestProgram::holdCopy(const QString& stage)
-{
-#ifdef PROGRAM_UNDER_WINE
-    Q_UNUSED(stage)
-    ClientFiles::write(m_clientDir + "/AutoUpdate/nircmd.hold", "");
-#else
-    const QString cp = m_dir->filePath("tools/cp");
-    ClientFiles::write(cp, QStringLiteral("#!/bin/sh\n[ %1 = before ] || /bin/cp \"$@\"\n"
-                                          "echo $$ >\"%2.part\" && mv \"%2.part\" \"%2\"\n"
-                                          "exec sleep 60\n")
-                               .arg(stage, m_heldMarker)
-                               .toUtf8());
-    QFile::setPermissions(cp, QFile::permissions(cp) | QFile::ExeOwner);
-#endif
-}
-
-// Kills the updater and its held copy, and lets the next copy run.
-void TestProgram::killWithHeldCopy(QProcess* updater)
-{
-#ifdef PROGRAM_UNDER_WINE
-    QProcess::execute(WINE_PROGRAM,
-                      {"taskkill", "/f", "/im", "AutoUpdate.exe", "/im", "nircmd.exe"});
-    QFile::remove(m_clientDir + "/AutoUpdate/nircmd.hold");
-    QFile::remove(m_heldMarker);
-#else
-    ::kill(static_cast<pid_t>(updater->processId()), SIGKILL);
-    ::kill(static_cast<pid_t>(ClientFiles::read(m_heldMarker).trimmed().toLongLong()), SIGKILL);
-    QFile::remove(m_dir->filePath("tools/cp"));
-#endif
-    updater->waitForFinished();
-}
-
-// Under Wine the per-user folders are the profile's own. On Linux an updater killed while it ran
-// leaves its single-instance segment behind, whose key comes from a file in this sandbox's TMPDIR:
-// a later sandbox whose file got the same inode would find it taken, so it is removed as the next
-// updater here would.
-void TestProgram::clearUserFolders() const
-{
-#ifdef PROGRAM_UNDER_WINE
-    QDir(userDir("AutoUpdate")).removeRecursively();
-    QDir(userDir("quorvexAssistant")).removeRecursively();
-#else
-    const QByteArray tmpdir = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(m_dir->filePath("tmp")));
-    QSharedMemory guard("KelmAutoUpdate");
-    if (guard.attach())
-        guard.detach();
-    qputenv("TMPDIR", tmpdir);
-#endif
-}
-
-// Version 2.1.0, published and served. A zip release replaces the client's program (packed
-// without an execute bit, as packages made on Windows are), its configuration and one of its
-// files, and adds a file beside the program, one in a folder the client has and one in a folder
-// of its own. An installer release is the stand-in client, which records its start in the
-// download folder.
-void TestProgram::offerRelease(PackageKind kind)
-{
-    const QString program = "QuorvexClient" + kProgramSuffix;
-    const QString build = m_releasesDir->filePath("build/");
-    ClientFiles::write(m_clientDir + "/data files/old.txt", "old");
-    ClientFiles::write(build + program, clientFile(program));
-    ClientFiles::write(build + "added.txt", "added");
-    ClientFiles::write(build + "config/client.json", ClientFiles::config("2.1.0"));
-    ClientFiles::write(build + "data files/old.txt", "new");
-    ClientFiles::write(build + "data files/read me.txt", "new release");
-    ClientFiles::write(build + "plugins/plugin.dat", "new plugin");
-    updateservice::PublishRequest request;
-    request.kind = kind;
-    request.buildPath = kind == PackageKind::Zip ? build : build + program;
-    request.version = "2.1.0";
-    request.notesZh = QStringLiteral("修复了问题");
-    request.notesEn = "Fixed issues";
-    request.name = "QuorvexClient";
-    request.releasesDir = m_releasesDir->filePath("releases");
-    request.signingKeyPath = m_keys->secretKeyPath;
-    QString error;
-    QVERIFY2(updateservice::publish(request, &error), qPrintable(error));
-    const std::optional<updateservice::ReleaseCatalogue> catalogue =
-        updateservice::ReleaseCatalogue::load(request.releasesDir, &error);
-    QVERIFY2(catalogue && catalogue->serveWith(*m_service, &error), qPrintable(error));
-}
-
-// The running client is stopped, the package is copied over the installation folder (names with
-// spaces included), and the new version is confirmed and recorded.
-void TestProgram::zipPackageInstalled()
-{
-    offerRelease(PackageKind::Zip);
-    ClientFiles::write(userDir("quorvexAssistant/language.txt"), "zh");
-    QProcess* running = startLingeringClient();
-    QVERIFY(running);
-
-    QVERIFY(runUpdater({"-immediately", "x"}));
-    QTRY_COMPARE(running->state(), QProcess::NotRunning);
-    QTRY_COMPARE(launches(), QList<QStringList>{{"x"}});
-    QCOMPARE(clientFile("data files/read me.txt"), QByteArray("new release"));
-    QCOMPARE(clientFile("data files/old.txt"), QByteArray("new"));
-    QVERIFY(!QFile::exists(updaterFile("install-journal.json")));
-    const QJsonObject state =
-        QJsonDocument::fromJson(ClientFiles::read(updaterFile("updateconfig.json"))).object();
-    QCOMPARE(state.value("currentVersion").toString(), QStringLiteral("2.1.0"));
-    QCOMPARE(ClientFiles::read(updaterFile("installedsequence.txt")), QByteArray("1\n"));
-    QCOMPARE(ClientFiles::read(userDir("quorvexAssistant/update.log")),
-             QStringLiteral("修复了问题").toUtf8());
-    // Every line of the log file ends with "\r\n", on every system.
-    QVERIFY(logBytes().contains(" copy file successed\r\n"));
-    QVERIFY(!QString(logBytes()).contains(QRegularExpression("[^\r]\n")));
-}
-
-void TestProgram::installerStarted()
-{
-    offerRelease(PackageKind::Installer);
-    QVERIFY(runUpdater({"-immediately", "-noremid", "x"}));
-    QTRY_COMPARE(ClientFiles::launches(updaterFile("QuorvexClient")), QList<QStringList>{{"x"}});
-    QVERIFY(launches().isEmpty());
-}
-
-// The copy fails on a folder that stands where the package has a file: what it replaced is put
-// back and what it added is removed (under Wine through the updater in copy mode, elevated as the
-// copy was), and the run waits on the failure with its retry.
-void TestProgram::failingCopyRestored()
-{
-    offerRelease(PackageKind::Zip);
-    ClientFiles::write(m_clientDir + "/data files/read me.txt/kept.txt", "in the way");
-    const QMap<QString, QByteArray> before = ClientFiles::tree(m_clientDir);
-
-    QProcess* updater = startUpdater({"-immediately"});
-    QTRY_VERIFY_WITH_TIMEOUT(logBytes().contains("client folder restored:"), kRunTimeoutMs);
-    QVERIFY(logBytes().contains("copy file error: "));
-    QCOMPARE(ClientFiles::tree(m_clientDir), before);
-    QCOMPARE(updater->state(), QProcess::Running);
-    QVERIFY(launches().isEmpty());
-#ifdef PROGRAM_UNDER_WINE
-    QCOMPARE(ClientFiles::read(updaterFile("remove-verdict")), QByteArray("0"));
-#endif
-}
-
-// The updater and its copy are killed at some point of the copy; the next start, with no update
-// offered, puts the client folder back file by file before it reads the client's version.
-void TestProgram::killedInstallRestoredAtNextStart_data()
-{
-    QTest::addColumn<QString>("stage");
-    QTest::newRow("during the copy") << "during";
+    // The updater and its copy are killed at some point of the copy; the next start, with no
+    // update offered, puts the client folder back file by file before it reads the client's
+    // version.
+    void killedInstallRestoredAtNextStart_data()
+    {
+        QTest::addColumn<QString>("stage");
+        QTest::newRow("during the copy") << "during";
 #ifndef PROGRAM_UNDER_WINE
-    QTest::newRow("before the copy") << "before";
-    QTest::newRow("after the copy") << "after";
+        QTest::newRow("before the copy") << "before";
+        QTest::newRow("after the copy") << "after";
 #endif
-}
+    }
 
-void TestProgram::killedInstallRestoredAtNextStart()
-{
-    QFETCH(QString, stage);
-    offerRelease(PackageKind::Zip);
-    const QMap<QString, QByteArray> before = ClientFiles::tree(m_clientDir);
-    holdCopy(stage);
-    QProcess* killed = startUpdater({"-immediately"});
-    QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(m_heldMarker), logBytes().constData(), kRunTimeoutMs);
-    if (stage == "during") // as a copy cut off while it wrote a file
-        ClientFiles::write(m_clientDir + "/config/client.json", "");
-    killWithHeldCopy(killed);
-    const QString journal = updaterFile("install-journal.json");
-    QVERIFY(QFile::exists(journal));
+    void killedInstallRestoredAtNextStart()
+    {
+        QFETCH(QString, stage);
+        offerRelease(PackageKind::Zip);
+        const QMap<QString, QByteArray> before = ClientFiles::tree(m_clientDir);
+        holdCopy(stage);
+        QProcess* killed = startUpdater({"-immediately"});
+        QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(m_heldMarker), logBytes().constData(),
+                                  kRunTimeoutMs);
+        if (stage == "during") // as a copy cut off while it wrote a file
+            ClientFiles::write(m_clientDir + "/config/client.json", "");
+        killWithHeldCopy(killed);
+        const QString journal = updaterFile("install-journal.json");
+        QVERIFY(QFile::exists(journal));
 
-    CheckAnswer nothingNew;
-    nothingNew.update = "0";
-    m_service->setCheckResponse(200, nothingNew.toStdString());
-    QVERIFY(runUpdater({}));
-    QTRY_COMPARE(launches(), QList<QStringList>{{"-autoupdate"}});
-    QMap<QString, QByteArray> after = ClientFiles::tree(m_clientDir);
-    after.remove("launches.jsonl");
-    QCOMPARE(after, before);
-    QVERIFY(!QFile::exists(journal));
-}
+        CheckAnswer nothingNew;
+        nothingNew.update = "0";
+        m_service->setCheckResponse(200, nothingNew.toStdString());
+        QVERIFY(runUpdater({}));
+        QTRY_COMPARE(launches(), QList<QStringList>{{"-autoupdate"}});
+        QMap<QString, QByteArray> after = ClientFiles::tree(m_clientDir);
+        after.remove("launches.jsonl");
+        QCOMPARE(after, before);
+        QVERIFY(!QFile::exists(journal));
+    }
 
 #ifndef PROGRAM_UNDER_WINE
-// With no update offered, or a client already running, the client is started with the
-// arguments meant for it; a running client is checked for only when asked.
-void TestProgram::clientRelaunched_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("running");
-    QTest::addColumn<QStringList>("clientArguments");
-    QTest::addColumn<int>("checks");
-    const QString link = QStringLiteral("pord-meeting://room/42");
-    QTest::newRow("switches and a link") << QStringList{"-noremid", "a b", link, "b"} << false
-                                         << QStringList{"a b", "b", "--url=room/42"} << 1;
-    QTest::newRow("running, meeting link handed over")
-        << QStringList{link} << true << QStringList{"--url=room/42"} << 0;
-    QTest::newRow("running, -noremid checks anyway")
-        << QStringList{"-noremid"} << true << QStringList{"-autoupdate"} << 1;
-}
+    // With no update offered, or a client already running, the client is started with the
+    // arguments meant for it; a running client is checked for only when asked.
+    void clientRelaunched_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<QStringList>("clientArguments");
+        QTest::addColumn<int>("checks");
+        const QString link = QStringLiteral("pord-meeting://room/42");
+        QTest::newRow("switches and a link") << QStringList{"-noremid", "a b", link, "b"} << false
+                                             << QStringList{"a b", "b", "--url=room/42"} << 1;
+        QTest::newRow("running, meeting link handed over")
+            << QStringList{link} << true << QStringList{"--url=room/42"} << 0;
+        QTest::newRow("running, -noremid checks anyway")
+            << QStringList{"-noremid"} << true << QStringList{"-autoupdate"} << 1;
+    }
 
-void TestProgram::clientRelaunched()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, running);
-    QFETCH(QStringList, clientArguments);
-    QFETCH(int, checks);
-    if (running)
-        QVERIFY(startLingeringClient());
-    QVERIFY(runUpdater(arguments));
-    QTRY_COMPARE(launches(), QList<QStringList>{clientArguments});
-    QCOMPARE(m_service->requestCount(), size_t(checks));
-}
+    void clientRelaunched()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, running);
+        QFETCH(QStringList, clientArguments);
+        QFETCH(int, checks);
+        QVERIFY(!running || startLingeringClient());
+        QVERIFY(runUpdater(arguments));
+        QTRY_COMPARE(launches(), QList<QStringList>{clientArguments});
+        QCOMPARE(m_service->requestCount(), size_t(checks));
+    }
 
-void TestProgram::secondInstanceEndsAtOnce()
-{
-    m_service->setHoldChecks(true);
-    QProcess* first = startUpdater({});
-    QTRY_COMPARE_WITH_TIMEOUT(m_service->requestCount(), size_t(1), 10000);
+    void secondInstanceEndsAtOnce()
+    {
+        m_service->setHoldChecks(true);
+        QProcess* first = startUpdater({});
+        QTRY_COMPARE_WITH_TIMEOUT(m_service->requestCount(), size_t(1), 10000);
 
-    QProcess* second = startUpdater({});
-    QVERIFY(second->waitForFinished(10000));
-    QCOMPARE(static_cast<signed char>(second->exitCode()), -1);
-    QVERIFY(QString::fromLocal8Bit(second->readAllStandardError()).contains("App is run"));
+        QProcess* second = startUpdater({});
+        QVERIFY(second->waitForFinished(10000));
+        QCOMPARE(static_cast<signed char>(second->exitCode()), -1);
+        QVERIFY(QString::fromLocal8Bit(second->readAllStandardError()).contains("App is run"));
 
-    m_service->setHoldChecks(false);
-    QVERIFY(first->waitForFinished(10000));
-    QCOMPARE(first->exitCode(), 0);
-    QTRY_COMPARE(launches().size(), 1);
-}
+        m_service->setHoldChecks(false);
+        QVERIFY(first->waitForFinished(10000));
+        QCOMPARE(first->exitCode(), 0);
+        QTRY_COMPARE(launches().size(), 1);
+    }
 #endif
+};
 
 QTEST_GUILESS_MAIN(TestProgram)
 #include "tst_program.moc"
