@@ -1,10 +1,12 @@
 #ifndef CLIENTRUN_H
 #define CLIENTRUN_H
 
-#include <QThread>
+#include "dwondialog.h"
+#include "httpdownloadfile.h"
+#include "shortwaits.h"
 
-class DwonDialog;
-class HttpDownLoadFile;
+#include <QApplication>
+#include <QThread>
 
 // The network client on a worker thread, wired as the program wires it, with the waits of
 // shortWaits(): the check starts shortly after. Destroying the run stops the thread and closes
@@ -12,13 +14,37 @@ class HttpDownLoadFile;
 class ClientRun
 {
 public:
-    ClientRun();
-    ~ClientRun();
+    ClientRun()
+    {
+        // The client reads the start delay when it is made.
+        Timing::setForTests(shortWaits());
+        m_client = new HttpDownLoadFile;
+        m_client->moveToThread(&m_worker);
+        QObject::connect(&m_worker, &QThread::finished, m_client, &HttpDownLoadFile::DeleteResource,
+                         Qt::DirectConnection);
+        m_worker.start();
+    }
+    ~ClientRun()
+    {
+        m_worker.quit();
+        m_worker.wait();
+        delete m_client;
+        // The progress dialog outlives the prompt for the whole run; here a run ends with the
+        // test.
+        qDeleteAll(QApplication::topLevelWidgets());
+    }
     ClientRun(const ClientRun&) = delete;
     ClientRun& operator=(const ClientRun&) = delete;
 
     HttpDownLoadFile* client() const { return m_client; }
-    DwonDialog* progressDialog() const;
+    DwonDialog* progressDialog() const
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<DwonDialog*>(widget))
+                return dialog;
+        }
+        return nullptr;
+    }
 
 private:
     QThread m_worker;
