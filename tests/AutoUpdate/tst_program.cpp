@@ -12,7 +12,6 @@
 #include <QSharedMemory>
 #include <QTest>
 
-#include <csignal>
 #include <list>
 
 using updateservice::PackageKind;
@@ -42,7 +41,6 @@ class TestProgram : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_home;
     QString m_clientDir;
-    QString m_heldMarker; // left by a copy held by holdCopy() once it got there
     std::list<QProcess> m_processes;
 
 #ifdef PROGRAM_UNDER_WINE
@@ -69,7 +67,6 @@ class TestProgram : public QObject
         names.removeAll("Public");
         m_home = names.size() == 1 ? users.filePath(names.first()) : QString();
         m_clientDir = m_dir->path();
-        m_heldMarker = m_clientDir + "/AutoUpdate/nircmd.held";
         for (const QString& tool : {QStringLiteral("nircmd.exe"), QStringLiteral("tasklist.exe")})
             install(WINDOWS_PROGRAMS "/" + tool, m_clientDir + "/AutoUpdate/" + tool);
     }
@@ -82,19 +79,20 @@ class TestProgram : public QObject
         return &process;
     }
 
-    // The stand-in nircmd.exe holds after its command while "nircmd.hold" lies beside it.
-    void holdCopy(const QString&)
+    // The stand-in nircmd.exe holds after its command, leaving "nircmd.held", while "nircmd.hold"
+    // lies beside it: the updater and its copy are killed there.
+    void killDuringCopy(const QString&)
     {
-        ClientFiles::write(m_clientDir + "/AutoUpdate/nircmd.hold", "");
-    }
-
-    void killWithHeldCopy(QProcess* updater)
-    {
+        const QString hold = m_clientDir + "/AutoUpdate/nircmd.hold";
+        ClientFiles::write(hold, "");
+        QProcess* updater = startUpdater({"-immediately"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_clientDir + "/AutoUpdate/nircmd.held"),
+                                 kRunTimeoutMs);
         QProcess::execute(WINE_PROGRAM,
                           {"taskkill", "/f", "/im", "AutoUpdate.exe", "/im", "nircmd.exe"});
         updater->waitForFinished();
-        QFile::remove(m_clientDir + "/AutoUpdate/nircmd.hold");
-        QFile::remove(m_heldMarker);
+        QFile::remove(hold);
+        QFile::remove(m_clientDir + "/AutoUpdate/nircmd.held");
     }
 
     // The per-user folders are the profile's own.
@@ -117,7 +115,6 @@ class TestProgram : public QObject
         m_dir = std::make_unique<QTemporaryDir>();
         m_home = m_dir->filePath("home");
         m_clientDir = m_home + "/Apps/Quorvex";
-        m_heldMarker = m_dir->filePath("copy.pid");
         QDir().mkpath(m_dir->filePath("tmp"));
     }
 
@@ -136,25 +133,18 @@ class TestProgram : public QObject
         return &process;
     }
 
-    // The next copy over the client copies (but "before"), then leaves its process id and waits
-    // to be killed.
-    void holdCopy(const QString& stage)
+    // cp, as the copy over the client runs it, copies (but "before"), then kills the updater
+    // that started it.
+    void killDuringCopy(const QString& stage)
     {
         const QString cp = m_dir->filePath("tools/cp");
-        ClientFiles::write(cp, QStringLiteral("#!/bin/sh\n[ %1 = before ] || /bin/cp \"$@\"\n"
-                                              "echo $$ >\"%2.part\" && mv \"%2.part\" \"%2\"\n"
-                                              "exec sleep 60\n")
-                                   .arg(stage, m_heldMarker)
-                                   .toUtf8());
+        const QString script = "#!/bin/sh\n[ %1 = before ] || /bin/cp \"$@\"\nkill -9 $PPID\n";
+        ClientFiles::write(cp, script.arg(stage).toUtf8());
         QFile::setPermissions(cp, QFile::permissions(cp) | QFile::ExeOwner);
-    }
-
-    void killWithHeldCopy(QProcess* updater)
-    {
-        ::kill(static_cast<pid_t>(updater->processId()), SIGKILL);
-        ::kill(static_cast<pid_t>(ClientFiles::read(m_heldMarker).trimmed().toLongLong()), SIGKILL);
-        updater->waitForFinished();
-        QFile::remove(m_dir->filePath("tools/cp"));
+        QProcess* updater = startUpdater({"-immediately"});
+        QVERIFY(updater->waitForFinished(kRunTimeoutMs));
+        QCOMPARE(updater->exitStatus(), QProcess::CrashExit);
+        QFile::remove(cp);
     }
 
     // An updater killed while it ran leaves its single-instance segment behind, whose key comes
@@ -362,13 +352,11 @@ private slots:
         QFETCH(QString, stage);
         offerRelease(PackageKind::Zip);
         const QMap<QString, QByteArray> before = ClientFiles::tree(m_clientDir);
-        holdCopy(stage);
-        QProcess* killed = startUpdater({"-immediately"});
-        QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(m_heldMarker), logBytes().constData(),
-                                  kRunTimeoutMs);
+        killDuringCopy(stage);
+        if (QTest::currentTestFailed())
+            return;
         if (stage == "during") // as a copy cut off while it wrote a file
             ClientFiles::write(m_clientDir + "/config/client.json", "");
-        killWithHeldCopy(killed);
         const QString journal = updaterFile("install-journal.json");
         QVERIFY(QFile::exists(journal));
 
