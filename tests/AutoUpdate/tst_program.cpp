@@ -98,8 +98,8 @@ class TestProgram : public QObject
     // The per-user folders are the profile's own.
     void clearUserFolders() const
     {
-        QDir(userDir("AutoUpdate")).removeRecursively();
-        QDir(userDir("quorvexAssistant")).removeRecursively();
+        QDir(userFile("AutoUpdate")).removeRecursively();
+        QDir(userFile("quorvexAssistant")).removeRecursively();
     }
 #else
     // The Linux program, its client in HOME, whose files are replaced without elevated rights.
@@ -180,26 +180,14 @@ class TestProgram : public QObject
             QTest::qWaitFor([this] { return QFile::exists(m_clientDir + "/launches.jsonl"); });
         return started ? client : nullptr;
     }
-    QList<QStringList> launches() const
-    {
-        return ClientFiles::launches(m_clientDir);
-    }
-    QByteArray clientFile(const QString& name) const
-    {
-        return ClientFiles::read(m_clientDir + '/' + name);
-    }
-    // A per-user folder of the programs: "AutoUpdate", "quorvexAssistant".
-    QString userDir(const QString& name) const
+    // A file in the per-user folders of the programs: "AutoUpdate/", "quorvexAssistant/".
+    QString userFile(const QString& name) const
     {
         return m_home + "/AppData/Roaming/" + name;
     }
-    QString updaterFile(const QString& name) const
+    QByteArray log() const
     {
-        return userDir("AutoUpdate/" + name);
-    }
-    QByteArray logBytes() const
-    {
-        return ClientFiles::read(updaterFile("AutoUpdate.log"));
+        return ClientFiles::read(userFile("AutoUpdate/AutoUpdate.log"));
     }
 
     // Version 2.1.0, published and served. A zip release replaces the client's program (packed
@@ -212,7 +200,7 @@ class TestProgram : public QObject
         const QString program = "QuorvexClient" + kProgramSuffix;
         const QString build = m_releasesDir->filePath("build/");
         ClientFiles::write(m_clientDir + "/data files/old.txt", "old");
-        ClientFiles::write(build + program, clientFile(program));
+        ClientFiles::write(build + program, ClientFiles::read(m_clientDir + '/' + program));
         ClientFiles::write(build + "added.txt", "added");
         ClientFiles::write(build + "config/client.json", ClientFiles::config("2.1.0"));
         ClientFiles::write(build + "data files/old.txt", "new");
@@ -264,7 +252,7 @@ private slots:
         ClientFiles::write(m_clientDir + "/AutoUpdate/updateconfig.json",
                            QJsonDocument(config).toJson());
         ClientFiles::write(m_clientDir + "/config/client.json", ClientFiles::config("2.0.3"));
-        QDir().mkpath(userDir("quorvexAssistant"));
+        QDir().mkpath(userFile("quorvexAssistant"));
     }
 
     void cleanup()
@@ -284,34 +272,37 @@ private slots:
     void zipPackageInstalled()
     {
         offerRelease(PackageKind::Zip);
-        ClientFiles::write(userDir("quorvexAssistant/language.txt"), "zh");
+        ClientFiles::write(userFile("quorvexAssistant/language.txt"), "zh");
         QProcess* running = startLingeringClient();
         QVERIFY(running);
 
         QVERIFY(runUpdater({"-immediately", "x"}));
         QTRY_COMPARE(running->state(), QProcess::NotRunning);
-        QTRY_COMPARE(launches(), QList<QStringList>{{"x"}});
-        QCOMPARE(clientFile("data files/read me.txt"), QByteArray("new release"));
-        QCOMPARE(clientFile("data files/old.txt"), QByteArray("new"));
-        QVERIFY(!QFile::exists(updaterFile("install-journal.json")));
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"x"}});
+        QCOMPARE(ClientFiles::read(m_clientDir + "/data files/read me.txt"),
+                 QByteArray("new release"));
+        QCOMPARE(ClientFiles::read(m_clientDir + "/data files/old.txt"), QByteArray("new"));
+        QVERIFY(!QFile::exists(userFile("AutoUpdate/install-journal.json")));
         const QJsonObject state =
-            QJsonDocument::fromJson(ClientFiles::read(updaterFile("updateconfig.json"))).object();
+            QJsonDocument::fromJson(ClientFiles::read(userFile("AutoUpdate/updateconfig.json")))
+                .object();
         QCOMPARE(state.value("currentVersion").toString(), QStringLiteral("2.1.0"));
-        QCOMPARE(ClientFiles::read(updaterFile("installedsequence.txt")), QByteArray("1\n"));
-        QCOMPARE(ClientFiles::read(userDir("quorvexAssistant/update.log")),
+        QCOMPARE(ClientFiles::read(userFile("AutoUpdate/installedsequence.txt")),
+                 QByteArray("1\n"));
+        QCOMPARE(ClientFiles::read(userFile("quorvexAssistant/update.log")),
                  QStringLiteral("修复了问题").toUtf8());
         // Every line of the log file ends with "\r\n", on every system.
-        QVERIFY(logBytes().contains(" copy file successed\r\n"));
-        QVERIFY(!QString(logBytes()).contains(QRegularExpression("[^\r]\n")));
+        QVERIFY(log().contains(" copy file successed\r\n"));
+        QVERIFY(!QString(log()).contains(QRegularExpression("[^\r]\n")));
     }
 
     void installerStarted()
     {
         offerRelease(PackageKind::Installer);
         QVERIFY(runUpdater({"-immediately", "-noremid", "x"}));
-        QTRY_COMPARE(ClientFiles::launches(updaterFile("QuorvexClient")),
+        QTRY_COMPARE(ClientFiles::launches(userFile("AutoUpdate/QuorvexClient")),
                      QList<QStringList>{{"x"}});
-        QVERIFY(launches().isEmpty());
+        QVERIFY(ClientFiles::launches(m_clientDir).isEmpty());
     }
 
     // The copy fails on a folder that stands where the package has a file: what it replaced is
@@ -324,13 +315,13 @@ private slots:
         const QMap<QString, QByteArray> before = ClientFiles::tree(m_clientDir);
 
         QProcess* updater = startUpdater({"-immediately"});
-        QTRY_VERIFY_WITH_TIMEOUT(logBytes().contains("client folder restored:"), kRunTimeoutMs);
-        QVERIFY(logBytes().contains("copy file error: "));
+        QTRY_VERIFY_WITH_TIMEOUT(log().contains("client folder restored:"), kRunTimeoutMs);
+        QVERIFY(log().contains("copy file error: "));
         QCOMPARE(ClientFiles::tree(m_clientDir), before);
         QCOMPARE(updater->state(), QProcess::Running);
-        QVERIFY(launches().isEmpty());
+        QVERIFY(ClientFiles::launches(m_clientDir).isEmpty());
 #ifdef PROGRAM_UNDER_WINE
-        QCOMPARE(ClientFiles::read(updaterFile("remove-verdict")), QByteArray("0"));
+        QCOMPARE(ClientFiles::read(userFile("AutoUpdate/remove-verdict")), QByteArray("0"));
 #endif
     }
 
@@ -357,14 +348,14 @@ private slots:
             return;
         if (stage == "during") // as a copy cut off while it wrote a file
             ClientFiles::write(m_clientDir + "/config/client.json", "");
-        const QString journal = updaterFile("install-journal.json");
+        const QString journal = userFile("AutoUpdate/install-journal.json");
         QVERIFY(QFile::exists(journal));
 
         CheckAnswer nothingNew;
         nothingNew.update = "0";
         m_service->setCheckResponse(200, nothingNew.toStdString());
         QVERIFY(runUpdater({}));
-        QTRY_COMPARE(launches(), QList<QStringList>{{"-autoupdate"}});
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
         QMap<QString, QByteArray> after = ClientFiles::tree(m_clientDir);
         after.remove("launches.jsonl");
         QCOMPARE(after, before);
@@ -372,32 +363,27 @@ private slots:
     }
 
 #ifndef PROGRAM_UNDER_WINE
-    // With no update offered, or a client already running, the client is started with the
-    // arguments meant for it; a running client is checked for only when asked.
-    void clientRelaunched_data()
+    // With a client already running, the client is started with the arguments meant for it, and
+    // an update is checked for only when asked.
+    void runningClientGetsItsArguments_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("running");
         QTest::addColumn<QStringList>("clientArguments");
         QTest::addColumn<int>("checks");
-        const QString link = QStringLiteral("pord-meeting://room/42");
-        QTest::newRow("switches and a link") << QStringList{"-noremid", "a b", link, "b"} << false
-                                             << QStringList{"a b", "b", "--url=room/42"} << 1;
-        QTest::newRow("running, meeting link handed over")
-            << QStringList{link} << true << QStringList{"--url=room/42"} << 0;
-        QTest::newRow("running, -noremid checks anyway")
-            << QStringList{"-noremid"} << true << QStringList{"-autoupdate"} << 1;
+        QTest::newRow("meeting link handed over")
+            << QStringList{"pord-meeting://room/42"} << QStringList{"--url=room/42"} << 0;
+        QTest::newRow("-noremid checks anyway")
+            << QStringList{"-noremid"} << QStringList{"-autoupdate"} << 1;
     }
 
-    void clientRelaunched()
+    void runningClientGetsItsArguments()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(bool, running);
         QFETCH(QStringList, clientArguments);
         QFETCH(int, checks);
-        QVERIFY(!running || startLingeringClient());
+        QVERIFY(startLingeringClient());
         QVERIFY(runUpdater(arguments));
-        QTRY_COMPARE(launches(), QList<QStringList>{clientArguments});
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{clientArguments});
         QCOMPARE(m_service->requestCount(), size_t(checks));
     }
 
@@ -415,7 +401,7 @@ private slots:
         m_service->setHoldChecks(false);
         QVERIFY(first->waitForFinished(10000));
         QCOMPARE(first->exitCode(), 0);
-        QTRY_COMPARE(launches().size(), 1);
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir).size(), 1);
     }
 #endif
 };
