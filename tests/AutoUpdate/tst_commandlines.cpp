@@ -16,9 +16,6 @@ private slots:
         QTest::addColumn<bool>("checkAnyway");
         QTest::addColumn<QStringList>("client");
         const QString link = QStringLiteral("pord-meeting://x");
-        QTest::newRow("empty") << QStringList() << false << QStringList{"-autoupdate"};
-        QTest::newRow("-noremid alone")
-            << QStringList{"-noremid"} << true << QStringList{"-autoupdate"};
         QTest::newRow("switch given twice stays once")
             << QStringList{"-noremid", "-noremid", "-immediately", "-immediately"} << true
             << QStringList{"-noremid", "-immediately"};

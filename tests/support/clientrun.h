@@ -3,10 +3,21 @@
 
 #include "dwondialog.h"
 #include "httpdownloadfile.h"
-#include "shortwaits.h"
+#include "timing.h"
 
 #include <QApplication>
 #include <QThread>
+
+// The program's waits, shortened so that the tests' time-outs come in a second or two.
+inline Timing shortWaits()
+{
+    Timing timing;
+    timing.startDelayMs = 50;
+    timing.watchdogPeriodMs = 250;
+    timing.checkTimeoutMs = 2000;
+    timing.downloadStallMs = 1500;
+    return timing;
+}
 
 // The network client on a worker thread, wired as the program wires it, with the waits of
 // shortWaits(): the check starts shortly after. Destroying the run stops the thread and closes
