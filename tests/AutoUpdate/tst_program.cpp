@@ -34,7 +34,6 @@ class TestProgram : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_keysDir;
     std::optional<updateservice::KeyFiles> m_keys;
     std::unique_ptr<QTemporaryDir> m_releasesDir;
     std::unique_ptr<FakeUpdateService> m_service;
@@ -49,20 +48,18 @@ class TestProgram : public QObject
     // nircmd.exe beside it (with the stand-in tasklist.exe, and Wine's taskkill and xcopy).
     const QString kProgramSuffix = QStringLiteral(".exe");
 
-    static QString driveC()
+    const QString kDriveC = qEnvironmentVariable("WINEPREFIX") + "/drive_c";
+
+    QString programPath(const QString& path) const
     {
-        return qEnvironmentVariable("WINEPREFIX") + "/drive_c";
-    }
-    static QString programPath(const QString& path)
-    {
-        return "C:" + path.mid(driveC().size());
+        return "C:" + path.mid(kDriveC.size());
     }
 
     void makeSandbox()
     {
-        m_dir = std::make_unique<QTemporaryDir>(driveC() + "/Program Files/Quorvex Client XXXXXX");
+        m_dir = std::make_unique<QTemporaryDir>(kDriveC + "/Program Files/Quorvex Client XXXXXX");
         // The one user profile of the prefix, named after the Linux user who made it.
-        const QDir users(driveC() + "/users");
+        const QDir users(kDriveC + "/users");
         QStringList names = users.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         names.removeAll("Public");
         m_home = names.size() == 1 ? users.filePath(names.first()) : QString();
@@ -105,7 +102,7 @@ class TestProgram : public QObject
     // The Linux program, its client in HOME, whose files are replaced without elevated rights.
     const QString kProgramSuffix;
 
-    static QString programPath(const QString& path)
+    QString programPath(const QString& path) const
     {
         return path;
     }
@@ -172,14 +169,6 @@ class TestProgram : public QObject
         return process->waitForFinished(kRunTimeoutMs) &&
                process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
     }
-    // The client as the user starts it, staying alive until killed; none when it did not start.
-    QProcess* startLingeringClient()
-    {
-        QProcess* client = start(m_clientDir + "/QuorvexClient" + kProgramSuffix, {"--linger"});
-        const bool started =
-            QTest::qWaitFor([this] { return QFile::exists(m_clientDir + "/launches.jsonl"); });
-        return started ? client : nullptr;
-    }
     // A file in the per-user folders of the programs: "AutoUpdate/", "quorvexAssistant/".
     QString userFile(const QString& name) const
     {
@@ -223,17 +212,13 @@ class TestProgram : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        QString error;
-        m_keys = updateservice::writeKeyPair(m_keysDir.filePath("keys"), &error);
-        QVERIFY2(m_keys, qPrintable(error));
-    }
-
     // A client of version 2.0.3 whose updater accepts only releases signed by the test's key.
     void init()
     {
         m_releasesDir = std::make_unique<QTemporaryDir>();
+        QString error;
+        m_keys = updateservice::writeKeyPair(m_releasesDir->filePath("keys"), &error);
+        QVERIFY2(m_keys, qPrintable(error));
         m_service = std::make_unique<FakeUpdateService>();
         QVERIFY(m_service->start());
         makeSandbox();
@@ -273,8 +258,8 @@ private slots:
     {
         offerRelease(PackageKind::Zip);
         ClientFiles::write(userFile("quorvexAssistant/language.txt"), "zh");
-        QProcess* running = startLingeringClient();
-        QVERIFY(running);
+        QProcess* running = start(m_clientDir + "/QuorvexClient" + kProgramSuffix, {"--linger"});
+        QTRY_VERIFY(QFile::exists(m_clientDir + "/launches.jsonl"));
 
         QVERIFY(runUpdater({"-immediately", "x"}));
         QTRY_COMPARE(running->state(), QProcess::NotRunning);
