@@ -121,7 +121,6 @@ class TestProgram : public QObject
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", m_home);
         env.insert("TMPDIR", m_dir->filePath("tmp"));
-        env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("PATH", m_dir->filePath("tools:") + env.value("PATH"));
         QProcess& process = m_processes.emplace_back();
         process.setProcessEnvironment(env);

@@ -44,8 +44,6 @@ public:
         // test.
         qDeleteAll(QApplication::topLevelWidgets());
     }
-    ClientRun(const ClientRun&) = delete;
-    ClientRun& operator=(const ClientRun&) = delete;
 
     HttpDownLoadFile* client() const { return m_client; }
     DwonDialog* progressDialog() const

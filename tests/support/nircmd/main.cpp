@@ -1,10 +1,7 @@
-// A stand-in for nircmd.exe, which is neither part of Windows nor of Wine. It understands the one
-// command the updater gives it:
-//   nircmd.exe [elevatecmd] execmd <command line>
-// and runs the command line as it stands, waiting for it to end; "elevatecmd" adds nothing, the
-// tests run with the rights they have. Exits with the command's exit code, or 1 when there is
-// nothing it could run. While a file "nircmd.hold" lies beside it, it then leaves "nircmd.held"
-// there and stays, as a copy still running, until it is killed.
+// A stand-in for nircmd.exe, which is neither part of Windows nor of Wine. Of the one command the
+// updater gives it, "nircmd.exe [elevatecmd] execmd <command line>", it runs the command line as
+// it stands (the tests run with the rights they have) and exits with its exit code, or 1. While a
+// file "nircmd.hold" lies beside it, it then leaves "nircmd.held" there and stays until killed.
 #include <windows.h>
 
 #include <string>
