@@ -22,21 +22,18 @@ private slots:
     {
         QTest::addColumn<QString>("image");
         QTest::addColumn<QString>("queried");
-        QTest::addColumn<bool>("listed");
         QTest::addColumn<bool>("running");
         const QString client = QStringLiteral("QuorvexClient.exe");
-        QTest::newRow("same name") << client << client << true << true;
-        QTest::newRow("other letter case") << client << "quorvexclient.exe" << true << false;
-        QTest::newRow("another program") << client << "Other.exe" << false << false;
+        QTest::newRow("same name") << client << client << true;
+        QTest::newRow("other letter case") << client << "quorvexclient.exe" << false;
         QTest::newRow("accented name") << "Café.exe"
-                                       << "Café.exe" << true << true;
+                                       << "Café.exe" << true;
     }
 
     void processQuery()
     {
         QFETCH(QString, image);
         QFETCH(QString, queried);
-        QFETCH(bool, listed);
         QFETCH(bool, running);
         QTemporaryDir dir;
         QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/QuorvexClient.exe",
@@ -47,7 +44,7 @@ private slots:
         const QString listing = Platform::current().queryProcesses(queried);
         client.kill();
         client.waitForFinished();
-        QVERIFY2(listing.contains(image) == listed, qPrintable(listing));
+        QVERIFY2(listing.contains(image), qPrintable(listing));
         QCOMPARE(LaunchRules::isClientRunning(listing, queried), running);
     }
 

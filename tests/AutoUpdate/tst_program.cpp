@@ -15,20 +15,11 @@
 
 using updateservice::PackageKind;
 
-namespace {
 constexpr int kRunTimeoutMs = 60000;
 
-void install(const QString& from, const QString& to)
-{
-    QDir().mkpath(QFileInfo(to).absolutePath());
-    QFile::copy(from, to);
-}
-} // namespace
-
-// The built program installed beside a stand-in client, run as a user's machine runs it, against
-// the update service on 127.0.0.1 offering releases published and signed as the project publishes
-// them: what only the whole program shows. In the client's folder: the stand-in client recording
-// its starts, config/client.json, and AutoUpdate/ with the updater.
+// The built program in AutoUpdate/ of a stand-in client's folder, run as a user's machine runs it,
+// against the update service on 127.0.0.1 offering releases published and signed as the project
+// publishes them.
 class TestProgram : public QObject
 {
     Q_OBJECT
@@ -63,8 +54,9 @@ class TestProgram : public QObject
         names.removeAll("Public");
         m_home = names.size() == 1 ? users.filePath(names.first()) : QString();
         m_clientDir = m_dir->path();
+        QDir().mkpath(m_clientDir + "/AutoUpdate");
         for (const QString& tool : {QStringLiteral("nircmd.exe"), QStringLiteral("tasklist.exe")})
-            install(WINDOWS_PROGRAMS "/" + tool, m_clientDir + "/AutoUpdate/" + tool);
+            QFile::copy(WINDOWS_PROGRAMS "/" + tool, m_clientDir + "/AutoUpdate/" + tool);
     }
 
     QProcess* start(const QString& program, const QStringList& arguments)
@@ -112,6 +104,7 @@ class TestProgram : public QObject
         m_home = m_dir->filePath("home");
         m_clientDir = m_home + "/Apps/Quorvex";
         QDir().mkpath(m_dir->filePath("tmp"));
+        QDir().mkpath(m_clientDir + "/AutoUpdate");
     }
 
     // Programs run with the sandbox's HOME and TMPDIR, and look for cp in its tools folder first.
@@ -142,9 +135,8 @@ class TestProgram : public QObject
         QFile::remove(cp);
     }
 
-    // An updater killed while it ran leaves its single-instance segment behind, whose key comes
-    // from a file in this sandbox's TMPDIR: a later sandbox whose file got the same inode would
-    // find it taken, so it is removed as the next updater here would.
+    // A killed updater leaves its single-instance segment, keyed by a file's inode in this TMPDIR,
+    // behind for a later sandbox's file of the same inode: it is removed as the next updater would.
     void clearUserFolders() const
     {
         const QByteArray tmpdir = qgetenv("TMPDIR");
@@ -221,8 +213,8 @@ private slots:
         QVERIFY(m_dir->isValid() && !m_home.isEmpty());
         clearUserFolders();
         const QString client = "QuorvexClient" + kProgramSuffix;
-        install(FAKECLIENT_BINARY, m_clientDir + '/' + client);
-        install(AUTOUPDATE_BINARY, m_clientDir + "/AutoUpdate/AutoUpdate" + kProgramSuffix);
+        QFile::copy(FAKECLIENT_BINARY, m_clientDir + '/' + client);
+        QFile::copy(AUTOUPDATE_BINARY, m_clientDir + "/AutoUpdate/AutoUpdate" + kProgramSuffix);
         const QJsonObject config{
             {"appName", client},
             {"appConfigFile", "config/client.json"},
@@ -276,12 +268,10 @@ private slots:
         QVERIFY(ClientFiles::launches(m_clientDir).isEmpty());
     }
 
-    // The copy over the client fails on a folder that stands where the package has a file, or the
-    // updater and its copy are killed at some point of the copy. A failed copy is undone at once
-    // (under Wine what it added removed through the updater in copy mode, elevated as the copy
-    // was) and the run waits with its retry; a killed one is undone by the next start, with no
-    // update offered, before it reads the client's version. The client folder ends as it was,
-    // file by file.
+    // The copy fails on a folder standing where the package has a file, or the updater and its copy
+    // are killed. A failed copy is undone at once (under Wine, elevated, through copy mode) while
+    // the run waits with its retry; a killed one by the next start, with no update offered. The
+    // client folder ends as it was, file by file.
     void interruptedInstallRestored_data()
     {
         QTest::addColumn<QString>("stage");

@@ -40,8 +40,7 @@ public:
         m_worker.quit();
         m_worker.wait();
         delete m_client;
-        // The progress dialog outlives the prompt for the whole run; here a run ends with the
-        // test.
+        // The progress dialog outlives the prompt; a run here ends with the test.
         qDeleteAll(QApplication::topLevelWidgets());
     }
 
