@@ -1,6 +1,5 @@
-// A stand-in for the client program: records each start, with its arguments, as one line of JSON
-// in "launches.jsonl" beside itself. Started with "--linger" it stays running for a while, so that
-// tests can have a client that already runs.
+// A stand-in for the client program: records each start's arguments as one line of JSON in
+// "launches.jsonl" beside itself; with "--linger" it stays running a while, as a running client.
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>

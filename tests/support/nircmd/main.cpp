@@ -1,28 +1,11 @@
-// A stand-in for nircmd.exe, which is neither part of Windows nor of Wine. It understands the one
-// command the updater gives it:
-//   nircmd.exe [elevatecmd] execmd <command line>
-// and runs the command line as it stands, waiting for it to end; "elevatecmd" adds nothing, the
-// tests run with the rights they have. Exits with the command's exit code, or 1 when there is
-// nothing it could run. While a file "nircmd.hold" lies beside it, it then leaves "nircmd.held"
-// there and stays, as a copy still running, until it is killed.
+// A stand-in for nircmd.exe, which is neither part of Windows nor of Wine. Of the one command the
+// updater gives it, "nircmd.exe [elevatecmd] execmd <command line>", it runs the command line as
+// it stands (the tests run with the rights they have) and exits with its exit code, or 1. While a
+// file "nircmd.hold" lies in the folder it runs in, the updater's own, it then leaves "nircmd.held"
+// there and stays until killed.
 #include <windows.h>
 
 #include <string>
-
-namespace {
-void holdWhenAsked()
-{
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder(self);
-    folder.erase(folder.find_last_of(L"\\/") + 1);
-    if (GetFileAttributesW((folder + L"nircmd.hold").c_str()) == INVALID_FILE_ATTRIBUTES)
-        return;
-    CloseHandle(CreateFileW((folder + L"nircmd.held").c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    Sleep(INFINITE);
-}
-} // namespace
 
 int main()
 {
@@ -43,6 +26,10 @@ int main()
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    holdWhenAsked();
+    if (GetFileAttributesW(L"nircmd.hold") != INVALID_FILE_ATTRIBUTES) {
+        CloseHandle(CreateFileW(L"nircmd.held", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        Sleep(INFINITE);
+    }
     return static_cast<int>(exitCode);
 }

@@ -1,8 +1,7 @@
-// A stand-in for Windows' tasklist, which Wine lacks (Wine's own prints nothing). It answers the
-// query the updater makes, tasklist /FO CSV /FI "IMAGENAME eq <name>", in tasklist's CSV form:
-// a header row, then one quoted row (image name, process id) per process whose image name
-// matches ignoring case, as tasklist compares, in the ANSI code page with "\r\n" line ends (the C
-// runtime writes "\n" so); or a note that none matches.
+// A stand-in for Windows' tasklist (Wine's own prints nothing). It answers the updater's query,
+// tasklist /FO CSV /FI "IMAGENAME eq <name>", as tasklist does: a header row, then one quoted row
+// (image name, process id) per process whose image name matches ignoring case, in the ANSI code
+// page with "\r\n" line ends (the C runtime writes "\n" so); or a note that none matches.
 #include <windows.h>
 
 #include <tlhelp32.h>
