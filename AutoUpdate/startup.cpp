@@ -22,10 +22,13 @@ void InstallApplicationFont()
     QApplication::setFont(font);
 }
 
-// Attaching and detaching first lets the system drop a segment whose last holder died without
-// detaching, so a crashed run never blocks the next one.
+// A run that died without detaching leaves its segment behind, and as the key comes from 16 bits of
+// a file's inode number, a dead run's segment may even lie under a fresh key file's key. Attaching
+// and detaching lets the system drop a segment that nobody holds any more; a live one stays.
 bool TakeSingleInstanceGuard(QSharedMemory& guard)
 {
+    if (guard.create(1, QSharedMemory::ReadWrite))
+        return true;
     if (guard.attach(QSharedMemory::ReadWrite))
         guard.detach();
     return guard.create(1, QSharedMemory::ReadWrite);

@@ -152,12 +152,19 @@ class TestProgram : public QObject
     {
         return start(m_clientDir + "/AutoUpdate/AutoUpdate" + kProgramSuffix, arguments);
     }
-    // Runs the updater to its end; false when it did not end in time or with an exit code not 0.
-    bool runUpdater(const QStringList& arguments)
+    // Runs the updater to its end: nothing when it ended in time with exit code 0, otherwise how
+    // it ended, with what it wrote.
+    QString runUpdater(const QStringList& arguments)
     {
         QProcess* process = startUpdater(arguments);
-        return process->waitForFinished(kRunTimeoutMs) &&
-               process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+        const bool ended = process->waitForFinished(kRunTimeoutMs);
+        if (ended && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0)
+            return QString();
+        return QString("ended %1, status %2, code %3\n%4\n%5")
+            .arg(ended)
+            .arg(process->exitStatus())
+            .arg(process->exitCode())
+            .arg(QString::fromLocal8Bit(process->readAllStandardError()), QString(log()));
     }
     // A file in the per-user folders of the programs: "AutoUpdate/", "quorvexAssistant/".
     QString userFile(const QString& name) const
@@ -246,7 +253,7 @@ private slots:
         QProcess* running = start(m_clientDir + "/QuorvexClient" + kProgramSuffix, {"--linger"});
         QTRY_VERIFY(QFile::exists(m_clientDir + "/launches.jsonl"));
 
-        QVERIFY(runUpdater({"-immediately", "x"}));
+        QCOMPARE(runUpdater({"-immediately", "x"}), QString());
         QTRY_COMPARE(running->state(), QProcess::NotRunning);
         QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"x"}});
         QCOMPARE(ClientFiles::read(m_clientDir + "/data files/read me.txt"),
@@ -262,7 +269,7 @@ private slots:
     void installerStarted()
     {
         offerRelease(PackageKind::Installer);
-        QVERIFY(runUpdater({"-immediately", "-noremid", "x"}));
+        QCOMPARE(runUpdater({"-immediately", "-noremid", "x"}), QString());
         QTRY_COMPARE(ClientFiles::launches(userFile("AutoUpdate/QuorvexClient")),
                      QList<QStringList>{{"x"}});
         QVERIFY(ClientFiles::launches(m_clientDir).isEmpty());
@@ -306,7 +313,7 @@ private slots:
                 ClientFiles::write(m_clientDir + "/config/client.json", "");
             QVERIFY(QFile::exists(userFile("AutoUpdate/install-journal.json")));
             m_service->setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
-            QVERIFY(runUpdater({}));
+            QCOMPARE(runUpdater({}), QString());
             QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
             QVERIFY(!QFile::exists(userFile("AutoUpdate/install-journal.json")));
             QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
