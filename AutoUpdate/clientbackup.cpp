@@ -163,7 +163,8 @@ bool ClientBackup::restore()
 {
     Platform& platform = Platform::current();
     removeStrayBackupFiles();
-    if (!savedInBackup().isEmpty()) {
+    const QStringList saved = savedInBackup();
+    if (!saved.isEmpty()) {
         const Platform::CopyOutcome copy =
             platform.copyTree(CopyCommand::request(m_backupFolder, m_clientFolder, m_elevate));
         if (!copy.ran || copy.exitCode != 0)
@@ -171,10 +172,10 @@ bool ClientBackup::restore()
     }
     keepPermissions();
     platform.removePaths(addedPaths(), m_elevate);
-    if (!clientFolderRestored())
+    if (!clientFolderRestored(saved))
         return false;
-    qInfo() << "client folder restored:" << m_clientFolder << savedInBackup().size()
-            << "files put back," << m_added.size() << "added files removed";
+    qInfo() << "client folder restored:" << m_clientFolder << saved.size() << "files put back,"
+            << m_added.size() << "added files removed";
     discard();
     return true;
 }
@@ -220,15 +221,15 @@ QStringList ClientBackup::addedPaths() const
     return paths;
 }
 
-bool ClientBackup::clientFolderRestored() const
+bool ClientBackup::clientFolderRestored(const QStringList& saved) const
 {
     const QString different =
-        TreeComparison::firstDifference(m_backupFolder, m_clientFolder, savedInBackup());
+        TreeComparison::firstDifference(m_backupFolder, m_clientFolder, saved);
     if (!different.isEmpty()) {
         qDebug() << "restore failed, file differs:" << clientPath(different);
         return false;
     }
-    for (const QString& file : savedInBackup()) {
+    for (const QString& file : saved) {
         if (QFile::permissions(clientPath(file)) != QFile::permissions(backupPath(file))) {
             qDebug() << "restore failed, permissions differ:" << clientPath(file);
             return false;

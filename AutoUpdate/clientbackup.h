@@ -47,7 +47,7 @@ private:
     QStringList savedInBackup() const;
     void removeStrayBackupFiles() const;
     QStringList addedPaths() const;
-    bool clientFolderRestored() const;
+    bool clientFolderRestored(const QStringList& saved) const;
     QString clientPath(const QString& relativePath) const;
     QString backupPath(const QString& relativePath) const;
 
