@@ -1,15 +1,15 @@
 #include "global.h"
 
-#include "clientbackup.h"
-#include "copycommand.h"
-#include "installedsequence.h"
-#include "jsonfile.h"
-#include "launchrules.h"
-#include "packageunpacker.h"
+#include "install/clientbackup.h"
+#include "install/copycommand.h"
+#include "release/installedsequence.h"
+#include "base/jsonfile.h"
+#include "check/launchrules.h"
+#include "install/packageunpacker.h"
 #include "platform/platform.h"
-#include "savedfile.h"
-#include "treecomparison.h"
-#include "userpaths.h"
+#include "base/savedfile.h"
+#include "install/treecomparison.h"
+#include "base/userpaths.h"
 
 #include <QCoreApplication>
 #include <QDebug>

@@ -2,7 +2,7 @@
 #define GLOBAL_H
 
 #include "platform/platform.h"
-#include "releasesignature.h"
+#include "release/releasesignature.h"
 
 #include <QJsonObject>
 #include <QObject>

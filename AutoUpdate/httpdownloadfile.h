@@ -1,7 +1,7 @@
 #ifndef HTTPDOWNLOADFILE_H
 #define HTTPDOWNLOADFILE_H
 
-#include "packagedigest.h"
+#include "download/packagedigest.h"
 
 #include <QFile>
 #include <QNetworkReply>

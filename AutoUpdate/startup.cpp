@@ -1,10 +1,10 @@
 #include "startup.h"
 
-#include "clientbackup.h"
-#include "copymode.h"
+#include "install/clientbackup.h"
+#include "install/copymode.h"
 #include "global.h"
 #include "httpdownloadfile.h"
-#include "logfile.h"
+#include "base/logfile.h"
 
 #include <QApplication>
 #include <QDebug>

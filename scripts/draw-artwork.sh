@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Draws the dialogs' images into AutoUpdate/image/resourceimg with ImageMagick.
+# Draws the dialogs' images into AutoUpdate/windows/image/resourceimg with ImageMagick.
 # Usage: scripts/draw-artwork.sh
 set -euo pipefail
-cd "$(dirname "$0")/../AutoUpdate/image/resourceimg"
+cd "$(dirname "$0")/../AutoUpdate/windows/image/resourceimg"
 
 blue='rgba(66,133,246,1)'
 # No time stamps or comments, so a redraw gives the same bytes.

@@ -1,7 +1,7 @@
-#include "platform.h"
+#include "platform/platform.h"
 
-#include "copycommand.h"
-#include "copymode.h"
+#include "install/copycommand.h"
+#include "install/copymode.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "copycommand.h"
-#include "launchrules.h"
+#include "install/copycommand.h"
+#include "check/launchrules.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "copymode.h"
+#include "install/copymode.h"
 
 #include <QFile>
 #include <QProcess>

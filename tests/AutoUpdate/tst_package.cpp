@@ -1,14 +1,14 @@
 #include "checkanswer.h"
-#include "clientbackup.h"
+#include "install/clientbackup.h"
 #include "clientfiles.h"
 #include "clientrun.h"
-#include "dwondialog.h"
+#include "windows/dwondialog.h"
 #include "fakeplatform.h"
 #include "fakeupdateservice.h"
 #include "global.h"
 #include "httpdownloadfile.h"
 #include "testhome.h"
-#include "userpaths.h"
+#include "base/userpaths.h"
 #include "zipbuilder.h"
 
 #include <QDockWidget>

@@ -1,8 +1,8 @@
 #include "clientfiles.h"
-#include "launchrules.h"
-#include "logfile.h"
+#include "check/launchrules.h"
+#include "base/logfile.h"
 #include "platform/platform.h"
-#include "userpaths.h"
+#include "base/userpaths.h"
 
 #include <QFile>
 #include <QProcess>

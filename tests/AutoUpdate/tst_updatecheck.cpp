@@ -3,9 +3,9 @@
 #include "fakeplatform.h"
 #include "global.h"
 #include "httpdownloadfile.h"
-#include "releasesignature.h"
+#include "release/releasesignature.h"
 #include "testhome.h"
-#include "userpaths.h"
+#include "base/userpaths.h"
 
 #include <QDir>
 #include <QJsonArray>

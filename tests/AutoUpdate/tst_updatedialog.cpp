@@ -1,10 +1,10 @@
 #include "clientfiles.h"
-#include "dwondialog.h"
+#include "windows/dwondialog.h"
 #include "fakeplatform.h"
 #include "global.h"
 #include "testhome.h"
-#include "updatedialog.h"
-#include "userpaths.h"
+#include "windows/updatedialog.h"
+#include "base/userpaths.h"
 
 #include <QCheckBox>
 #include <QDir>

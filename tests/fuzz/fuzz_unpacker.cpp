@@ -1,5 +1,5 @@
 #include "clientfiles.h"
-#include "packageunpacker.h"
+#include "install/packageunpacker.h"
 
 #include <QDir>
 #include <QTemporaryDir>

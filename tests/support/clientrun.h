@@ -1,9 +1,9 @@
 #ifndef CLIENTRUN_H
 #define CLIENTRUN_H
 
-#include "dwondialog.h"
+#include "windows/dwondialog.h"
 #include "httpdownloadfile.h"
-#include "timing.h"
+#include "base/timing.h"
 
 #include <QApplication>
 #include <QThread>

@@ -1,7 +1,7 @@
 #include "clientfiles.h"
 #include "publisher.h"
 #include "releasecatalogue.h"
-#include "releasesignature.h"
+#include "release/releasesignature.h"
 #include "signingkey.h"
 #include "updateservice.h"
 

@@ -4,9 +4,9 @@
 // Usage: dialog-preview <state> [en|zh]
 // States: prompt-normal, prompt-ticked, prompt-forced, progress, error, confirm, installing.
 
-#include "dwondialog.h"
+#include "windows/dwondialog.h"
 #include "global.h"
-#include "updatedialog.h"
+#include "windows/updatedialog.h"
 
 #include <QApplication>
 #include <QCheckBox>

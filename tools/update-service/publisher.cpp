@@ -2,7 +2,7 @@
 
 #include "fileio.h"
 #include "packagezip.h"
-#include "releasesignature.h"
+#include "release/releasesignature.h"
 #include "signingkey.h"
 #include "staticsite.h"
 

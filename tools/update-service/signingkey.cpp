@@ -1,7 +1,7 @@
 #include "signingkey.h"
 
 #include "fileio.h"
-#include "releasesignature.h"
+#include "release/releasesignature.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "treecomparison.h"
+#include "install/treecomparison.h"
 
 #include <QDir>
 #include <QDirIterator>

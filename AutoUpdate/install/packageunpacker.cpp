@@ -1,4 +1,4 @@
-#include "packageunpacker.h"
+#include "install/packageunpacker.h"
 
 #include "platform/platform.h"
 

@@ -1,4 +1,4 @@
-#include "timing.h"
+#include "base/timing.h"
 
 namespace {
 Timing g_timing;

@@ -1,6 +1,6 @@
-#include "jsonfile.h"
+#include "base/jsonfile.h"
 
-#include "savedfile.h"
+#include "base/savedfile.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "systemproxyfactory.h"
+#include "check/systemproxyfactory.h"
 
 #include <QHostAddress>
 #include <mutex>

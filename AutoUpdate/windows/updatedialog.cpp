@@ -1,10 +1,10 @@
-#include "updatedialog.h"
+#include "windows/updatedialog.h"
 #include "ui_updatedialog.h"
 
-#include "dialogcommon.h"
-#include "dwondialog.h"
+#include "windows/dialogcommon.h"
+#include "windows/dwondialog.h"
 #include "global.h"
-#include "launchrules.h"
+#include "check/launchrules.h"
 #include "platform/platform.h"
 
 #include <QScrollBar>

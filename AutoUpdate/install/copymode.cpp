@@ -1,6 +1,6 @@
-#include "copymode.h"
+#include "install/copymode.h"
 
-#include "savedfile.h"
+#include "base/savedfile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,6 +1,6 @@
-#include "logfile.h"
+#include "base/logfile.h"
 
-#include "userpaths.h"
+#include "base/userpaths.h"
 
 #include <QDir>
 #include <QFile>

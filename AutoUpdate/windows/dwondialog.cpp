@@ -1,9 +1,9 @@
-#include "dwondialog.h"
+#include "windows/dwondialog.h"
 #include "ui_dwondialog.h"
 
-#include "dialogcommon.h"
+#include "windows/dialogcommon.h"
 #include "global.h"
-#include "netdialog.h"
+#include "windows/netdialog.h"
 
 #include <QCloseEvent>
 

@@ -1,4 +1,4 @@
-#include "userpaths.h"
+#include "base/userpaths.h"
 
 #include <QDir>
 

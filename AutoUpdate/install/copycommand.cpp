@@ -1,7 +1,7 @@
-#include "copycommand.h"
+#include "install/copycommand.h"
 
-#include "copymode.h"
-#include "userpaths.h"
+#include "install/copymode.h"
+#include "base/userpaths.h"
 
 QString CopyCommand::sourcePattern(const QString& packagePath)
 {

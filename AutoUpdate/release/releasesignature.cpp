@@ -1,4 +1,4 @@
-#include "releasesignature.h"
+#include "release/releasesignature.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>

@@ -1,6 +1,6 @@
-#include "installedsequence.h"
+#include "release/installedsequence.h"
 
-#include "userpaths.h"
+#include "base/userpaths.h"
 
 #include <QDebug>
 #include <QFile>

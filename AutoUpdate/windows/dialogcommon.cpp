@@ -1,4 +1,4 @@
-#include "dialogcommon.h"
+#include "windows/dialogcommon.h"
 
 #include "global.h"
 

@@ -1,7 +1,7 @@
-#include "netdialog.h"
+#include "windows/netdialog.h"
 #include "ui_netdialog.h"
 
-#include "dialogcommon.h"
+#include "windows/dialogcommon.h"
 #include "global.h"
 
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "savedfile.h"
+#include "base/savedfile.h"
 
 #include <QSaveFile>
 

@@ -1,4 +1,4 @@
-#include "launchrules.h"
+#include "check/launchrules.h"
 
 namespace {
 const QString kNoRemind = QStringLiteral("-noremid");

@@ -1,11 +1,11 @@
-#include "clientbackup.h"
+#include "install/clientbackup.h"
 
-#include "copycommand.h"
-#include "jsonfile.h"
+#include "install/copycommand.h"
+#include "base/jsonfile.h"
 #include "platform/platform.h"
-#include "savedfile.h"
-#include "treecomparison.h"
-#include "userpaths.h"
+#include "base/savedfile.h"
+#include "install/treecomparison.h"
+#include "base/userpaths.h"
 
 #include <QDebug>
 #include <QDir>
