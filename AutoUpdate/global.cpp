@@ -1,15 +1,15 @@
 #include "global.h"
 
+#include "base/jsonfile.h"
+#include "base/savedfile.h"
+#include "base/userpaths.h"
+#include "check/launchrules.h"
 #include "install/clientbackup.h"
 #include "install/copycommand.h"
-#include "release/installedsequence.h"
-#include "base/jsonfile.h"
-#include "check/launchrules.h"
 #include "install/packageunpacker.h"
-#include "platform/platform.h"
-#include "base/savedfile.h"
 #include "install/treecomparison.h"
-#include "base/userpaths.h"
+#include "platform/platform.h"
+#include "release/installedsequence.h"
 
 #include <QCoreApplication>
 #include <QDebug>

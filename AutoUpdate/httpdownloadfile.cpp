@@ -1,12 +1,12 @@
 #include "httpdownloadfile.h"
 
+#include "base/timing.h"
+#include "base/userpaths.h"
+#include "check/systemproxyfactory.h"
+#include "global.h"
 #include "windows/dialogcommon.h"
 #include "windows/dwondialog.h"
-#include "global.h"
-#include "check/systemproxyfactory.h"
-#include "base/timing.h"
 #include "windows/updatedialog.h"
-#include "base/userpaths.h"
 
 #include <QDateTime>
 #include <QDebug>

@@ -1,10 +1,10 @@
 #include "startup.h"
 
-#include "install/clientbackup.h"
-#include "install/copymode.h"
+#include "base/logfile.h"
 #include "global.h"
 #include "httpdownloadfile.h"
-#include "base/logfile.h"
+#include "install/clientbackup.h"
+#include "install/copymode.h"
 
 #include <QApplication>
 #include <QDebug>

@@ -1,11 +1,11 @@
 #include "install/clientbackup.h"
 
-#include "install/copycommand.h"
 #include "base/jsonfile.h"
-#include "platform/platform.h"
 #include "base/savedfile.h"
-#include "install/treecomparison.h"
 #include "base/userpaths.h"
+#include "install/copycommand.h"
+#include "install/treecomparison.h"
+#include "platform/platform.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "install/copycommand.h"
 
-#include "install/copymode.h"
 #include "base/userpaths.h"
+#include "install/copymode.h"
 
 QString CopyCommand::sourcePattern(const QString& packagePath)
 {

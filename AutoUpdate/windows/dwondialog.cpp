@@ -1,8 +1,8 @@
 #include "windows/dwondialog.h"
 #include "ui_dwondialog.h"
 
-#include "windows/dialogcommon.h"
 #include "global.h"
+#include "windows/dialogcommon.h"
 #include "windows/netdialog.h"
 
 #include <QCloseEvent>

@@ -1,8 +1,8 @@
 #include "windows/netdialog.h"
 #include "ui_netdialog.h"
 
-#include "windows/dialogcommon.h"
 #include "global.h"
+#include "windows/dialogcommon.h"
 
 #include <QCloseEvent>
 

@@ -1,11 +1,11 @@
 #include "windows/updatedialog.h"
 #include "ui_updatedialog.h"
 
+#include "check/launchrules.h"
+#include "global.h"
+#include "platform/platform.h"
 #include "windows/dialogcommon.h"
 #include "windows/dwondialog.h"
-#include "global.h"
-#include "check/launchrules.h"
-#include "platform/platform.h"
 
 #include <QScrollBar>
 

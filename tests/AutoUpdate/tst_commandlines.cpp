@@ -1,5 +1,5 @@
-#include "install/copycommand.h"
 #include "check/launchrules.h"
+#include "install/copycommand.h"
 
 #include <QTest>
 

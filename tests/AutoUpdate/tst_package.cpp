@@ -1,14 +1,14 @@
+#include "base/userpaths.h"
 #include "checkanswer.h"
-#include "install/clientbackup.h"
 #include "clientfiles.h"
 #include "clientrun.h"
-#include "windows/dwondialog.h"
 #include "fakeplatform.h"
 #include "fakeupdateservice.h"
 #include "global.h"
 #include "httpdownloadfile.h"
+#include "install/clientbackup.h"
 #include "testhome.h"
-#include "base/userpaths.h"
+#include "windows/dwondialog.h"
 #include "zipbuilder.h"
 
 #include <QDockWidget>

@@ -1,8 +1,8 @@
-#include "clientfiles.h"
-#include "check/launchrules.h"
 #include "base/logfile.h"
-#include "platform/platform.h"
 #include "base/userpaths.h"
+#include "check/launchrules.h"
+#include "clientfiles.h"
+#include "platform/platform.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,3 +1,4 @@
+#include "base/userpaths.h"
 #include "checkanswer.h"
 #include "clientfiles.h"
 #include "fakeplatform.h"
@@ -5,7 +6,6 @@
 #include "httpdownloadfile.h"
 #include "release/releasesignature.h"
 #include "testhome.h"
-#include "base/userpaths.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -1,10 +1,10 @@
+#include "base/userpaths.h"
 #include "clientfiles.h"
-#include "windows/dwondialog.h"
 #include "fakeplatform.h"
 #include "global.h"
 #include "testhome.h"
+#include "windows/dwondialog.h"
 #include "windows/updatedialog.h"
-#include "base/userpaths.h"
 
 #include <QCheckBox>
 #include <QDir>

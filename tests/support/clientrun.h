@@ -1,9 +1,9 @@
 #ifndef CLIENTRUN_H
 #define CLIENTRUN_H
 
-#include "windows/dwondialog.h"
-#include "httpdownloadfile.h"
 #include "base/timing.h"
+#include "httpdownloadfile.h"
+#include "windows/dwondialog.h"
 
 #include <QApplication>
 #include <QThread>

@@ -1,7 +1,7 @@
 #include "clientfiles.h"
 #include "publisher.h"
-#include "releasecatalogue.h"
 #include "release/releasesignature.h"
+#include "releasecatalogue.h"
 #include "signingkey.h"
 #include "updateservice.h"
 

@@ -4,8 +4,8 @@
 // Usage: dialog-preview <state> [en|zh]
 // States: prompt-normal, prompt-ticked, prompt-forced, progress, error, confirm, installing.
 
-#include "windows/dwondialog.h"
 #include "global.h"
+#include "windows/dwondialog.h"
 #include "windows/updatedialog.h"
 
 #include <QApplication>
