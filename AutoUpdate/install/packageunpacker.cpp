@@ -1,12 +1,12 @@
 #include "install/packageunpacker.h"
 
+#include "base/relativepath.h"
 #include "platform/platform.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSet>
 #include <QTextCodec>
 
@@ -33,13 +33,6 @@ QString decodeName(const char* raw)
     return state.invalidChars == 0 ? name : QString::fromLocal8Bit(bytes);
 }
 
-// The path an entry is written to, relative to the extraction folder, as the file system sees
-// it: two names that come out equal here would be written to the same file.
-QString cleanRelativePath(const QString& name)
-{
-    return QDir::cleanPath(QDir::fromNativeSeparators(name));
-}
-
 QString duplicateKey(const QString& relativePath)
 {
 #ifdef Q_OS_WIN
@@ -47,17 +40,6 @@ QString duplicateKey(const QString& relativePath)
 #else
     return relativePath;
 #endif
-}
-
-bool hasParentComponent(const QString& name)
-{
-    static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
-    return name.split(separators).contains(QStringLiteral(".."));
-}
-
-bool startsWithDriveLetter(const QString& name)
-{
-    return name.size() >= 2 && name.at(0).isLetter() && name.at(1) == QLatin1Char(':');
 }
 
 // A link already on disk between the folder and the target would carry the write elsewhere.
@@ -139,14 +121,9 @@ QString PackageUnpacker::topFolderName(const QString& packagePath)
 
 QString PackageUnpacker::unsafeEntryReason(const QString& entryName, const QString& folder)
 {
-    if (entryName.isEmpty())
-        return QStringLiteral("has no name");
-    if (entryName.startsWith(QLatin1Char('/')) || entryName.startsWith(QLatin1Char('\\')))
-        return QStringLiteral("is an absolute path");
-    if (startsWithDriveLetter(entryName))
-        return QStringLiteral("names a drive");
-    if (hasParentComponent(entryName))
-        return QStringLiteral("climbs out with \"..\"");
+    const QString unsafe = RelativePath::unsafeReason(entryName);
+    if (!unsafe.isEmpty())
+        return unsafe;
     const QString base = QDir::cleanPath(folder);
     const QString resolved = QDir::cleanPath(folder + entryName);
     if (!resolved.startsWith(base + QLatin1Char('/')))
@@ -195,7 +172,7 @@ bool PackageUnpacker::readEntries(qint64 freeBytes)
         Entry entry;
         if (!readEntry(static_cast<quint64>(index), &entry))
             return false;
-        const QString key = duplicateKey(cleanRelativePath(entry.name));
+        const QString key = duplicateKey(RelativePath::clean(entry.name));
         if (written.contains(key))
             return refuse(entry.name, QStringLiteral("repeats an earlier entry's path"));
         written.insert(key);
@@ -255,7 +232,7 @@ QString PackageUnpacker::refusalReason(const Entry& entry, int method, bool encr
     const QString unsafe = unsafeEntryReason(entry.name, m_folder);
     if (!unsafe.isEmpty())
         return unsafe;
-    const QString path = cleanRelativePath(entry.name);
+    const QString path = RelativePath::clean(entry.name);
     if (path != m_top && !path.startsWith(m_top + QLatin1Char('/')))
         return QStringLiteral("lies outside the top folder \"%1\"").arg(m_top);
     if (method != ZIP_CM_STORE && method != ZIP_CM_DEFLATE)
@@ -267,7 +244,7 @@ QString PackageUnpacker::refusalReason(const Entry& entry, int method, bool encr
 
 PackageUnpacker::Result PackageUnpacker::extract(const Entry& entry)
 {
-    const QString target = m_folder + cleanRelativePath(entry.name);
+    const QString target = m_folder + RelativePath::clean(entry.name);
     switch (entry.kind) {
     case Kind::Directory:
         // A folder that cannot be made shows as its first file that cannot be written.
