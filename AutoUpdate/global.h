@@ -1,7 +1,6 @@
-#ifndef GLOBAL_H
-#define GLOBAL_H
+#pragma once
 
-#include "platform/platform.h"
+#include "release/releaseoffer.h"
 #include "release/releasesignature.h"
 
 #include <QJsonObject>
@@ -11,11 +10,10 @@
 
 #include <atomic>
 
-class ClientBackup;
-
-// Everything the updater knows during a run, and the file and process operations on it. The one
-// instance, g_global, is shared by both threads without a lock: each member is written by one step
-// of the update before the steps that read it.
+// The updater's configuration, the client's installed version and language, the run's arguments
+// and how the run ends, with the file and process operations on them. The one instance, g_global,
+// is shared by both threads without a lock: each member is written by one step of the update
+// before the steps that read it. The release on offer is no part of it: the stages hand it on.
 class Global : public QObject
 {
     Q_OBJECT
@@ -26,22 +24,14 @@ public:
     // Loads the installed and the per-user configuration, the client's version and language.
     // 0 on success, -1 when the updater cannot work.
     int GetConfig();
-    // Records the reminder choice ("remid") or the installed version ("version") in the per-user
-    // state file. 0 when written, -1 when the file cannot be opened.
-    int WriteConfigToFile(QString type);
+    // Records the version the user chose never to be reminded of ("remid") or the version just
+    // installed ("version") in the per-user state file. 0 when written, -1 when the file cannot
+    // be opened.
+    int WriteConfigToFile(QString type, const QString& version);
     // Reads the installed version from the client's configuration into m_currentVersion.
     int GetClientVersion();
-    // Writes m_latestVersion into the client's configuration.
-    int WriteConfigToClientFile();
-    // Parses the update service's answer to the check request.
-    int GetVersionInfo(QByteArray& data);
-    // Judges a parsed answer by its signature when the installed configuration names public keys:
-    // 0 when the updater may act on it, -1 (logged) when it must be handled as a failed check.
-    int CheckReleaseSignature(const QByteArray& data);
-    // After an install: remembers the sequence of the signed release, so an older one offered
-    // later is refused.
-    void RecordReleaseSequence();
-
+    // Writes version into the client's configuration.
+    int WriteConfigToClientFile(const QString& version);
     // 0 when the run must end now (the client got what it needs), -1 when the check goes on.
     int CkeckProcess();
     // Starts the client with the forwarded arguments and ends the run.
@@ -50,17 +40,12 @@ public:
     int UpAppInstallThread(QString& program);
     int WriteScptFile(QString& text);
 
-    // Unpacks a zip package beside itself, copies it over the client's installation folder and
-    // confirms the new version from the client's configuration; then leaves the notes and the
-    // marker for the client and records the version. 0 on success, -1 on any failure.
-    int DecompressionReplac(QString& package);
-
     // Free bytes of the volume holding path; 0 when the system cannot tell.
     qint64 DiskSpaceDetection(QString path);
     // Before a download: the system volume and the working folder's volume each need more than
     // three times the package size free. Returns how the first volume without room is named to
     // the user (the system volume first), or an empty text when both have room.
-    QString VolumeLackingSpace();
+    QString VolumeLackingSpace(qint64 packageSize);
 
     // Asks the application to quit, from any thread, once per run. False when the run had already
     // been ended, so a late caller must not hand over to the client again.
@@ -68,10 +53,10 @@ public:
     // The user's cancel: ends the run as EndRun does, unless an installation is under way. The
     // client is stopped then, and only the installation's own end starts it again.
     bool CancelRun();
-    // Called by the worker when a downloaded package is about to be checked and installed; from
-    // then on a cancel no longer ends the run. False when the run was already ended: nothing may be
+    // Called by the worker when a verified package of kind is about to be installed; from then on
+    // a cancel no longer ends the run. False when the run was already ended: nothing may be
     // installed then.
-    bool BeginInstallation();
+    bool BeginInstallation(PackageKind kind);
     // A failed installation gives the choice between retry and cancel back to the user.
     void EndInstallation();
     bool IsInstalling() const { return m_runState.load() == RunState::Installing; }
@@ -86,27 +71,11 @@ public:
     QString m_getPackUrl;
     QString m_currentVersion;
     QString m_noRemindVersion;
-    QString m_unpackPath;
     int m_remide = 0;
-    QString m_code;
-    QString m_desc;
-    QString m_id;
-    QString m_updateMode;
-    QString m_latestVersion;
-    QString m_latestVersionUrl;
-    QString m_latestVersionInfo;
-    QString m_md5;
-    // Lower-case hexadecimal SHA-256 of the package; empty when the release names none.
-    QString m_sha256;
-    QString m_sha1;
-    qint64 m_packageSize = 0;
-    int m_updateType = 0;
     QString m_scptPath;
     QString m_language;
     QStringList m_args;
     ReleaseSignature::TrustedKeys m_publicKeys;
-    // The sequence of the signed release being installed; 0 when the release was not verified.
-    qint64 m_releaseSequence = 0;
 
 private:
     void ReadUserState();
@@ -117,11 +86,6 @@ private:
     QString ClientConfigPath() const;
     QString RunningClientListing() const;
     void StartClient(const QStringList& arguments);
-    qint64 RoomForUnpacking();
-    Platform::CopyRequest UnpackedTreeCopy(const QString& package);
-    bool CopyUnpackedTree(const Platform::CopyRequest& copy);
-    int RestoreClient(ClientBackup& backup);
-    bool WriteForClient(const QString& name, const QByteArray& content);
     // Takes the run's end for this caller; false when someone else already took it.
     bool ClaimRunEnd();
     void QuitApplication();
@@ -133,5 +97,3 @@ private:
 };
 
 extern Global g_global;
-
-#endif // GLOBAL_H

@@ -2,16 +2,15 @@
 
 #include "base/logfile.h"
 #include "global.h"
-#include "httpdownloadfile.h"
 #include "install/clientbackup.h"
 #include "install/copymode.h"
+#include "updaterun.h"
 
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFont>
 #include <QSharedMemory>
-#include <QThread>
 
 namespace {
 
@@ -51,20 +50,8 @@ void ReleaseSingleInstanceGuard(QSharedMemory& guard)
 
 int RunEventLoop(QApplication& app)
 {
-    QThread worker;
-    auto* client = new HttpDownLoadFile(nullptr);
-    client->moveToThread(&worker);
-    // The network objects belong to the worker thread and are released there as it ends.
-    QObject::connect(&worker, &QThread::finished, client, &HttpDownLoadFile::DeleteResource,
-                     Qt::DirectConnection);
-    worker.start(QThread::InheritPriority);
-
-    const int exitCode = app.exec();
-
-    worker.exit(0);
-    worker.wait();
-    delete client;
-    return exitCode;
+    UpdateRun run;
+    return app.exec();
 }
 
 } // namespace

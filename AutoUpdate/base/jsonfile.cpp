@@ -6,47 +6,33 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
-JsonFile::ReadResult JsonFile::read(const QString& path)
+Result<QJsonObject, JsonFile::ReadError> JsonFile::read(const QString& path)
 {
-    ReadResult result;
+    using Read = Result<QJsonObject, ReadError>;
     QFile file(path);
-    if (!file.exists()) {
-        result.errorCode = file.error();
-        return result;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.status = ReadResult::OpenFailed;
-        result.errorCode = file.error();
-        return result;
-    }
+    if (!file.exists())
+        return Read::failure({ReadError::Missing, file.error()});
+    if (!file.open(QIODevice::ReadOnly))
+        return Read::failure({ReadError::OpenFailed, file.error()});
     QJsonParseError parseError{};
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        result.status = ReadResult::ParseFailed;
-        result.errorCode = parseError.error;
-        return result;
-    }
-    result.status = ReadResult::Ok;
-    result.object = document.object();
-    return result;
+    if (parseError.error != QJsonParseError::NoError)
+        return Read::failure({ReadError::ParseFailed, parseError.error});
+    return document.object();
 }
 
-bool JsonFile::readForChange(const QString& path, QJsonObject* object, int* errorCode)
+Result<QJsonObject, Failure> JsonFile::readForChange(const QString& path)
 {
     QFile file(path);
-    if (!file.exists()) {
-        *object = QJsonObject();
-        return true;
-    }
-    if (!file.open(QIODevice::ReadWrite)) {
-        *errorCode = file.error();
-        return false;
-    }
-    *object = QJsonDocument::fromJson(file.readAll()).object();
-    return true;
+    if (!file.exists())
+        return QJsonObject();
+    if (!file.open(QIODevice::ReadWrite))
+        return Result<QJsonObject, Failure>::failure(
+            {QStringLiteral("cannot open ") + path, file.error()});
+    return QJsonDocument::fromJson(file.readAll()).object();
 }
 
-bool JsonFile::replace(const QString& path, const QJsonObject& object, int* errorCode)
+Outcome JsonFile::replace(const QString& path, const QJsonObject& object)
 {
-    return SavedFile::write(path, QJsonDocument(object).toJson(), errorCode);
+    return SavedFile::write(path, QJsonDocument(object).toJson());
 }

@@ -1,5 +1,4 @@
-#ifndef LOGFILE_H
-#define LOGFILE_H
+#pragma once
 
 #include <QDateTime>
 #include <QString>
@@ -22,5 +21,3 @@ QString formatLine(QtMsgType type, const QMessageLogContext& context, const QStr
 void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
 } // namespace LogFile
-
-#endif // LOGFILE_H

@@ -2,7 +2,7 @@
 
 #include <QSaveFile>
 
-bool SavedFile::write(const QString& path, const QByteArray& content, int* errorCode)
+Outcome SavedFile::write(const QString& path, const QByteArray& content)
 {
     QSaveFile file(path);
     // Qt 5's commit() can report success after its own flush failed on a full disk, so the flush
@@ -10,9 +10,10 @@ bool SavedFile::write(const QString& path, const QByteArray& content, int* error
     const bool written = file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
                          file.flush() && file.error() == QFileDevice::NoError;
     if (!written || !file.commit()) {
-        *errorCode = file.error() != QFileDevice::NoError ? file.error() : QFileDevice::WriteError;
+        const int code =
+            file.error() != QFileDevice::NoError ? file.error() : QFileDevice::WriteError;
         file.cancelWriting();
-        return false;
+        return Outcome::failure(QStringLiteral("cannot write ") + path, code);
     }
-    return true;
+    return Outcome::success();
 }

@@ -1,5 +1,6 @@
-#ifndef SAVEDFILE_H
-#define SAVEDFILE_H
+#pragma once
+
+#include "base/result.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,9 +10,7 @@
 // when every byte of it has reached the disk.
 namespace SavedFile {
 
-// False, with the QFileDevice::FileError in *errorCode, when the file was left as it was.
-bool write(const QString& path, const QByteArray& content, int* errorCode);
+// A failure, with the QFileDevice::FileError as its code, leaves the file as it was.
+Outcome write(const QString& path, const QByteArray& content);
 
 } // namespace SavedFile
-
-#endif // SAVEDFILE_H

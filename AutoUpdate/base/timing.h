@@ -1,5 +1,4 @@
-#ifndef TIMING_H
-#define TIMING_H
+#pragma once
 
 #include <QtGlobal>
 
@@ -19,5 +18,3 @@ struct Timing
     static const Timing& current();
     static void setForTests(const Timing& timing);
 };
-
-#endif // TIMING_H

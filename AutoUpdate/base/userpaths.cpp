@@ -11,3 +11,8 @@ QString UserPaths::clientDataDir()
 {
     return QDir::homePath() + QStringLiteral("/AppData/Roaming/quorvexAssistant");
 }
+
+QString UserPaths::notesMarker()
+{
+    return clientDataDir() + QStringLiteral("/isShowUpdataInfo.txt");
+}

@@ -1,5 +1,4 @@
-#ifndef USERPATHS_H
-#define USERPATHS_H
+#pragma once
 
 #include <QString>
 
@@ -9,6 +8,7 @@ namespace UserPaths {
 QString updaterDir();
 // The client's data folder: its language file and the files left for it after an update.
 QString clientDataDir();
+// The marker left in the client's data folder after a zip update: the client shows the notes of
+// the update it received while the marker is there.
+QString notesMarker();
 } // namespace UserPaths
-
-#endif // USERPATHS_H

@@ -33,6 +33,16 @@ bool LaunchRules::asksForCheckAnyway(const QStringList& arguments)
     return arguments.contains(kNoRemind) || arguments.contains(kImmediately);
 }
 
+bool LaunchRules::skipsPrompt(const QStringList& arguments)
+{
+    return arguments.contains(kImmediately);
+}
+
+bool LaunchRules::hidesNeverRemind(const QStringList& arguments)
+{
+    return arguments.contains(kNoRemind);
+}
+
 QStringList LaunchRules::withoutUpdaterSwitches(QStringList arguments)
 {
     arguments.removeOne(kNoRemind);

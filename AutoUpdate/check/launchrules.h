@@ -1,5 +1,4 @@
-#ifndef LAUNCHRULES_H
-#define LAUNCHRULES_H
+#pragma once
 
 #include <QString>
 #include <QStringList>
@@ -18,6 +17,10 @@ bool isClientRunning(const QString& processListing, const QString& appName);
 // "-noremid" or "-immediately": check for an update even while the client runs, and offer a
 // version for which reminders are off.
 bool asksForCheckAnyway(const QStringList& arguments);
+// "-immediately": update at once, without the prompt.
+bool skipsPrompt(const QStringList& arguments);
+// "-noremid": the prompt offers no "never remind" choice.
+bool hidesNeverRemind(const QStringList& arguments);
 // The updater's own switches leave the list once each; a second copy goes on to the client.
 QStringList withoutUpdaterSwitches(QStringList arguments);
 // What the client is started with when the updater hands over to it: its switches removed, the
@@ -25,5 +28,3 @@ QStringList withoutUpdaterSwitches(QStringList arguments);
 QStringList clientArguments(QStringList arguments);
 
 } // namespace LaunchRules
-
-#endif // LAUNCHRULES_H

@@ -1,5 +1,4 @@
-#ifndef SYSTEMPROXYFACTORY_H
-#define SYSTEMPROXYFACTORY_H
+#pragma once
 
 #include <QNetworkProxyFactory>
 
@@ -14,5 +13,3 @@ public:
     static void install();
     static bool isLocalHost(const QString& host);
 };
-
-#endif // SYSTEMPROXYFACTORY_H

@@ -1,5 +1,4 @@
-#ifndef PACKAGEDIGEST_H
-#define PACKAGEDIGEST_H
+#pragma once
 
 #include <QCryptographicHash>
 #include <QString>
@@ -24,5 +23,3 @@ private:
     QCryptographicHash m_sha256;
     bool m_withSha256 = false;
 };
-
-#endif // PACKAGEDIGEST_H

@@ -133,9 +133,9 @@ bool ClientBackup::writeJournal() const
                               {QStringLiteral("saved"), toJson(m_saved)},
                               {QStringLiteral("added"), toJson(m_added)},
                               {QStringLiteral("addedFolders"), toJson(m_addedFolders)}};
-    int errorCode = 0;
-    if (!SavedFile::write(m_journalPath, QJsonDocument(journal).toJson(), &errorCode)) {
-        qDebug() << m_journalPath << " write failed:" << errorCode;
+    const Outcome written = SavedFile::write(m_journalPath, QJsonDocument(journal).toJson());
+    if (!written) {
+        qDebug() << m_journalPath << " write failed:" << written.code();
         return false;
     }
     return true;
@@ -143,17 +143,16 @@ bool ClientBackup::writeJournal() const
 
 bool ClientBackup::loadJournal()
 {
-    const JsonFile::ReadResult journal = JsonFile::read(m_journalPath);
-    const QJsonObject& object = journal.object;
+    const auto journal = JsonFile::read(m_journalPath);
+    const QJsonObject object = journal ? journal.value() : QJsonObject();
     m_clientFolder = object.value(QStringLiteral("clientFolder")).toString();
     m_backupFolder = object.value(QStringLiteral("backupFolder")).toString();
     m_elevate = object.value(QStringLiteral("elevate")).toBool();
     m_saved = fromJson(object.value(QStringLiteral("saved")));
     m_added = fromJson(object.value(QStringLiteral("added")));
     m_addedFolders = fromJson(object.value(QStringLiteral("addedFolders")));
-    if (journal.status != JsonFile::ReadResult::Ok || m_clientFolder.isEmpty() ||
-        m_backupFolder.isEmpty()) {
-        qDebug() << m_journalPath << " unreadable:" << journal.errorCode;
+    if (!journal || m_clientFolder.isEmpty() || m_backupFolder.isEmpty()) {
+        qDebug() << m_journalPath << " unreadable:" << (journal ? 0 : journal.error().code);
         return false;
     }
     return true;
@@ -171,7 +170,7 @@ bool ClientBackup::restore()
             qDebug() << "restore copy error:" << copy.error << copy.exitCode;
     }
     keepPermissions();
-    platform.removePaths(addedPaths(), m_elevate);
+    platform.removePaths(CopyCommand::removal(addedPaths(), m_elevate));
     if (!clientFolderRestored(saved))
         return false;
     qInfo() << "client folder restored:" << m_clientFolder << saved.size() << "files put back,"

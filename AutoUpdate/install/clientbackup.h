@@ -1,5 +1,4 @@
-#ifndef CLIENTBACKUP_H
-#define CLIENTBACKUP_H
+#pragma once
 
 #include <QString>
 #include <QStringList>
@@ -59,5 +58,3 @@ private:
     QStringList m_added;
     QStringList m_addedFolders;
 };
-
-#endif // CLIENTBACKUP_H

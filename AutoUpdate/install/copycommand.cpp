@@ -2,20 +2,14 @@
 
 #include "base/userpaths.h"
 #include "install/copymode.h"
+#include "install/packageunpacker.h"
+#include "platform/helperrun.h"
 
-QString CopyCommand::sourcePattern(const QString& packagePath)
-{
-    return packagePath.split(QStringLiteral(".zip")).first() + QStringLiteral("/*");
-}
+#include <QFileInfo>
 
 QString CopyCommand::targetFolder(const QString& workingFolder)
 {
     return workingFolder.left(workingFolder.lastIndexOf(QLatin1Char('/')));
-}
-
-QString CopyCommand::toBackslashes(QString path)
-{
-    return path.replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
 bool CopyCommand::needsElevation(const QString& backslashTarget, const QString& backslashHome)
@@ -25,49 +19,36 @@ bool CopyCommand::needsElevation(const QString& backslashTarget, const QString& 
     return !backslashTarget.contains(backslashHome) && backslashTarget.at(0) == backslashHome.at(0);
 }
 
-QStringList CopyCommand::copyArguments(const QString& backslashVerdict,
-                                       const QString& backslashSource,
-                                       const QString& backslashTarget)
+Platform::CopyRequest CopyCommand::unpackedTreeCopy(const QString& package,
+                                                    const QString& workingFolder,
+                                                    const QString& home)
 {
-    return {CopyMode::switchName(), backslashVerdict, QStringLiteral("xcopy"), QStringLiteral("/e"),
-            QStringLiteral("/y"),   backslashSource,  backslashTarget};
-}
-
-QStringList CopyCommand::nircmdArguments(const QString& backslashProgram,
-                                         const QStringList& copyModeArguments, bool elevate)
-{
-    QStringList arguments;
-    if (elevate)
-        arguments << QStringLiteral("elevatecmd");
-    arguments << QStringLiteral("execmd") << backslashProgram;
-    return arguments + copyModeArguments;
+    const QString tree =
+        QFileInfo(package).path() + QLatin1Char('/') + PackageUnpacker::topFolderName(package);
+    const QString target = targetFolder(workingFolder);
+    return request(
+        tree, target,
+        needsElevation(HelperRun::toBackslashes(target), HelperRun::toBackslashes(home)));
 }
 
 Platform::CopyRequest CopyCommand::request(const QString& source, const QString& target,
                                            bool elevate)
 {
     Platform::CopyRequest request;
-    request.verdictPath = UserPaths::updaterDir() + QStringLiteral("/copy-verdict");
-    request.nircmdArguments = nircmdArguments(
-        toBackslashes(CopyMode::program()),
-        copyArguments(toBackslashes(request.verdictPath),
-                      toBackslashes(source + QStringLiteral("/*")), toBackslashes(target)),
-        elevate);
     request.source = source;
     request.target = target;
     request.elevate = elevate;
+    request.helper = {CopyMode::program(),
+                      UserPaths::updaterDir() + QStringLiteral("/copy-verdict")};
     return request;
 }
 
-Platform::CopyRequest CopyCommand::removal(bool elevate)
+Platform::RemovalRequest CopyCommand::removal(const QStringList& paths, bool elevate)
 {
-    Platform::CopyRequest removal;
-    removal.verdictPath = UserPaths::updaterDir() + QStringLiteral("/remove-verdict");
-    removal.nircmdArguments =
-        nircmdArguments(toBackslashes(CopyMode::program()),
-                        {CopyMode::removalSwitchName(), toBackslashes(removal.verdictPath),
-                         toBackslashes(CopyMode::pathListPath(removal.verdictPath))},
-                        elevate);
+    Platform::RemovalRequest removal;
+    removal.paths = paths;
     removal.elevate = elevate;
+    removal.helper = {CopyMode::program(),
+                      UserPaths::updaterDir() + QStringLiteral("/remove-verdict")};
     return removal;
 }

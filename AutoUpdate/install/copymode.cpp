@@ -1,42 +1,17 @@
 #include "install/copymode.h"
 
 #include "base/savedfile.h"
+#include "platform/helperrun.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 
 namespace {
 
 constexpr int kHeartbeatMs = 1000;
-constexpr int kPollMs = 100;
-
-QString heartbeatPath(const QString& verdictPath)
-{
-    return verdictPath + QStringLiteral(".alive");
-}
-
-void beat(const QString& path)
-{
-    QFile heartbeat(path);
-    if (heartbeat.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        heartbeat.write(QByteArray::number(QDateTime::currentMSecsSinceEpoch()));
-}
-
-bool readVerdict(const QString& path, int* exitCode)
-{
-    QFile verdict(path);
-    if (!verdict.open(QIODevice::ReadOnly))
-        return false;
-    bool ok = false;
-    *exitCode = verdict.readAll().trimmed().toInt(&ok);
-    return ok;
-}
 
 // -1 when the tool could not be started or did not end by itself.
 int runTool(const QString& program, const QStringList& arguments, const QString& heartbeat)
@@ -46,7 +21,7 @@ int runTool(const QString& program, const QStringList& arguments, const QString&
     if (!tool.waitForStarted(-1))
         return -1;
     while (!tool.waitForFinished(kHeartbeatMs) && tool.state() != QProcess::NotRunning)
-        beat(heartbeat);
+        HelperRun::beat(heartbeat);
     return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
 }
 
@@ -72,16 +47,6 @@ int removeListed(const QString& listPath)
 
 } // namespace
 
-QString CopyMode::switchName()
-{
-    return QStringLiteral("-copytree");
-}
-
-QString CopyMode::removalSwitchName()
-{
-    return QStringLiteral("-removepaths");
-}
-
 QString CopyMode::program()
 {
 #ifdef Q_OS_WIN
@@ -97,7 +62,8 @@ bool CopyMode::requested(int argc, char** argv)
     if (argc < 2)
         return false;
     const QString requestedSwitch = QString::fromLocal8Bit(argv[1]);
-    return requestedSwitch == switchName() || requestedSwitch == removalSwitchName();
+    return requestedSwitch == HelperRun::copySwitch() ||
+           requestedSwitch == HelperRun::removalSwitch();
 }
 
 int CopyMode::run(const QStringList& arguments)
@@ -105,59 +71,12 @@ int CopyMode::run(const QStringList& arguments)
     if (arguments.size() < 3)
         return 2;
     const QString verdict = arguments.at(1);
-    const QString heartbeat = heartbeatPath(verdict);
-    beat(heartbeat);
-    const int exitCode = arguments.at(0) == removalSwitchName()
+    const QString heartbeat = HelperRun::heartbeatPath(verdict);
+    HelperRun::beat(heartbeat);
+    const int exitCode = arguments.at(0) == HelperRun::removalSwitch()
                              ? removeListed(arguments.at(2))
                              : runTool(arguments.at(2), arguments.mid(3), heartbeat);
-    int errorCode = 0;
-    SavedFile::write(verdict, QByteArray::number(exitCode), &errorCode);
+    SavedFile::write(verdict, QByteArray::number(exitCode));
     QFile::remove(heartbeat);
     return exitCode == 0 ? 0 : 1;
-}
-
-void CopyMode::prepare(const QString& verdictPath)
-{
-    QDir().mkpath(QFileInfo(verdictPath).absolutePath());
-    QFile::remove(verdictPath);
-    QFile::remove(heartbeatPath(verdictPath));
-}
-
-QString CopyMode::pathListPath(const QString& verdictPath)
-{
-    return verdictPath + QStringLiteral(".paths");
-}
-
-bool CopyMode::prepareRemoval(const QString& verdictPath, const QStringList& paths)
-{
-    prepare(verdictPath);
-    int errorCode = 0;
-    return SavedFile::write(pathListPath(verdictPath),
-                            paths.join(QLatin1Char('\n')).toUtf8() + '\n', &errorCode);
-}
-
-CopyMode::Verdict CopyMode::await(const QString& verdictPath, int startLimitMs, int silenceLimitMs)
-{
-    const QString heartbeat = heartbeatPath(verdictPath);
-    QElapsedTimer waited;
-    waited.start();
-    bool started = false;
-    for (;;) {
-        Verdict verdict;
-        if (readVerdict(verdictPath, &verdict.exitCode)) {
-            verdict.reached = true;
-            return verdict;
-        }
-        const QFileInfo beating(heartbeat);
-        if (beating.exists()) {
-            started = true;
-            if (beating.lastModified().msecsTo(QDateTime::currentDateTime()) > silenceLimitMs)
-                return verdict;
-        } else if (started || waited.elapsed() > startLimitMs) {
-            // The copy removes its heartbeat after leaving its verdict.
-            verdict.reached = readVerdict(verdictPath, &verdict.exitCode);
-            return verdict;
-        }
-        QThread::msleep(kPollMs);
-    }
 }

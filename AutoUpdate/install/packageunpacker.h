@@ -1,5 +1,4 @@
-#ifndef PACKAGEUNPACKER_H
-#define PACKAGEUNPACKER_H
+#pragma once
 
 #include <QByteArray>
 #include <QList>
@@ -74,5 +73,3 @@ private:
     QByteArray m_block;
     QList<Entry> m_entries;
 };
-
-#endif // PACKAGEUNPACKER_H

@@ -1,5 +1,4 @@
-#ifndef TREECOMPARISON_H
-#define TREECOMPARISON_H
+#pragma once
 
 #include <QString>
 #include <QStringList>
@@ -18,5 +17,3 @@ QString firstDifference(const QString& source, const QString& target,
                         const QStringList& relativePaths);
 
 } // namespace TreeComparison
-
-#endif // TREECOMPARISON_H

@@ -1,5 +1,4 @@
-#ifndef PLATFORM_H
-#define PLATFORM_H
+#pragma once
 
 #include <QProcess>
 #include <QString>
@@ -19,16 +18,29 @@ public:
         qint64 errorCode = 0; // GetLastError() on Windows, errno elsewhere
     };
 
-    // The copy of an unpacked package over the client. nircmdArguments is the command as Windows
-    // runs it; source and target are the same folders with forward slashes.
+    // The updater's own program where the system runs the copy through a helper (Windows), and
+    // the file where that helper leaves its verdict.
+    struct Helper
+    {
+        QString program;
+        QString verdictPath;
+    };
+
+    // The copy of the content of folder source over folder target, forward slashes.
     struct CopyRequest
     {
-        QStringList nircmdArguments;
-        // Where the copy run by nircmd leaves its exit code.
-        QString verdictPath;
         QString source;
         QString target;
         bool elevate = false;
+        Helper helper;
+    };
+
+    // The removal of files, and of the folders among paths that are empty, in the order given.
+    struct RemovalRequest
+    {
+        QStringList paths;
+        bool elevate = false;
+        Helper helper;
     };
 
     struct CopyOutcome
@@ -56,9 +68,9 @@ public:
     virtual QString volumeLabel(const QString& path) const = 0;
     // Runs the copy and waits for it without a time limit.
     virtual CopyOutcome copyTree(const CopyRequest& request) = 0;
-    // Removes the files, and the folders among paths that are empty, in the order given, with
-    // elevated rights where asked. What is left is for the caller to look at.
-    virtual void removePaths(const QStringList& paths, bool elevate) = 0;
+    // Removes what the request lists, with elevated rights where asked. What is left is for the
+    // caller to look at.
+    virtual void removePaths(const RemovalRequest& request) = 0;
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
     // Lets the owner run a downloaded program where the system asks for it.
     virtual void makeExecutable(const QString& path) = 0;
@@ -80,5 +92,3 @@ public:
 private:
     static Platform& native();
 };
-
-#endif // PLATFORM_H

@@ -118,12 +118,12 @@ public:
                     QStringLiteral("--"), request.source + QStringLiteral("/."), request.target});
     }
 
-    void removePaths(const QStringList& paths, bool elevate) override
+    void removePaths(const RemovalRequest& request) override
     {
-        if (!paths.isEmpty())
-            run(elevate, QStringList{QStringLiteral("rm"), QStringLiteral("-f"),
-                                     QStringLiteral("-d"), QStringLiteral("--")} +
-                             paths);
+        if (!request.paths.isEmpty())
+            run(request.elevate, QStringList{QStringLiteral("rm"), QStringLiteral("-f"),
+                                             QStringLiteral("-d"), QStringLiteral("--")} +
+                                     request.paths);
     }
 
     bool startDetached(const QString& program, const QStringList& arguments) override

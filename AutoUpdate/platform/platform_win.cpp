@@ -1,7 +1,6 @@
 #include "platform/platform.h"
 
-#include "install/copycommand.h"
-#include "install/copymode.h"
+#include "platform/helperrun.h"
 
 #include <QDebug>
 #include <QDir>
@@ -56,22 +55,22 @@ public:
 
     CopyOutcome copyTree(const CopyRequest& request) override
     {
-        CopyMode::prepare(request.verdictPath);
-        return runInCopyMode(request);
+        HelperRun::prepare(request.helper.verdictPath);
+        return runHelper(request.helper, HelperRun::copyArguments(request));
     }
 
     // The removal runs with the rights of the copy that added the files: where the copy needed
     // elevation, so does removing what it added.
-    void removePaths(const QStringList& paths, bool elevate) override
+    void removePaths(const RemovalRequest& request) override
     {
-        if (paths.isEmpty())
+        if (request.paths.isEmpty())
             return;
-        const CopyRequest removal = CopyCommand::removal(elevate);
-        if (!CopyMode::prepareRemoval(removal.verdictPath, paths)) {
-            qDebug() << "remove paths error: list not written" << removal.verdictPath;
+        const QString verdict = request.helper.verdictPath;
+        if (!HelperRun::prepareRemoval(verdict, request.paths)) {
+            qDebug() << "remove paths error: list not written" << verdict;
             return;
         }
-        const CopyOutcome outcome = runInCopyMode(removal);
+        const CopyOutcome outcome = runHelper(request.helper, HelperRun::removalArguments(request));
         if (!outcome.ran || outcome.exitCode != 0)
             qDebug() << "remove paths error:" << outcome.error << outcome.exitCode;
     }
@@ -86,16 +85,16 @@ public:
     void pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
 
 private:
-    // nircmd's own end and exit code tell nothing of the command it launched; the updater in copy
-    // mode leaves its verdict.
-    static CopyOutcome runInCopyMode(const CopyRequest& request)
+    // nircmd's own end and exit code tell nothing of the command it launched; the helper leaves
+    // its verdict.
+    static CopyOutcome runHelper(const Helper& helper, const QStringList& nircmdArguments)
     {
         QProcess nircmd;
-        nircmd.start(QStringLiteral("nircmd.exe"), request.nircmdArguments, QIODevice::ReadWrite);
+        nircmd.start(QStringLiteral("nircmd.exe"), nircmdArguments, QIODevice::ReadWrite);
         if (!nircmd.waitForFinished(-1))
             return {false, nircmd.error(), 0};
-        const CopyMode::Verdict verdict =
-            CopyMode::await(request.verdictPath, kCopyStartLimitMs, kCopySilenceLimitMs);
+        const HelperRun::Verdict verdict =
+            HelperRun::await(helper.verdictPath, kCopyStartLimitMs, kCopySilenceLimitMs);
         if (!verdict.reached)
             return {false, QProcess::Crashed, 0};
         return {true, QProcess::UnknownError, verdict.exitCode};

@@ -1,10 +1,10 @@
 #include "release/installedsequence.h"
 
+#include "base/savedfile.h"
 #include "base/userpaths.h"
 
 #include <QDebug>
 #include <QFile>
-#include <QSaveFile>
 
 QString InstalledSequence::path()
 {
@@ -28,11 +28,9 @@ qint64 InstalledSequence::read()
 
 bool InstalledSequence::write(qint64 sequence)
 {
-    QSaveFile file(path());
-    const QByteArray content = QByteArray::number(sequence) + '\n';
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
-        !file.commit()) {
-        qWarning() << path() << " write failed:" << static_cast<int>(file.error());
+    const Outcome written = SavedFile::write(path(), QByteArray::number(sequence) + '\n');
+    if (!written) {
+        qWarning() << path() << " write failed:" << written.code();
         return false;
     }
     qInfo() << "installed release sequence" << sequence << "recorded";

@@ -1,5 +1,4 @@
-#ifndef INSTALLEDSEQUENCE_H
-#define INSTALLEDSEQUENCE_H
+#pragma once
 
 #include <QString>
 
@@ -16,5 +15,3 @@ qint64 read();
 bool write(qint64 sequence);
 
 } // namespace InstalledSequence
-
-#endif // INSTALLEDSEQUENCE_H

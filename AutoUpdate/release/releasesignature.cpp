@@ -1,12 +1,13 @@
 #include "release/releasesignature.h"
 
+#include "release/answerfields.h"
+
 #include <QCryptographicHash>
 #include <QJsonArray>
 
 #include <sodium.h>
 
 #include <algorithm>
-#include <cmath>
 #include <optional>
 
 namespace ReleaseSignature {
@@ -14,38 +15,9 @@ namespace ReleaseSignature {
 namespace {
 
 const QByteArray kMessagePrefix = QByteArrayLiteral("AutoUpdate signed release v1\n");
-const QString kKeyIdField = QStringLiteral("keyId");
-const QString kSignatureField = QStringLiteral("signature");
-const QString kSequenceField = QStringLiteral("sequence");
-const QString kSha256Field = QStringLiteral("sha256");
 constexpr int kMaxTrustedKeys = 2;
 constexpr int kKeyIdBytes = 8;
 constexpr int kSha256HexDigits = 64;
-// Whole numbers above this do not survive a JSON number, which is a double, exactly.
-constexpr double kLargestExactWholeNumber = 9007199254740992.0;
-
-enum class FieldType { Text, WholeNumber };
-
-struct CoveredField
-{
-    const char* name;
-    FieldType type;
-};
-
-// Every field that decides what is installed or shown, in the order they are signed.
-const CoveredField kCoveredFields[] = {
-    {"id", FieldType::Text},
-    {"update", FieldType::Text},
-    {"latestVersion", FieldType::Text},
-    {"latestVersionUrl", FieldType::Text},
-    {"latestVersionInfo", FieldType::Text},
-    {"md5", FieldType::Text},
-    {"sha256", FieldType::Text},
-    {"packageSize", FieldType::WholeNumber},
-    {"updateType", FieldType::WholeNumber},
-    {"sequence", FieldType::WholeNumber},
-    {"keyId", FieldType::Text},
-};
 
 // sodium_init() is safe to call from several threads and more than once.
 bool sodiumReady()
@@ -62,30 +34,6 @@ const unsigned char* bytesOf(const QByteArray& data)
 unsigned char* bytesOf(QByteArray& data)
 {
     return reinterpret_cast<unsigned char*>(data.data());
-}
-
-std::optional<qint64> wholeNumber(const QJsonValue& value)
-{
-    if (!value.isDouble())
-        return std::nullopt;
-    const double number = value.toDouble();
-    if (std::floor(number) != number || std::fabs(number) > kLargestExactWholeNumber)
-        return std::nullopt;
-    return static_cast<qint64>(number);
-}
-
-std::optional<QByteArray> fieldValue(const QJsonObject& biz, const CoveredField& field)
-{
-    const QJsonValue value = biz.value(QLatin1String(field.name));
-    if (field.type == FieldType::Text) {
-        if (!value.isString())
-            return std::nullopt;
-        return value.toString().toUtf8();
-    }
-    const std::optional<qint64> number = wholeNumber(value);
-    if (!number)
-        return std::nullopt;
-    return QByteArray::number(*number);
 }
 
 bool isLowerHexSha256(const QString& text)
@@ -114,15 +62,15 @@ Verdict refused(const QString& reason)
 }
 
 // Checks what must hold before the signature itself is worth checking.
-QString malformation(const QJsonObject& biz, QByteArray* message, QByteArray* signature)
+QString malformation(const ReleaseOffer& offer, QByteArray* message, QByteArray* signature)
 {
-    QString problem;
-    *message = signedMessage(biz, &problem);
-    if (message->isEmpty())
-        return problem;
-    if (!isLowerHexSha256(biz.value(kSha256Field).toString()))
+    const Result<QByteArray> covered = signedMessage(offer);
+    if (!covered)
+        return covered.error();
+    *message = covered.value();
+    if (!isLowerHexSha256(offer.sha256))
         return QStringLiteral("\"sha256\" is not 64 lower-case hexadecimal digits");
-    *signature = fromBase64(biz.value(kSignatureField).toString().toLatin1());
+    *signature = fromBase64(offer.signature.toLatin1());
     if (signature->size() != crypto_sign_BYTES)
         return QStringLiteral("\"signature\" is not the base64 of 64 bytes");
     return QString();
@@ -163,54 +111,56 @@ QString keyId(const QByteArray& publicKey)
     return QString::fromLatin1(digest.left(kKeyIdBytes).toHex());
 }
 
-QByteArray signedMessage(const QJsonObject& biz, QString* problem)
+Result<QByteArray> signedMessage(const ReleaseOffer& offer)
 {
     QByteArray message = kMessagePrefix;
-    for (const CoveredField& field : kCoveredFields) {
-        const std::optional<QByteArray> value = fieldValue(biz, field);
+    for (const AnswerFields::Field* field = AnswerFields::begin(); field != AnswerFields::end();
+         ++field) {
+        if (!field->isSigned)
+            continue;
+        const std::optional<QByteArray> value = AnswerFields::signedValue(offer, *field);
         if (!value) {
-            *problem = QStringLiteral("\"%1\" is missing or not %2")
-                           .arg(QLatin1String(field.name), field.type == FieldType::Text
-                                                               ? QStringLiteral("a text")
-                                                               : QStringLiteral("a whole number"));
-            return QByteArray();
+            const QString type = field->type == AnswerFields::Type::Text
+                                     ? QStringLiteral("a text")
+                                     : QStringLiteral("a whole number");
+            return Result<QByteArray>::failure(QStringLiteral("\"%1\" is missing or not %2")
+                                                   .arg(QLatin1String(field->name), type));
         }
-        message += field.name + QByteArrayLiteral("=") + QByteArray::number(value->size()) + ':' +
+        message += field->name + QByteArrayLiteral("=") + QByteArray::number(value->size()) + ':' +
                    *value + '\n';
     }
     return message;
 }
 
-Verdict verify(const QJsonObject& biz, const TrustedKeys& keys, qint64 installedSequence)
+Verdict verify(const ReleaseOffer& offer, const TrustedKeys& keys, qint64 installedSequence)
 {
-    if (!keys.required || biz.value(QStringLiteral("update")).toString() == QLatin1String("0"))
+    if (!keys.required || offer.offersNothing())
         return accepted(0);
     if (keys.keys.isEmpty())
         return refused(QStringLiteral("no usable public key configured: ") + keys.problem);
     if (!sodiumReady())
         return refused(QStringLiteral("the signature library cannot start"));
-    if (!biz.contains(kSignatureField))
+    if (offer.signature.isEmpty() && !offer.malformedFields.contains(QStringLiteral("signature")))
         return refused(QStringLiteral("the offered update is not signed"));
     QByteArray message;
     QByteArray signature;
-    const QString malformed = malformation(biz, &message, &signature);
+    const QString malformed = malformation(offer, &message, &signature);
     if (!malformed.isEmpty())
         return refused(QStringLiteral("malformed: ") + malformed);
-    const QString id = biz.value(kKeyIdField).toString();
-    const PublicKey* key = findKey(keys, id);
+    const PublicKey* key = findKey(keys, offer.keyId);
     if (key == nullptr)
-        return refused(QStringLiteral("made with key \"%1\", which is not configured").arg(id));
+        return refused(
+            QStringLiteral("made with key \"%1\", which is not configured").arg(offer.keyId));
     if (crypto_sign_verify_detached(bytesOf(signature), bytesOf(message),
                                     static_cast<unsigned long long>(message.size()),
                                     bytesOf(key->key)) != 0)
         return refused(QStringLiteral("does not verify"));
-    const qint64 sequence = *wholeNumber(biz.value(kSequenceField));
-    if (sequence < installedSequence)
+    if (offer.sequence < installedSequence)
         return refused(QStringLiteral("sequence %1 is lower than %2, the one of the last release "
                                       "installed")
-                           .arg(sequence)
+                           .arg(offer.sequence)
                            .arg(installedSequence));
-    return accepted(sequence);
+    return accepted(offer.sequence);
 }
 
 KeyPair generateKeyPair()
@@ -243,23 +193,22 @@ QByteArray publicKeyOf(const QByteArray& secretKey)
     return publicKey;
 }
 
-bool sign(QJsonObject& biz, const QByteArray& secretKey, QString* problem)
+Outcome sign(ReleaseOffer& offer, const QByteArray& secretKey)
 {
-    if (!isSecretKey(secretKey)) {
-        *problem = QStringLiteral("not an Ed25519 secret key");
-        return false;
-    }
-    QJsonObject signedBiz = biz;
-    signedBiz.insert(kKeyIdField, keyId(publicKeyOf(secretKey)));
-    const QByteArray message = signedMessage(signedBiz, problem);
-    if (message.isEmpty())
-        return false;
+    if (!isSecretKey(secretKey))
+        return Outcome::failure(QStringLiteral("not an Ed25519 secret key"));
+    ReleaseOffer signedOffer = offer;
+    signedOffer.keyId = keyId(publicKeyOf(secretKey));
+    const Result<QByteArray> message = signedMessage(signedOffer);
+    if (!message)
+        return Outcome::failure(message.error());
     QByteArray signature(crypto_sign_BYTES, Qt::Uninitialized);
-    crypto_sign_detached(bytesOf(signature), nullptr, bytesOf(message),
-                         static_cast<unsigned long long>(message.size()), bytesOf(secretKey));
-    signedBiz.insert(kSignatureField, QString::fromLatin1(signature.toBase64()));
-    biz = signedBiz;
-    return true;
+    crypto_sign_detached(bytesOf(signature), nullptr, bytesOf(message.value()),
+                         static_cast<unsigned long long>(message.value().size()),
+                         bytesOf(secretKey));
+    signedOffer.signature = QString::fromLatin1(signature.toBase64());
+    offer = signedOffer;
+    return Outcome::success();
 }
 
 QByteArray fromBase64(const QByteArray& text)

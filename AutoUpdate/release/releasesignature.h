@@ -1,20 +1,21 @@
-#ifndef RELEASESIGNATURE_H
-#define RELEASESIGNATURE_H
+#pragma once
+
+#include "base/result.h"
+#include "release/releaseoffer.h"
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
 #include <QVector>
 
 // Signed releases: the exact bytes an Ed25519 signature of a release covers, the keys an updater
-// trusts, and the verdict on the "biz" object of a check answer. The updater verifies with it and
+// trusts, and the verdict on the release a check answer offers. The updater verifies with it and
 // the update service signs with it, so both always agree on the signed format.
 //
 // The signed bytes are the prefix "AutoUpdate signed release v1\n" followed, for each covered
-// field in a fixed order, by "<name>=<byte count of the value>:<value>\n". Text values are taken
-// as UTF-8, whole numbers in decimal. The byte counts keep values that contain "=", ":" or line
-// breaks from running into the next field.
+// field in the order of the answer's field table (answerfields.h), by "<name>=<byte count of the
+// value>:<value>\n". Text values are taken as UTF-8, whole numbers in decimal. The byte counts keep
+// values that contain "=", ":" or line breaks from running into the next field.
 namespace ReleaseSignature {
 
 struct PublicKey
@@ -52,27 +53,24 @@ TrustedKeys trustedKeys(const QJsonValue& setting);
 // The short name a signed answer gives its key: the first 8 bytes of the public key's SHA-256,
 // in lower-case hexadecimal.
 QString keyId(const QByteArray& publicKey);
-// The bytes a signature covers; empty, with the reason in *problem, when biz lacks a covered field
-// or holds one with the wrong type.
-QByteArray signedMessage(const QJsonObject& biz, QString* problem);
-// Whether the updater may act on biz. An answer offering nothing ("update" "0") and any answer
-// while no key is required are accepted unsigned. An offered update must be signed by a trusted
-// key, carry a 64-digit lower-case "sha256", and have a "sequence" not lower than the one of the
-// last release installed.
-Verdict verify(const QJsonObject& biz, const TrustedKeys& keys, qint64 installedSequence);
+// The bytes a signature covers; the reason when the offer lacks a covered field or the answer
+// held one with the wrong type.
+Result<QByteArray> signedMessage(const ReleaseOffer& offer);
+// Whether the updater may act on the offer. An answer offering nothing ("update" "0") and any
+// answer while no key is required are accepted unsigned. An offered update must be signed by a
+// trusted key, carry a 64-digit lower-case "sha256", and have a "sequence" not lower than the
+// one of the last release installed.
+Verdict verify(const ReleaseOffer& offer, const TrustedKeys& keys, qint64 installedSequence);
 
 KeyPair generateKeyPair();
 // A 64-byte secret key whose public half belongs to its private part.
 bool isSecretKey(const QByteArray& secretKey);
 QByteArray publicKeyOf(const QByteArray& secretKey);
-// Names the key in biz ("keyId") and adds the base64 "signature" over its covered fields, which
-// must all be present ("sha256" and "sequence" included). False, with the reason in *problem,
-// when a covered field is missing or the key is no secret key.
-bool sign(QJsonObject& biz, const QByteArray& secretKey, QString* problem);
+// Names the key in the offer ("keyId") and adds the base64 "signature" over its covered fields,
+// which must all be present ("sha256" and "sequence" included).
+Outcome sign(ReleaseOffer& offer, const QByteArray& secretKey);
 
 // Base64 in its standard alphabet with padding, nothing else allowed; empty when text is not.
 QByteArray fromBase64(const QByteArray& text);
 
 } // namespace ReleaseSignature
-
-#endif // RELEASESIGNATURE_H

@@ -1,6 +1,7 @@
 #include "windows/dialogcommon.h"
 
 #include "global.h"
+#include "release/releaseoffer.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -23,10 +24,10 @@ QString PackageSizeText(qint64 bytes, bool english)
     return text.arg(MebibyteText(bytes));
 }
 
-QString VersionLineText(bool english)
+QString VersionLineText(const ReleaseOffer& offer, bool english)
 {
     const QString prefix = english ? QStringLiteral("Version V") : QStringLiteral("版本号V");
-    return prefix + g_global.m_latestVersion + PackageSizeText(g_global.m_packageSize, english);
+    return prefix + offer.version + PackageSizeText(offer.packageSize, english);
 }
 
 QString AppUpdateTitle()

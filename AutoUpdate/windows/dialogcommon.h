@@ -1,8 +1,9 @@
-#ifndef DIALOGCOMMON_H
-#define DIALOGCOMMON_H
+#pragma once
 
 #include <QString>
 #include <QtGlobal>
+
+struct ReleaseOffer;
 
 class QDialog;
 
@@ -16,8 +17,8 @@ bool IsEnglish();
 // A byte count in mebibytes with two decimals, as every size is shown to the user.
 QString MebibyteText(qint64 bytes);
 QString PackageSizeText(qint64 bytes, bool english);
-// The latest version followed by the package size.
-QString VersionLineText(bool english);
+// The offered version followed by its package's size.
+QString VersionLineText(const ReleaseOffer& offer, bool english);
 QString AppUpdateTitle();
 
 // The frame both update windows share: a close button only, above other windows, the product
@@ -26,5 +27,3 @@ void SetUpUpdateWindow(QDialog* window);
 
 // The images live in the static library, where nothing else would keep them linked in.
 void LoadDialogImages();
-
-#endif // DIALOGCOMMON_H

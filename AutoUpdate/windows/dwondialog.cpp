@@ -2,6 +2,7 @@
 #include "ui_dwondialog.h"
 
 #include "global.h"
+#include "release/releaseoffer.h"
 #include "windows/dialogcommon.h"
 #include "windows/netdialog.h"
 
@@ -67,6 +68,21 @@ QString ProgressText(qint64 bytesRead, qint64 totalBytes)
     return QString::number(bytesRead * 100 / totalBytes) + QLatin1Char('%');
 }
 
+QString FailureText(UpdateFailure failure, bool english)
+{
+    switch (failure) {
+    case UpdateFailure::Corrupted:
+        return english ? QStringLiteral("File conrrupted, update failed.")
+                       : QStringLiteral("文件损坏，更新失败");
+    case UpdateFailure::InstallFailed:
+        return english ? QStringLiteral("Update failed.") : QStringLiteral("更新失败");
+    case UpdateFailure::Network:
+        break;
+    }
+    return english ? QStringLiteral("Installation failed. Network exception, please check.")
+                   : QStringLiteral("安装失败，网络异常，请检查网络");
+}
+
 // The bar counts in int: from 2 GiB on it counts KiB (or larger units), value and maximum alike.
 qint64 BarUnit(qint64 largestCount)
 {
@@ -103,17 +119,18 @@ DwonDialog::~DwonDialog()
     delete ui;
 }
 
-void DwonDialog::InitUpdateInfo()
+void DwonDialog::InitUpdateInfo(const ReleaseOffer& offer)
 {
+    m_packageSize = offer.packageSize;
     const bool english = IsEnglish();
     if (english) {
         setWindowTitle(AppUpdateTitle());
         ui->labText->setText(QStringLiteral("QUORVEX"));
         ui->cancleBtn->setText(CancelCaption(english));
     }
-    ui->labVersion->setText(VersionLineText(english));
+    ui->labVersion->setText(VersionLineText(offer, english));
     ui->labInstall->setText(StatusText(QStringLiteral("0%"), english));
-    ShowBarPosition(0, g_global.m_packageSize);
+    ShowBarPosition(0, m_packageSize);
     ui->progressBar->setStyleSheet(kBlueBarStyle);
 }
 
@@ -152,6 +169,11 @@ void DwonDialog::UpdateErrorState(QString msg)
     ui->labInstall->setText(msg);
     ui->labInstall->setStyleSheet(kRedTextStyle);
     ui->progressBar->setStyleSheet(kRedBarStyle);
+}
+
+void DwonDialog::ShowFailure(UpdateFailure failure)
+{
+    emit ErrSignal(FailureText(failure, IsEnglish()));
 }
 
 // The look stays as it is: a report during the error state leaves the red styles in place.
@@ -204,7 +226,7 @@ void DwonDialog::AskToCancel()
 // A retry that still finds a volume without room leaves the error and its message as they are.
 void DwonDialog::RetryDownload()
 {
-    if (!g_global.VolumeLackingSpace().isEmpty())
+    if (!g_global.VolumeLackingSpace(m_packageSize).isEmpty())
         return;
     emit GetPackAgain();
     UpdateNormalState();
@@ -212,8 +234,7 @@ void DwonDialog::RetryDownload()
 
 void DwonDialog::ShowBarPosition(qint64 bytesRead, qint64 totalBytes)
 {
-    const qint64 packageSize = g_global.m_packageSize;
-    const qint64 unit = BarUnit(qMax(qMax(packageSize, totalBytes), bytesRead));
-    ui->progressBar->setMaximum(static_cast<int>(packageSize / unit));
+    const qint64 unit = BarUnit(qMax(qMax(m_packageSize, totalBytes), bytesRead));
+    ui->progressBar->setMaximum(static_cast<int>(m_packageSize / unit));
     ui->progressBar->setValue(static_cast<int>(bytesRead / unit));
 }

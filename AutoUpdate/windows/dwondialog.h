@@ -1,7 +1,10 @@
-#ifndef DWONDIALOG_H
-#define DWONDIALOG_H
+#pragma once
+
+#include "download/updatefailure.h"
 
 #include <QDialog>
+
+struct ReleaseOffer;
 
 class NetDialog;
 namespace Ui {
@@ -19,7 +22,7 @@ public:
     explicit DwonDialog(QWidget* parent = nullptr);
     ~DwonDialog() override;
 
-    void InitUpdateInfo();
+    void InitUpdateInfo(const ReleaseOffer& offer);
 
 signals:
     void GetPackAgain();
@@ -30,6 +33,8 @@ public slots:
     void CloseCancleDlg();
     void QuitDwonThread();
     void UpdateErrorState(QString msg);
+    // Tells why the update cannot go on, in the status line.
+    void ShowFailure(UpdateFailure failure);
     void UpdateProgressBar(qint64 bytesRead, qint64 totalBytes);
     void UpdateInstallState();
     void reject() override;
@@ -44,7 +49,6 @@ private:
     void ShowBarPosition(qint64 bytesRead, qint64 totalBytes);
 
     NetDialog* m_netDlg;
+    qint64 m_packageSize = 0;
     Ui::DwonDialog* ui;
 };
-
-#endif // DWONDIALOG_H

@@ -1,5 +1,4 @@
-#ifndef NETDIALOG_H
-#define NETDIALOG_H
+#pragma once
 
 #include <QDialog>
 
@@ -29,5 +28,3 @@ protected:
 private:
     Ui::NetDialog* ui;
 };
-
-#endif // NETDIALOG_H

@@ -10,7 +10,6 @@
 #include <QScrollBar>
 
 namespace {
-const QString kNormalMode = QStringLiteral("1");
 const QString kForcedMode = QStringLiteral("2");
 
 const QString kNotesScrollBarStyle = QStringLiteral(
@@ -68,7 +67,7 @@ void UpdateDialog::LaterUpdate()
     // A choice that cannot be recorded would be asked again at the next start, so the client is
     // not started either.
     if (ui->checkRemid->checkState() == Qt::Checked &&
-        g_global.WriteConfigToFile(QStringLiteral("remid")) != 0) {
+        g_global.WriteConfigToFile(QStringLiteral("remid"), m_offer.version) != 0) {
         g_global.EndRun();
         return;
     }
@@ -80,42 +79,43 @@ void UpdateDialog::LaterUpdate()
 void UpdateDialog::ImmediatelyUpdate()
 {
     StopRunningClient();
-    m_dwonDlg->InitUpdateInfo();
+    m_dwonDlg->InitUpdateInfo(m_offer);
     m_dwonDlg->show();
     hide();
 
-    const QString volume = g_global.VolumeLackingSpace();
+    const QString volume = g_global.VolumeLackingSpace(m_offer.packageSize);
     if (volume.isEmpty())
         emit getPack();
     else
         emit m_dwonDlg->ErrSignal(DiskSpaceMessage(volume, IsEnglish()));
 }
 
-void UpdateDialog::updateMode(QString mode)
+void UpdateDialog::updateMode(const ReleaseOffer& offer)
 {
-    if (g_global.m_args.contains(QStringLiteral("-immediately"))) {
+    m_offer = offer;
+    if (LaunchRules::skipsPrompt(g_global.m_args)) {
         ImmediatelyUpdate();
         return;
     }
-    const bool forced = mode != kNormalMode;
+    const bool forced = offer.isForced();
     ShowPromptTexts(forced);
-    ui->updateText->setText(g_global.m_latestVersionInfo);
+    ui->updateText->setText(offer.notesIn(g_global.m_language));
     ui->updateText->setReadOnly(true);
     ui->updateText->setTextInteractionFlags(Qt::NoTextInteraction);
     if (forced) {
         ui->checkRemid->hide();
         ui->laterBtn->hide();
     }
-    if (g_global.m_args.contains(QStringLiteral("-noremid")))
+    if (LaunchRules::hidesNeverRemind(g_global.m_args))
         ui->checkRemid->hide();
     show();
 }
 
 void UpdateDialog::closeEvent(QCloseEvent*)
 {
-    if (g_global.m_updateMode == kNormalMode)
+    if (m_offer.offersLater())
         LaterUpdate();
-    else if (g_global.m_updateMode == kForcedMode)
+    else if (m_offer.updateMode == kForcedMode)
         g_global.EndRun();
 }
 
@@ -139,7 +139,7 @@ void UpdateDialog::ShowPromptTexts(bool forced)
         ui->checkRemid->setText(QStringLiteral("Never Prompt"));
     }
     ui->labText->setText(Headline(forced, english));
-    ui->labVersion->setText(VersionLineText(english));
+    ui->labVersion->setText(VersionLineText(m_offer, english));
 }
 
 void UpdateDialog::StopRunningClient()

@@ -1,5 +1,6 @@
-#ifndef UPDATEDIALOG_H
-#define UPDATEDIALOG_H
+#pragma once
+
+#include "release/releaseoffer.h"
 
 #include <QDialog>
 
@@ -27,7 +28,8 @@ signals:
 public slots:
     void LaterUpdate();
     void ImmediatelyUpdate();
-    void updateMode(QString mode);
+    // Shows the prompt for offer, or with "-immediately" goes straight to the download.
+    void updateMode(const ReleaseOffer& offer);
     void reject() override;
 
 protected:
@@ -38,6 +40,5 @@ private:
     void StopRunningClient();
 
     Ui::UpdateDialog* ui;
+    ReleaseOffer m_offer;
 };
-
-#endif // UPDATEDIALOG_H

@@ -1,5 +1,6 @@
 #include "check/launchrules.h"
 #include "install/copycommand.h"
+#include "platform/helperrun.h"
 
 #include <QTest>
 
@@ -59,7 +60,7 @@ private slots:
                                                  << copy + "C:\\U\\P\\* c:\\Program Files\\Client";
         QTest::newRow("no .zip") << "C:/U/pkg" << drive << copy + "C:\\U\\pkg\\* D:\\C";
         QTest::newRow(".zip in the folder part")
-            << "C:/a.zip.d/p.zip" << drive << copy + "C:\\a\\* D:\\C";
+            << "C:/a.zip.d/p.zip" << drive << copy + "C:\\a.zip.d\\p\\* D:\\C";
         QTest::newRow("upper-case .ZIP kept")
             << "C:/U/P.ZIP" << drive << copy + "C:\\U\\P.ZIP\\* D:\\C";
     }
@@ -69,11 +70,10 @@ private slots:
         QFETCH(QString, package);
         QFETCH(QString, workingFolder);
         QFETCH(QString, command);
-        const QString source = CopyCommand::toBackslashes(CopyCommand::sourcePattern(package));
-        const QString target = CopyCommand::toBackslashes(CopyCommand::targetFolder(workingFolder));
-        const bool elevate = CopyCommand::needsElevation(target, "C:\\Users\\name");
-        const QStringList copy = CopyCommand::copyArguments("V", source, target);
-        QCOMPARE(CopyCommand::nircmdArguments("P", copy, elevate).join(' '), command);
+        Platform::CopyRequest request =
+            CopyCommand::unpackedTreeCopy(package, workingFolder, "C:/Users/name");
+        request.helper = {"P", "V"};
+        QCOMPARE(HelperRun::copyArguments(request).join(' '), command);
     }
 };
 

@@ -1,4 +1,4 @@
-#include "install/copymode.h"
+#include "platform/helperrun.h"
 
 #include <QFile>
 #include <QProcess>
@@ -38,7 +38,7 @@ private slots:
         QProcess copy;
         if (!command.isEmpty()) {
             copy.start(AUTOUPDATE_BINARY,
-                       {CopyMode::switchName(), verdictPath, "sh", "-c", command});
+                       {HelperRun::copySwitch(), verdictPath, "sh", "-c", command});
             QVERIFY(copy.waitForStarted());
         }
         if (killed) {
@@ -46,7 +46,7 @@ private slots:
             ::kill(static_cast<pid_t>(copy.processId()), SIGKILL);
         }
 
-        const CopyMode::Verdict verdict = CopyMode::await(verdictPath, limitMs, limitMs);
+        const HelperRun::Verdict verdict = HelperRun::await(verdictPath, limitMs, limitMs);
         QCOMPARE(verdict.reached ? verdict.exitCode : -1, exitCode);
         copy.kill();
         copy.waitForFinished();

@@ -7,6 +7,7 @@
 #include "global.h"
 #include "httpdownloadfile.h"
 #include "install/clientbackup.h"
+#include "install/zipinstall.h"
 #include "testhome.h"
 #include "windows/dwondialog.h"
 #include "zipbuilder.h"
@@ -23,8 +24,13 @@
 
 using PackageMaker = std::function<ZipBuilder()>;
 Q_DECLARE_METATYPE(PackageMaker)
+// Changes what the service's answer says of the good package.
+using OfferChange = std::function<void(ReleaseOffer&)>;
+Q_DECLARE_METATYPE(OfferChange)
 
 namespace {
+// Free space as the fake system reports it unless a row says otherwise.
+constexpr qint64 plenty = qint64(1) << 40;
 const QString kTop = QStringLiteral("QuorvexClient_2.1.0");
 const QString kCorrupted = QStringLiteral("File conrrupted, update failed.");
 
@@ -92,7 +98,7 @@ private slots:
     void init()
     {
         m_answer = CheckAnswer();
-        m_answer.forPackage(m_package).biz["latestVersionInfo"] = QStringLiteral("中文&Fixes");
+        m_answer.forPackage(m_package).offer.notes = QStringLiteral("中文&Fixes");
         m_home.emplace();
         m_platform.emplace();
         m_service.emplace();
@@ -107,7 +113,6 @@ private slots:
         g_global.m_appPath = client() + "/";
         g_global.m_appConfigFile = "config/client.json";
         g_global.m_currentVersion = "2.0.3";
-        g_global.m_latestVersion = "2.1.0";
         g_global.m_updateCheckUrl = QString::fromStdString(m_service->checkUrl());
         g_global.m_getPackUrl = QString::fromStdString(m_service->packageUrl());
         g_global.m_language = "en";
@@ -133,14 +138,22 @@ private slots:
     {
         QTest::addColumn<QString>("logged"); // a regular expression
         QTest::addColumn<PackageMaker>("make");
+        // The folder that lies on a disk smaller than the package or the client's large file.
+        QTest::addColumn<QString>("smallDisk");
+        QTest::addColumn<qint64>("freeSpace"); // as the system reports it
+        QTest::addColumn<bool>("unpackedStays");
+        QTest::addColumn<bool>("copied"); // and put back from the backup
         using E = ZipBuilder::Entry;
-        const auto row = [](const char* name, const char* reason, const PackageMaker& make) {
-            QTest::newRow(name) << QString("^package refused.*") + reason << make;
+        const auto row = [=](const char* name, const char* reason, const PackageMaker& make,
+                             qint64 freeSpace = plenty) {
+            QTest::newRow(name) << QString("^package refused.*") + reason << make << QString()
+                                << freeSpace << false << false;
         };
         row("empty name", "has no name", adding(""));
         row("absolute", "absolute", adding("/tmp/evil.txt"));
         row("drive letter", "drive", adding("C:/evil.txt"));
         row("backslash parent", "climbs", adding(kTop + "\\..\\..\\x"));
+        row("control character", "control character", adding(kTop + "/a\tb"));
         row("through a link on disk", "link", adding(kTop + "/linked/x"));
         row("outside the top folder", "top folder", adding("Other/x"));
         row("duplicate", "exists", adding(kTop + "/bin/app.dat"));
@@ -152,35 +165,38 @@ private slots:
         row("corrupt deflate stream", "cannot be unpacked", lying(&E::method, 8));
         row("inflates past its size", "declared size", lying(&E::size, 1024, true));
         row("declares 2 GiB", "100 times", lying(&E::size, 0x7fffffff));
-        row("more than the free space", "bytes free",
-            adding(kTop + "/big", QByteArray(65536, 'x')));
+        // The extra file alone takes all the room.
+        row("more than the free space", "bytes free", adding(kTop + "/big", QByteArray(65536, 'x')),
+            65536);
         row("no files", "holds no files", [] { return ZipBuilder().directory(kTop + "/"); });
-        // The disk, named by the row, is smaller than the package's or the client's large file.
+        const PackageMaker good = [] { return goodPackage(); };
         QTest::newRow("full disk while unpacking")
-            << "^unzip " << PackageMaker([] { return goodPackage(); });
+            << "^unzip " << good << "unpack" << plenty << false << false;
         QTest::newRow("full disk while saving the client")
-            << "^client file not saved:" << PackageMaker([] { return goodPackage(); });
+            << "^client file not saved:" << good << "backup" << plenty << true << false;
         QTest::newRow("copy names another version")
-            << "^files replace error" << PackageMaker([] { return goodPackage("2.0.9"); });
+            << "^files replace error" << PackageMaker([] { return goodPackage("2.0.9"); })
+            << QString() << plenty << true << true;
     }
 
     void installFails()
     {
         QFETCH(QString, logged);
         QFETCH(PackageMaker, make);
-        const QString scenario = QTest::currentDataTag();
-        const bool copied = scenario.contains("version");
-        if (scenario.startsWith("full disk") &&
+        QFETCH(QString, smallDisk);
+        QFETCH(qint64, freeSpace);
+        QFETCH(bool, unpackedStays);
+        QFETCH(bool, copied);
+        if (!smallDisk.isEmpty() &&
             !m_home->mountSmallDisk(
-                scenario.contains("unpacking") ? packDir() : ClientBackup::backupFolder(), 600))
+                smallDisk == "unpack" ? packDir() : ClientBackup::backupFolder(), 600))
             QSKIP("a full disk needs a tmpfs mounted, which takes root");
         // A link out of the extraction folder waits in every case, so a write through it shows.
         QTemporaryDir outside;
         QDir().mkpath(packDir() + "/" + kTop);
         QVERIFY(QFile::link(outside.path(), packDir() + "/" + kTop + "/linked"));
         QVERIFY(make().write(packagePath()));
-        if (scenario == "more than the free space") // the extra file alone takes all the room
-            m_platform->setFreeSpace(65536);
+        m_platform->setFreeSpace(freeSpace);
         // The files beside the package; folders left empty do no harm.
         const auto files = [this] {
             return ClientFiles::tree(packDir()).keys().filter(QRegularExpression("[^/]$"));
@@ -188,20 +204,18 @@ private slots:
         const QStringList beside = files();
         const QMap<QString, QByteArray> before = ClientFiles::tree(client());
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(logged));
-        QString package = packagePath();
 
-        QCOMPARE(g_global.DecompressionReplac(package), -1);
+        QCOMPARE(ZipInstall().DecompressionReplac(packagePath(), m_answer.offer), -1);
         QCOMPARE(ClientFiles::tree(client()), before);
         // Refused, or cut off while unpacking: nothing unpacked stays.
-        const bool unpacked = copied || scenario.contains("saving");
-        QVERIFY(unpacked || files() == beside);
+        QVERIFY(unpackedStays || files() == beside);
         QVERIFY(QDir(outside.path()).isEmpty());
         // Put back from the backup by the same copy as the install's.
         const QStringList copies = m_platform->calls("copy");
         QCOMPARE(copies.size(), copied ? 2 : 0);
         QVERIFY(!copied ||
                 copies.last() == "copy " + ClientBackup::backupFolder() + ' ' + client());
-        QVERIFY(!QFileInfo::exists(UserPaths::clientDataDir() + "/isShowUpdataInfo.txt"));
+        QVERIFY(!QFileInfo::exists(UserPaths::notesMarker()));
         QVERIFY(!QFileInfo::exists(ClientBackup::journalPath()));
         QVERIFY(ClientFiles::tree(ClientBackup::backupFolder()).isEmpty());
     }
@@ -209,31 +223,44 @@ private slots:
     // The package is neither used nor kept, and the user may retry.
     void downloadFails_data()
     {
+        QTest::addColumn<OfferChange>("change");
+        QTest::addColumn<qint64>("stallAfter"); // bytes; 0: the whole package comes
+        QTest::addColumn<bool>("smallDisk");    // the download folder's disk is full
         QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("md5 in upper case") << kCorrupted << "md5 check filed";
-        QTest::newRow("installer of another sha256") << kCorrupted << "md5 check filed";
-        QTest::newRow("disk full") << kCorrupted << "write failed:";
+        QTest::addColumn<bool>("packageLeft"); // the package file stays until a retry
+        const OfferChange same = [](ReleaseOffer&) {};
+        const QString network = "Installation failed. Network exception, please check.";
+        QTest::newRow("md5 in upper case")
+            << OfferChange([](ReleaseOffer& offer) { offer.md5 = offer.md5.toUpper(); })
+            << qint64(0) << false << kCorrupted << "md5 check filed" << true;
+        QTest::newRow("installer of another sha256") << OfferChange([](ReleaseOffer& offer) {
+            offer.updateType = 0;
+            offer.sha256 = QString(64, 'a');
+        }) << qint64(0) << false << kCorrupted << "md5 check filed"
+                                                     << true;
+        QTest::newRow("longer than announced")
+            << OfferChange([](ReleaseOffer& offer) { offer.packageSize -= 1; }) << qint64(0)
+            << false << kCorrupted << "longer than announced" << false;
+        QTest::newRow("disk full")
+            << same << qint64(0) << true << kCorrupted << "write failed:" << true;
         // A burst, then nothing: the bar shows the share that arrived.
-        QTest::newRow("stall") << "Installation failed. Network exception, please check."
-                               << "TimerOut";
+        QTest::newRow("stall") << same << qint64(100000) << false << network << "TimerOut" << true;
     }
 
     void downloadFails()
     {
+        QFETCH(OfferChange, change);
+        QFETCH(qint64, stallAfter);
+        QFETCH(bool, smallDisk);
         QFETCH(QString, error);
         QFETCH(QString, logged);
-        const QString scenario = QTest::currentDataTag();
+        QFETCH(bool, packageLeft);
         FakeUpdateService::Delivery delivery;
-        if (scenario == "stall")
-            delivery.stallAfter = 100000;
-        if (scenario.startsWith("md5"))
-            m_answer.biz["md5"] = m_answer.biz["md5"].toString().toUpper();
-        if (scenario.startsWith("installer")) {
-            m_answer.biz["updateType"] = 0;
-            m_answer.biz["sha256"] = QString(64, 'a');
-        }
-        if (scenario == "disk full" && !m_home->mountSmallDisk(packDir(), 128))
+        if (stallAfter > 0)
+            delivery.stallAfter = stallAfter;
+        change(m_answer.offer);
+        if (smallDisk && !m_home->mountSmallDisk(packDir(), 128))
             QSKIP("a full disk needs a tmpfs mounted, which takes root");
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(logged));
         download(delivery);
@@ -244,16 +271,29 @@ private slots:
         QCOMPARE(errors.first().first().toString(), error);
         QVERIFY(clientStarts().isEmpty());
         QVERIFY(m_platform->calls("copy").isEmpty());
-        if (scenario == "stall") {
+        QCOMPARE(QFileInfo::exists(packagePath()), packageLeft);
+        if (stallAfter > 0) {
             QVERIFY(!progress.isEmpty());
-            QCOMPARE(progress.last().at(0).toLongLong(), 100000);
+            QCOMPARE(progress.last().at(0).toLongLong(), stallAfter);
         }
     }
 
-    // Before any download: a failing service hands over to the client at once.
-    void failingService()
+    // Before any download: a failing service, or an answer longer than any answer of the
+    // service's, hands over to the client at once.
+    void failedCheck_data()
     {
-        m_service->setCheckResponse(500, CheckAnswer().toStdString());
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("server error") << 500 << CheckAnswer().toJson();
+        QTest::newRow("answer over 1 MiB")
+            << 200 << CheckAnswer().toJson().append(QByteArray(1 << 20, ' '));
+    }
+
+    void failedCheck()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        m_service->setCheckResponse(status, body.toStdString());
         m_run.emplace();
         QTRY_COMPARE_WITH_TIMEOUT(clientStarts().size(), 1, 10000);
         QCOMPARE(m_service->requestCount(), size_t(1));
@@ -294,8 +334,7 @@ private slots:
         QVERIFY(!QFileInfo(client() + "/bin/app.dat").permissions().testFlag(QFile::ExeOwner));
         QCOMPARE(ClientFiles::read(UserPaths::clientDataDir() + "/update.log"),
                  QByteArray("Fixes"));
-        QCOMPARE(ClientFiles::read(UserPaths::clientDataDir() + "/isShowUpdataInfo.txt"),
-                 QByteArray("1"));
+        QCOMPARE(ClientFiles::read(UserPaths::notesMarker()), QByteArray("1"));
     }
 };
 

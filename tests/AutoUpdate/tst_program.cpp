@@ -13,8 +13,6 @@
 
 #include <list>
 
-using updateservice::PackageKind;
-
 constexpr int kRunTimeoutMs = 60000;
 
 // The built program in AutoUpdate/ of a stand-in client's folder, run as a user's machine runs it,

@@ -1,9 +1,10 @@
 #include "base/userpaths.h"
+#include "check/updatecheck.h"
 #include "checkanswer.h"
 #include "clientfiles.h"
 #include "fakeplatform.h"
 #include "global.h"
-#include "httpdownloadfile.h"
+#include "release/answerfields.h"
 #include "release/releasesignature.h"
 #include "testhome.h"
 
@@ -47,8 +48,8 @@ QByteArray json(const QJsonObject& object)
 QByteArray answer(const char* version, const char* update)
 {
     CheckAnswer answer;
-    answer.biz["latestVersion"] = version;
-    answer.biz["update"] = update;
+    answer.offer.version = version;
+    answer.offer.updateMode = update;
     return answer.toJson();
 }
 } // namespace
@@ -78,12 +79,13 @@ private slots:
         // "read": GetConfig; "client": WriteConfigToClientFile; else WriteConfigToFile(action).
         QTest::addColumn<QString>("action");
         QTest::addColumn<QByteArray>("existing"); // null: no such file
+        QTest::addColumn<bool>("fullDisk");       // every write into the updater's folder fails
         QTest::addColumn<int>("result");
         // read: "<currentVersion> <noRemind> <noRemindVersion>"; else the file afterwards.
         QTest::addColumn<QByteArray>("expected");
         const auto row = [](const char* name, const char* action, const QByteArray& existing,
-                            int result, const QByteArray& expected) {
-            QTest::newRow(name) << QString(action) << existing << result << expected;
+                            int result, const QByteArray& expected, bool fullDisk = false) {
+            QTest::newRow(name) << QString(action) << existing << fullDisk << result << expected;
         };
         const QByteArray old = json({{"noRemind", 0}, {"extra", "x"}});
         row("read", "read", R"({"noRemind":1,"noRemindVersion":"2.1.0"})", 0, "2.0.3 1 2.1.0");
@@ -97,13 +99,14 @@ private slots:
             R"({"client":{"version":"2.0.3","lang":"en"},"ui":1})", 0,
             json({{"client", QJsonObject{{"version", "2.1.0"}, {"lang", "en"}}}, {"ui", 1}}));
         // The disk holds the old file and nothing more: the last row, as it stays mounted.
-        row("full disk keeps the old file", "remid", old, -1, old);
+        row("full disk keeps the old file", "remid", old, -1, old, true);
     }
 
     void stateFiles()
     {
         QFETCH(QString, action);
         QFETCH(QByteArray, existing);
+        QFETCH(bool, fullDisk);
         const QString updaterDir = UserPaths::updaterDir();
         const QString path =
             action == "client" ? m_dir.filePath("client.json") : updaterDir + "/updateconfig.json";
@@ -112,7 +115,6 @@ private slots:
         ClientFiles::write("updateconfig.json", json({{"appConfigFile", "client.json"},
                                                       {"appPath", m_dir.path() + "/"}}));
         ClientFiles::write("client.json", ClientFiles::config("2.0.3"));
-        const bool fullDisk = QByteArray(QTest::currentDataTag()).contains("full disk");
         if (fullDisk && !m_home.mountSmallDisk(updaterDir, 64))
             QSKIP("a full disk needs a tmpfs mounted, which takes root");
         QDir().mkpath(updaterDir);
@@ -121,13 +123,12 @@ private slots:
         if (fullDisk) // every write into it fails from here on
             ClientFiles::write(updaterDir + "/filler", QByteArray(64 * 1024, 'x'));
         Global global;
-        global.m_latestVersion = "2.1.0";
         global.m_appPath = m_dir.path() + "/";
         global.m_appConfigFile = "client.json";
 
         QTEST(action == "read"     ? global.GetConfig()
-              : action == "client" ? global.WriteConfigToClientFile()
-                                   : global.WriteConfigToFile(action),
+              : action == "client" ? global.WriteConfigToClientFile("2.1.0")
+                                   : global.WriteConfigToFile(action, "2.1.0"),
               "result");
         const QString read = QString("%1 %2 %3")
                                  .arg(global.m_currentVersion)
@@ -169,18 +170,16 @@ private slots:
         QFETCH(QString, neverRemindFor);
         QFETCH(QString, arguments);
         QFETCH(QString, logged);
-        g_global.m_currentVersion = "2.0.3";
-        g_global.m_remide = neverRemindFor.isEmpty() ? 0 : 1;
-        g_global.m_noRemindVersion = neverRemindFor;
-        g_global.m_args = arguments.split(' ', Qt::SkipEmptyParts);
+        const UpdateCheck::Reminders reminders{!neverRemindFor.isEmpty(), neverRemindFor,
+                                               arguments.split(' ', Qt::SkipEmptyParts)};
         if (!logged.isEmpty())
             QTest::ignoreMessage(QtDebugMsg,
                                  QRegularExpression(QRegularExpression::escape(logged) + '$'));
 
-        const bool asked =
-            HttpDownLoadFile::AnswerOffersUpdate(body) && HttpDownLoadFile::UpdateWanted();
+        const Result<ReleaseOffer> offer = UpdateCheck::offerIn(body, {"2.0.3", {}});
+        const bool asked = offer && UpdateCheck::isWanted(offer.value(), reminders);
 
-        QTEST(asked ? g_global.m_updateMode : QString(), "offered");
+        QTEST(asked ? offer->updateMode : QString(), "offered");
     }
 
     void verdict_data()
@@ -190,22 +189,25 @@ private slots:
         QTest::addColumn<int>("signer"); // index into m_keys
         QTest::addColumn<qint64>("installedSequence");
         QTest::addColumn<QJsonValue>("setting");
+        QTest::addColumn<qint64>("sequence"); // of a verified release, else 0
         const QJsonValue one(QString(m_keys[0].publicKey.toBase64()));
         const QJsonValue both(QJsonArray{one, QString(m_keys[1].publicKey.toBase64())});
         const auto row = [&](const char* name, const char* refusal, const Tamper& tamper,
-                             int signer = 0, qint64 installed = 0, const QJsonValue& setting = {}) {
+                             int signer = 0, qint64 installed = 0, const QJsonValue& setting = {},
+                             qint64 sequence = 0) {
             QTest::newRow(name) << QString(refusal) << tamper << signer << installed
-                                << (setting.isNull() ? both : setting);
+                                << (setting.isNull() ? both : setting) << sequence;
         };
-        row("one key as text", "", kUntouched, 0, 0, one);
-        row("second listed key", "", kUntouched, 1);
-        row("same sequence as installed", "", kUntouched, 0, kSequence);
-        for (const char* field :
-             {"id", "update", "latestVersion", "latestVersionUrl", "latestVersionInfo", "md5",
-              "sha256", "keyId", "packageSize", "updateType", "sequence"}) {
-            row(qPrintable(QString("%1 changed").arg(field)),
-                field == QLatin1String("keyId") ? "which is not configured" : "does not verify",
-                changeField(field));
+        row("one key as text", "", kUntouched, 0, 0, one, kSequence);
+        row("second listed key", "", kUntouched, 1, 0, {}, kSequence);
+        row("same sequence as installed", "", kUntouched, 0, kSequence, {}, kSequence);
+        // Every field the signature covers, as the answer's own table names them.
+        for (auto field = AnswerFields::begin(); field != AnswerFields::end(); ++field) {
+            if (!field->isSigned)
+                continue;
+            const QString name = QLatin1String(field->name);
+            row(qPrintable(name + " changed"),
+                name == "keyId" ? "which is not configured" : "does not verify", changeField(name));
         }
         row("key not configured", "which is not configured", kUntouched, 2);
         row("signature missing", "not signed", kUnsigned);
@@ -227,23 +229,23 @@ private slots:
         QFETCH(Tamper, tamper);
         QFETCH(qint64, installedSequence);
         QFETCH(QString, refusal);
-        QJsonObject biz = QJsonDocument::fromJson(R"({"id": "77", "update": "1",
+        ReleaseOffer offer =
+            AnswerFields::fromBiz(QJsonDocument::fromJson(R"({"id": "77", "update": "1",
             "latestVersion": "2.1.0", "latestVersionUrl": "a.zip", "latestVersionInfo": "中文&En",
             "md5": "0123456789abcdef0123456789abcdef", "packageSize": 11, "updateType": 1,
             "sha256": "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef",
             "sequence": 7})")
-                              .object();
-        QVERIFY(ReleaseSignature::sign(biz, m_keys[signer].secretKey, nullptr));
+                                      .object());
+        QVERIFY(ReleaseSignature::sign(offer, m_keys[signer].secretKey));
+        QJsonObject biz = AnswerFields::toBiz(offer);
         tamper(biz);
 
         const ReleaseSignature::Verdict verdict = ReleaseSignature::verify(
-            biz, ReleaseSignature::trustedKeys(setting), installedSequence);
+            AnswerFields::fromBiz(biz), ReleaseSignature::trustedKeys(setting), installedSequence);
 
         QVERIFY2(verdict.accepted == refusal.isEmpty(), qPrintable(verdict.reason));
         QVERIFY2(verdict.reason.contains(refusal), qPrintable(verdict.reason));
-        const bool verified = verdict.accepted && biz.contains("signature") &&
-                              biz.value("update").toString() != "0" && !setting.isUndefined();
-        QCOMPARE(verdict.sequence, verified ? kSequence : 0);
+        QTEST(verdict.sequence, "sequence");
     }
 };
 

@@ -46,13 +46,16 @@ private slots:
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("neverRemind");
         QTest::addColumn<bool>("writable");
-        QTest::newRow("later") << false << "laterBtn" << false << true;
-        QTest::newRow("later, never remind") << false << "laterBtn" << true << true;
-        QTest::newRow("never remind, write fails") << false << "laterBtn" << true << false;
-        QTest::newRow("close, never remind") << false << "close" << true << true;
-        QTest::newRow("close, forced") << true << "close" << false << true;
-        QTest::newRow("Escape, never remind") << false << "escape" << true << true;
-        QTest::newRow("Escape, forced") << true << "escape" << false << true;
+        QTest::addColumn<bool>("relaunched");
+        QTest::addColumn<int>("recorded"); // "noRemind" in the state file afterwards
+        QTest::newRow("later") << false << "laterBtn" << false << true << true << 0;
+        QTest::newRow("later, never remind") << false << "laterBtn" << true << true << true << 1;
+        QTest::newRow("never remind, write fails")
+            << false << "laterBtn" << true << false << false << 0;
+        QTest::newRow("close, never remind") << false << "close" << true << true << true << 1;
+        QTest::newRow("close, forced") << true << "close" << false << true << false << 0;
+        QTest::newRow("Escape, never remind") << false << "escape" << true << true << true << 1;
+        QTest::newRow("Escape, forced") << true << "escape" << false << true << false << 0;
     }
 
     void leavePrompt()
@@ -61,26 +64,28 @@ private slots:
         QFETCH(QString, how);
         QFETCH(bool, neverRemind);
         QFETCH(bool, writable);
+        QFETCH(bool, relaunched);
         FakePlatform platform;
         QDir(UserPaths::updaterDir()).removeRecursively();
         if (writable)
             QDir().mkpath(UserPaths::updaterDir());
         // Whatever the updater was started with, the client is started with "-autoupdate" alone.
         g_global.m_args = QStringList{"--lang=zh"};
-        g_global.m_updateMode = forced ? "2" : "1";
+        ReleaseOffer offer;
+        offer.version = "2.1.0";
+        offer.updateMode = forced ? "2" : "1";
         UpdateDialog prompt;
-        prompt.updateMode(g_global.m_updateMode);
+        prompt.updateMode(offer);
         prompt.findChild<QCheckBox*>("checkRemid")->setChecked(neverRemind);
 
         leave(&prompt, how);
 
         QVERIFY(g_global.IsRunEnded());
-        const bool relaunched = !forced && (writable || !neverRemind);
         const QStringList starts = platform.calls("start");
         QCOMPARE(starts.size(), int(relaunched));
         QVERIFY(!relaunched || starts.first().endsWith(" -autoupdate"));
         const QByteArray state = ClientFiles::read(UserPaths::updaterDir() + "/updateconfig.json");
-        QCOMPARE(QJsonDocument::fromJson(state)["noRemind"].toInt(), int(neverRemind && writable));
+        QTEST(QJsonDocument::fromJson(state)["noRemind"].toInt(), "recorded");
         delete prompt.m_dwonDlg;
     }
 
@@ -105,7 +110,7 @@ private slots:
         QFETCH(bool, failed);
         QFETCH(QString, decline);
         DwonDialog dialog;
-        dialog.InitUpdateInfo();
+        dialog.InitUpdateInfo(ReleaseOffer());
         dialog.show();
         if (failed)
             dialog.UpdateErrorState("Download timed out");

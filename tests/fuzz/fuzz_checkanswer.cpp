@@ -1,4 +1,4 @@
-#include "global.h"
+#include "check/updatecheck.h"
 
 #include <QByteArray>
 
@@ -9,8 +9,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     QByteArray answer(reinterpret_cast<const char*>(data), static_cast<int>(size));
+    const Result<ReleaseOffer> offer = UpdateCheck::offerIn(answer, {QStringLiteral("2.0.3"), {}});
     // Both languages, so that both halves of the notes are picked.
-    g_global.m_language = size % 2 == 0 ? QStringLiteral("en") : QStringLiteral("zh");
-    g_global.GetVersionInfo(answer);
+    if (offer)
+        offer->notesIn(size % 2 == 0 ? QStringLiteral("en") : QStringLiteral("zh"));
     return 0;
 }

@@ -1,5 +1,4 @@
-#ifndef CLIENTFILES_H
-#define CLIENTFILES_H
+#pragma once
 
 #include <QByteArray>
 #include <QDir>
@@ -74,5 +73,3 @@ inline QMap<QString, QByteArray> tree(const QString& folder)
 }
 
 } // namespace ClientFiles
-
-#endif // CLIENTFILES_H

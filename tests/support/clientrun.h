@@ -1,12 +1,12 @@
-#ifndef CLIENTRUN_H
-#define CLIENTRUN_H
+#pragma once
 
 #include "base/timing.h"
-#include "httpdownloadfile.h"
+#include "updaterun.h"
 #include "windows/dwondialog.h"
 
 #include <QApplication>
-#include <QThread>
+
+#include <optional>
 
 // The program's waits, shortened so that the tests' time-outs come in a second or two.
 inline Timing shortWaits()
@@ -19,9 +19,8 @@ inline Timing shortWaits()
     return timing;
 }
 
-// The network client on a worker thread, wired as the program wires it, with the waits of
-// shortWaits(): the check starts shortly after. Destroying the run stops the thread and closes
-// every window it opened.
+// A run as the program makes it, with the waits of shortWaits(): the check starts shortly after.
+// Destroying the run stops its thread and closes every window it opened.
 class ClientRun
 {
 public:
@@ -29,22 +28,16 @@ public:
     {
         // The client reads the start delay when it is made.
         Timing::setForTests(shortWaits());
-        m_client = new HttpDownLoadFile;
-        m_client->moveToThread(&m_worker);
-        QObject::connect(&m_worker, &QThread::finished, m_client, &HttpDownLoadFile::DeleteResource,
-                         Qt::DirectConnection);
-        m_worker.start();
+        m_run.emplace();
     }
     ~ClientRun()
     {
-        m_worker.quit();
-        m_worker.wait();
-        delete m_client;
+        m_run.reset();
         // The progress dialog outlives the prompt; a run here ends with the test.
         qDeleteAll(QApplication::topLevelWidgets());
     }
 
-    HttpDownLoadFile* client() const { return m_client; }
+    HttpDownLoadFile* client() const { return m_run->client(); }
     DwonDialog* progressDialog() const
     {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
@@ -55,8 +48,5 @@ public:
     }
 
 private:
-    QThread m_worker;
-    HttpDownLoadFile* m_client;
+    std::optional<UpdateRun> m_run;
 };
-
-#endif // CLIENTRUN_H

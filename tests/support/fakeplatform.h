@@ -1,5 +1,4 @@
-#ifndef FAKEPLATFORM_H
-#define FAKEPLATFORM_H
+#pragma once
 
 #include "clientfiles.h"
 #include "platform/platform.h"
@@ -68,9 +67,9 @@ public:
         return {true, QProcess::UnknownError, 0};
     }
     // Removes as asked, with the test's own rights.
-    void removePaths(const QStringList& paths, bool) override
+    void removePaths(const RemovalRequest& request) override
     {
-        for (const QString& path : paths)
+        for (const QString& path : request.paths)
             QFileInfo(path).isDir() ? QDir().rmdir(path) : QFile::remove(path);
     }
     bool startDetached(const QString& program, const QStringList& arguments) override
@@ -90,5 +89,3 @@ private:
     bool m_copiesReleased = false;
     QWaitCondition m_copyRelease;
 };
-
-#endif // FAKEPLATFORM_H

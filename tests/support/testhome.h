@@ -1,5 +1,4 @@
-#ifndef TESTHOME_H
-#define TESTHOME_H
+#pragma once
 
 #include <QByteArray>
 #include <QDir>
@@ -41,5 +40,3 @@ private:
     QByteArray m_previousHome;
     QStringList m_mounts;
 };
-
-#endif // TESTHOME_H

@@ -1,5 +1,4 @@
-#ifndef ZIPBUILDER_H
-#define ZIPBUILDER_H
+#pragma once
 
 #include <QByteArray>
 #include <QDataStream>
@@ -92,5 +91,3 @@ public:
 private:
     QList<Entry> m_entries;
 };
-
-#endif // ZIPBUILDER_H

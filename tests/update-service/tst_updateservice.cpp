@@ -65,7 +65,7 @@ private slots:
         QVERIFY2(updateservice::publish(zipRequest(m_dir.path(), "2.1.0"), &error),
                  qPrintable(error));
         PublishRequest installer = zipRequest(m_dir.path(), "2.0.9");
-        installer.kind = updateservice::PackageKind::Installer;
+        installer.kind = PackageKind::Installer;
         installer.buildPath += "/Quorvex.exe";
         installer.signingKeyPath = m_keys->secretKeyPath;
         QVERIFY2(updateservice::publish(installer, &error), qPrintable(error));
@@ -109,11 +109,11 @@ private slots:
         QCOMPARE(zipped.join(", "), entries);
         QVERIFY(!entries.isEmpty() ||
                 package == ClientFiles::read(m_dir.filePath(version + "/Quorvex.exe")));
-        QCOMPARE(release->biz.value("md5").toString().toLatin1(),
+        QCOMPARE(release->offer.md5.toLatin1(),
                  QCryptographicHash::hash(package, QCryptographicHash::Md5).toHex());
-        QCOMPARE(release->biz.value("packageSize").toInt(-1), package.size());
+        QCOMPARE(release->offer.packageSize, package.size());
         const auto verdict = ReleaseSignature::verify(
-            release->biz, ReleaseSignature::trustedKeys(m_keys->publicKey), 0);
+            release->offer, ReleaseSignature::trustedKeys(m_keys->publicKey), 0);
         QVERIFY2(verdict.accepted == sign, qPrintable(verdict.reason));
 
         // Every package is served, so that downloads begun before a newer release still work.

@@ -28,17 +28,23 @@ const QString kNotes = QStringLiteral(
 void FillUpdateRecord(const QString& language)
 {
     g_global.m_language = language;
-    g_global.m_latestVersion = QStringLiteral("2.3.1008");
-    g_global.m_packageSize = 36996000;
-    g_global.m_latestVersionInfo = kNotes;
     g_global.m_appName = QStringLiteral("quorvex");
+}
+
+ReleaseOffer Offer(const QString& mode)
+{
+    ReleaseOffer offer;
+    offer.updateMode = mode;
+    offer.version = QStringLiteral("2.3.1008");
+    offer.packageSize = 36996000;
+    offer.notes = kNotes;
+    return offer;
 }
 
 std::unique_ptr<QWidget> Prompt(const QString& mode, bool ticked = false)
 {
     auto prompt = std::make_unique<UpdateDialog>();
-    g_global.m_updateMode = mode;
-    prompt->updateMode(mode);
+    prompt->updateMode(Offer(mode));
     prompt->findChild<QCheckBox*>(QStringLiteral("checkRemid"))->setChecked(ticked);
     return prompt;
 }
@@ -46,7 +52,7 @@ std::unique_ptr<QWidget> Prompt(const QString& mode, bool ticked = false)
 std::unique_ptr<QWidget> Progress(const std::function<void(DwonDialog&)>& toState)
 {
     auto progress = std::make_unique<DwonDialog>();
-    progress->InitUpdateInfo();
+    progress->InitUpdateInfo(Offer(QStringLiteral("1")));
     toState(*progress);
     progress->show();
     return progress;

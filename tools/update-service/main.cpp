@@ -173,12 +173,12 @@ int runPublish(const QStringList& arguments)
     if (!release) {
         return refuse(error);
     }
-    const QString keyId = release->biz.value("keyId").toString();
+    const QString keyId = release->offer.keyId;
     printLine(stdout,
               QStringLiteral("published %1 in %2: %3, %4 bytes, md5 %5%6")
                   .arg(release->version(), release->folder, release->packageFile)
-                  .arg(release->biz.value("packageSize").toVariant().toLongLong())
-                  .arg(release->biz.value("md5").toString(),
+                  .arg(release->offer.packageSize)
+                  .arg(release->offer.md5,
                        keyId.isEmpty() ? QString() : QStringLiteral(", signed with key ") + keyId));
     return 0;
 }

@@ -16,22 +16,22 @@ namespace {
 class FolderZipper
 {
 public:
-    explicit FolderZipper(const QString& zipPath) : zip_(zipPath) {}
+    explicit FolderZipper(const QString& zipPath) : m_zip(zipPath) {}
 
     bool write(const QString& folder, const QString& topFolder)
     {
-        if (!zip_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        if (!m_zip.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             return fail(
-                QStringLiteral("cannot write %1: %2").arg(zip_.fileName(), zip_.errorString()));
+                QStringLiteral("cannot write %1: %2").arg(m_zip.fileName(), m_zip.errorString()));
         }
-        QZipWriter writer(&zip_);
+        QZipWriter writer(&m_zip);
         const bool added = addFolder(writer, QDir(folder), topFolder);
         writer.close();
-        zip_.close();
+        m_zip.close();
         return added && checkWritten(writer);
     }
 
-    QString error() const { return error_; }
+    QString error() const { return m_error; }
 
 private:
     bool addFolder(QZipWriter& writer, const QDir& dir, const QString& entryPath)
@@ -74,9 +74,9 @@ private:
     bool checkWritten(const QZipWriter& writer)
     {
         if (writer.status() != QZipWriter::NoError) {
-            return fail(QStringLiteral("cannot write %1").arg(zip_.fileName()));
+            return fail(QStringLiteral("cannot write %1").arg(m_zip.fileName()));
         }
-        if (zip_.size() > kMaxPackageSize) {
+        if (m_zip.size() > kMaxPackageSize) {
             return fail(QStringLiteral("the package grows beyond 2 GiB, more than a check answer "
                                        "can announce"));
         }
@@ -85,12 +85,12 @@ private:
 
     bool fail(const QString& message)
     {
-        error_ = message;
+        m_error = message;
         return false;
     }
 
-    QFile zip_;
-    QString error_;
+    QFile m_zip;
+    QString m_error;
 };
 
 } // namespace

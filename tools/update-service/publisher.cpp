@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -103,7 +104,7 @@ std::optional<Digests> fileDigests(const QString& path, QString* error)
 class Publication
 {
 public:
-    explicit Publication(const PublishRequest& request) : request_(request) {}
+    explicit Publication(const PublishRequest& request) : m_request(request) {}
 
     std::optional<Release> run(QString* error)
     {
@@ -111,60 +112,60 @@ public:
               checkReleasesDir(error))) {
             return std::nullopt;
         }
-        const bool releasesDirIsNew = !QFileInfo::exists(request_.releasesDir);
+        const bool releasesDirIsNew = !QFileInfo::exists(m_request.releasesDir);
         std::optional<Release> release = assemble(error);
         if (!release && releasesDirIsNew) {
-            QDir().rmdir(request_.releasesDir);
+            QDir().rmdir(m_request.releasesDir);
         }
         return release;
     }
 
 private:
-    bool isZip() const { return request_.kind == PackageKind::Zip; }
+    bool isZip() const { return m_request.kind == PackageKind::Zip; }
 
     QString packageFileName() const
     {
-        const QString stem = request_.name + '_' + request_.version;
+        const QString stem = m_request.name + '_' + m_request.version;
         if (isZip()) {
             return stem + QStringLiteral(".zip");
         }
-        const QString suffix = QFileInfo(request_.buildPath).completeSuffix();
+        const QString suffix = QFileInfo(m_request.buildPath).completeSuffix();
         return suffix.isEmpty() ? stem : stem + '.' + suffix;
     }
 
     bool checkRequest(QString* error) const
     {
-        if (request_.notesZh.contains('&') || request_.notesEn.contains('&')) {
+        if (m_request.notesZh.contains('&') || m_request.notesEn.contains('&')) {
             return fail(error, QStringLiteral("the release notes must not contain \"&\", which "
                                               "separates the Chinese from the English notes"));
         }
-        if (request_.updateMode != QLatin1String("1") &&
-            request_.updateMode != QLatin1String("2")) {
+        if (m_request.updateMode != QLatin1String("1") &&
+            m_request.updateMode != QLatin1String("2")) {
             return fail(error, QStringLiteral("the update mode must be 1 or 2, not \"%1\"")
-                                   .arg(request_.updateMode));
+                                   .arg(m_request.updateMode));
         }
-        if (request_.releasesDir.isEmpty()) {
+        if (m_request.releasesDir.isEmpty()) {
             return fail(error, QStringLiteral("no releases folder given"));
         }
-        return checkPortable(QStringLiteral("version"), request_.version, error) &&
-               checkPortable(QStringLiteral("package name"), request_.name, error);
+        return checkPortable(QStringLiteral("version"), m_request.version, error) &&
+               checkPortable(QStringLiteral("package name"), m_request.name, error);
     }
 
-    bool isSigned() const { return !request_.signingKeyPath.isEmpty(); }
+    bool isSigned() const { return !m_request.signingKeyPath.isEmpty(); }
 
     bool loadSigningKey(QString* error)
     {
         if (!isSigned()) {
             return true;
         }
-        const std::optional<QByteArray> key = readSecretKey(request_.signingKeyPath, error);
-        secretKey_ = key.value_or(QByteArray());
+        const std::optional<QByteArray> key = readSecretKey(m_request.signingKeyPath, error);
+        m_secretKey = key.value_or(QByteArray());
         return key.has_value();
     }
 
     bool checkBuild(QString* error) const
     {
-        const QFileInfo build(request_.buildPath);
+        const QFileInfo build(m_request.buildPath);
         if (!isZip()) {
             return checkReadable(QStringLiteral("installer"), build, false, error) &&
                    checkSize(build, error);
@@ -184,12 +185,12 @@ private:
 
     bool checkClientConfig(QString* error) const
     {
-        if (!isInside(request_.clientConfig)) {
+        if (!isInside(m_request.clientConfig)) {
             return fail(error, QStringLiteral("the client configuration %1 must lie inside the "
                                               "build folder")
-                                   .arg(request_.clientConfig));
+                                   .arg(m_request.clientConfig));
         }
-        const QFileInfo config(QDir(request_.buildPath).filePath(request_.clientConfig));
+        const QFileInfo config(QDir(m_request.buildPath).filePath(m_request.clientConfig));
         if (!checkReadable(QStringLiteral("client configuration"), config, false, error)) {
             return false;
         }
@@ -207,17 +208,17 @@ private:
                                        .toObject()
                                        .value(QStringLiteral("version"))
                                        .toString();
-        if (configured != request_.version) {
+        if (configured != m_request.version) {
             return fail(error, QStringLiteral("%1 names client version \"%2\", not \"%3\"; the "
                                               "package must install a client that reports %3")
-                                   .arg(config.filePath(), configured, request_.version));
+                                   .arg(config.filePath(), configured, m_request.version));
         }
         return true;
     }
 
     bool checkReleasesDir(QString* error)
     {
-        const QFileInfo dir(request_.releasesDir);
+        const QFileInfo dir(m_request.releasesDir);
         if (dir.exists() && !dir.isDir()) {
             return fail(error,
                         QStringLiteral("releases folder %1 is not a folder").arg(dir.filePath()));
@@ -226,9 +227,9 @@ private:
         if (!existing) {
             return false;
         }
-        if (QFileInfo::exists(QDir(dir.filePath()).filePath(request_.version))) {
+        if (QFileInfo::exists(QDir(dir.filePath()).filePath(m_request.version))) {
             return fail(error, QStringLiteral("release %1 already exists in %2")
-                                   .arg(request_.version, dir.filePath()));
+                                   .arg(m_request.version, dir.filePath()));
         }
         const QString id = packageFileName();
         for (const Release& release : *existing) {
@@ -237,7 +238,7 @@ private:
                                        .arg(release.version(), id));
             }
         }
-        nextSequence_ = existing->isEmpty() ? 1 : existing->last().sequence + 1;
+        m_nextSequence = existing->isEmpty() ? 1 : existing->last().sequence + 1;
         return true;
     }
 
@@ -245,20 +246,20 @@ private:
     // release appear whole or not at all.
     std::optional<Release> assemble(QString* error) const
     {
-        if (!QDir().mkpath(request_.releasesDir)) {
+        if (!QDir().mkpath(m_request.releasesDir)) {
             fail(error,
-                 QStringLiteral("cannot create releases folder %1").arg(request_.releasesDir));
+                 QStringLiteral("cannot create releases folder %1").arg(m_request.releasesDir));
             return std::nullopt;
         }
-        QTemporaryDir staging(QDir(request_.releasesDir).filePath(".publishing-XXXXXX"));
+        QTemporaryDir staging(QDir(m_request.releasesDir).filePath(".publishing-XXXXXX"));
         if (!staging.isValid()) {
             fail(error, QStringLiteral("cannot write to releases folder %1: %2")
-                            .arg(request_.releasesDir, staging.errorString()));
+                            .arg(m_request.releasesDir, staging.errorString()));
             return std::nullopt;
         }
         Release release;
         release.folder = staging.path();
-        release.sequence = nextSequence_;
+        release.sequence = m_nextSequence;
         release.publishedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
         release.packageFile = packageFileName();
         if (!(makePackage(release.packageFilePath(), error) && describe(release, error) &&
@@ -273,12 +274,12 @@ private:
     {
         if (isZip()) {
             const QString topFolder = QFileInfo(packagePath).completeBaseName();
-            return writeFolderZip(request_.buildPath, topFolder, packagePath, error);
+            return writeFolderZip(m_request.buildPath, topFolder, packagePath, error);
         }
-        QFile installer(request_.buildPath);
+        QFile installer(m_request.buildPath);
         if (!installer.copy(packagePath)) {
             return fail(error, QStringLiteral("cannot copy %1 to %2: %3")
-                                   .arg(request_.buildPath, packagePath, installer.errorString()));
+                                   .arg(m_request.buildPath, packagePath, installer.errorString()));
         }
         return true;
     }
@@ -289,27 +290,27 @@ private:
         if (!digests) {
             return false;
         }
-        release.biz = QJsonObject{
-            {QStringLiteral("id"), release.packageFile},
-            {QStringLiteral("update"), request_.updateMode},
-            {QStringLiteral("latestVersion"), request_.version},
-            {QStringLiteral("latestVersionUrl"), release.packageFile},
-            {QStringLiteral("latestVersionInfo"), request_.notesZh + '&' + request_.notesEn},
-            {QStringLiteral("md5"), digests->md5},
-            {QStringLiteral("sha1"), digests->sha1},
-            {QStringLiteral("packageSize"), QFileInfo(release.packageFilePath()).size()},
-            {QStringLiteral("updateType"), isZip() ? 1 : 0},
-        };
+        ReleaseOffer& offer = release.offer;
+        offer.id = release.packageFile;
+        offer.updateMode = m_request.updateMode;
+        offer.version = m_request.version;
+        offer.url = release.packageFile;
+        offer.notes = m_request.notesZh + '&' + m_request.notesEn;
+        offer.md5 = digests->md5;
+        offer.sha1 = digests->sha1;
+        offer.packageSize = QFileInfo(release.packageFilePath()).size();
+        offer.updateType = ReleaseOffer::updateTypeOf(m_request.kind);
         return !isSigned() || signRelease(release, digests->sha256, error);
     }
 
     bool signRelease(Release& release, const QString& sha256, QString* error) const
     {
-        release.biz.insert(QStringLiteral("sha256"), sha256);
-        release.biz.insert(QStringLiteral("sequence"), release.sequence);
-        QString problem;
-        if (!ReleaseSignature::sign(release.biz, secretKey_, &problem)) {
-            return fail(error, QStringLiteral("cannot sign the release: %1").arg(problem));
+        release.offer.sha256 = sha256;
+        release.offer.sequence = release.sequence;
+        const Outcome signature = ReleaseSignature::sign(release.offer, m_secretKey);
+        if (!signature) {
+            return fail(error,
+                        QStringLiteral("cannot sign the release: %1").arg(signature.error()));
         }
         return true;
     }
@@ -321,7 +322,7 @@ private:
                                                   QFile::ExeOwner | QFile::ReadGroup |
                                                   QFile::ExeGroup | QFile::ReadOther |
                                                   QFile::ExeOther);
-        const QString target = QDir(request_.releasesDir).filePath(request_.version);
+        const QString target = QDir(m_request.releasesDir).filePath(m_request.version);
         if (!QDir().rename(staging.path(), target)) {
             return fail(error, QStringLiteral("cannot move the release into %1").arg(target));
         }
@@ -330,9 +331,9 @@ private:
         return true;
     }
 
-    const PublishRequest& request_;
-    qint64 nextSequence_ = 1;
-    QByteArray secretKey_;
+    const PublishRequest& m_request;
+    qint64 m_nextSequence = 1;
+    QByteArray m_secretKey;
 };
 
 } // namespace

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "release.h"
+#include "release/releaseoffer.h"
 
 #include <QString>
 
 #include <optional>
 
 namespace updateservice {
-
-enum class PackageKind { Zip, Installer };
 
 struct PublishRequest
 {

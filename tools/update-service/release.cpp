@@ -1,6 +1,7 @@
 #include "release.h"
 
 #include "fileio.h"
+#include "release/answerfields.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,16 +41,6 @@ QString missingPart(const Release& release)
 
 } // namespace
 
-QString Release::version() const
-{
-    return biz.value(QStringLiteral("latestVersion")).toString();
-}
-
-QString Release::id() const
-{
-    return biz.value(QStringLiteral("id")).toString();
-}
-
 QString Release::packageFilePath() const
 {
     return QDir(folder).filePath(packageFile);
@@ -57,13 +48,13 @@ QString Release::packageFilePath() const
 
 QByteArray checkAnswer(const Release& release, const QString& clientVersion)
 {
-    QJsonObject biz = release.biz;
+    ReleaseOffer offer = release.offer;
     if (clientVersion == release.version()) {
-        biz.insert(QStringLiteral("update"), QStringLiteral("0"));
+        offer.updateMode = QStringLiteral("0");
     }
     const QJsonObject answer{{QStringLiteral("code"), QStringLiteral("000000")},
                              {QStringLiteral("desc"), QString()},
-                             {kBizKey, biz}};
+                             {kBizKey, AnswerFields::toBiz(offer)}};
     return QJsonDocument(answer).toJson(QJsonDocument::Compact);
 }
 
@@ -72,7 +63,7 @@ bool writeRelease(const Release& release, QString* error)
     const QJsonObject description{{kSequenceKey, release.sequence},
                                   {kPublishedAtKey, release.publishedAt},
                                   {kPackageFileKey, release.packageFile},
-                                  {kBizKey, release.biz}};
+                                  {kBizKey, AnswerFields::toBiz(release.offer)}};
     return writeWholeFile(describe(release.folder), QJsonDocument(description).toJson(), error);
 }
 
@@ -88,7 +79,7 @@ std::optional<Release> readRelease(const QString& folder, QString* error)
                     description.value(kSequenceKey).toVariant().toLongLong(),
                     description.value(kPublishedAtKey).toString(),
                     description.value(kPackageFileKey).toString(),
-                    description.value(kBizKey).toObject()};
+                    AnswerFields::fromBiz(description.value(kBizKey).toObject())};
     const QString missing = missingPart(release);
     if (!missing.isEmpty()) {
         fail(error,

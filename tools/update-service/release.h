@@ -1,7 +1,8 @@
 #pragma once
 
+#include "release/releaseoffer.h"
+
 #include <QByteArray>
-#include <QJsonObject>
 #include <QString>
 #include <QVector>
 
@@ -21,11 +22,12 @@ struct Release
     qint64 sequence = 0;
     QString publishedAt; // UTC, for people reading the file
     QString packageFile; // name inside folder
-    // The "biz" object of the check answer offering this release.
-    QJsonObject biz;
+    // What the check answer offering this release says of it; release.json keeps it as the
+    // answer's "biz" object.
+    ReleaseOffer offer;
 
-    QString version() const;
-    QString id() const;
+    QString version() const { return offer.version; }
+    QString id() const { return offer.id; }
     QString packageFilePath() const;
 };
 

@@ -1,0 +1,127 @@
+#include "install/zipinstall.h"
+
+#include "base/savedfile.h"
+#include "base/userpaths.h"
+#include "global.h"
+#include "install/clientbackup.h"
+#include "install/copycommand.h"
+#include "install/packageunpacker.h"
+#include "install/treecomparison.h"
+#include "release/installedsequence.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+constexpr int kCopySettleMs = 500;
+}
+
+bool ZipInstall::Install(const QString& package, const ReleaseOffer& offer)
+{
+    if (DecompressionReplac(package, offer) != 0)
+        return false;
+    g_global.UpAppThread();
+    return true;
+}
+
+int ZipInstall::DecompressionReplac(const QString& package, const ReleaseOffer& offer)
+{
+    const QString unpackFolder = QFileInfo(package).absolutePath() + QLatin1Char('/');
+    PackageUnpacker unpacker(package, unpackFolder);
+    if (unpacker.unpack(RoomForUnpacking(unpackFolder)) != PackageUnpacker::Result::Unpacked)
+        return -1;
+    qInfo() << package << " successfully decompressed";
+    const Platform::CopyRequest copy =
+        CopyCommand::unpackedTreeCopy(package, QDir::currentPath(), QDir::homePath());
+    ClientBackup backup;
+    if (!backup.save(copy.source, copy.target, copy.elevate))
+        return -1;
+    if (!CopyUnpackedTree(copy))
+        return RestoreClient(backup);
+    backup.keepPermissions();
+    if (!Confirmed(offer))
+        return RestoreClient(backup);
+    qInfo() << QDir::currentPath() << " copy file successed";
+    if (!WriteForClient(UserPaths::clientDataDir() + QStringLiteral("/update.log"),
+                        offer.notesIn(g_global.m_language).toUtf8()) ||
+        !WriteForClient(UserPaths::notesMarker(), QByteArrayLiteral("1")) ||
+        g_global.WriteConfigToFile(QStringLiteral("version"), offer.version) != 0)
+        return RestoreClient(backup);
+    qWarning() << "autoupdate config veison update successed";
+    if (offer.sequence > 0)
+        InstalledSequence::write(offer.sequence);
+    backup.discard();
+    return 0;
+}
+
+// The unpacked tree is written beside the package and then copied over the client: both volumes
+// must hold it.
+qint64 ZipInstall::RoomForUnpacking(const QString& unpackFolder)
+{
+    return qMin(g_global.DiskSpaceDetection(unpackFolder),
+                g_global.DiskSpaceDetection(Platform::current().workingVolume()));
+}
+
+// The copy counts as done only when every file of the unpacked tree came out whole in the client
+// folder: a copy tool can fail halfway, and on Windows the elevated one can still be running.
+bool ZipInstall::CopyUnpackedTree(const Platform::CopyRequest& copy)
+{
+    const Platform::CopyOutcome outcome = Platform::current().copyTree(copy);
+    if (!outcome.ran) {
+        qDebug() << "copy file error: " << outcome.error;
+        return false;
+    }
+    if (outcome.exitCode != 0) {
+        qDebug() << "copy file error: exit code" << outcome.exitCode;
+        return false;
+    }
+    Platform::current().pause(kCopySettleMs);
+    QElapsedTimer timer;
+    timer.start();
+    const QStringList files = TreeComparison::filesBelow(copy.source);
+    const QString different = TreeComparison::firstDifference(copy.source, copy.target, files);
+    if (!different.isEmpty()) {
+        qDebug() << "copy file error: differs" << copy.target + QLatin1Char('/') + different;
+        return false;
+    }
+    qInfo() << "copied files compared:" << files.size() << "files, in" << timer.elapsed() << "ms";
+    return true;
+}
+
+// The client's own configuration is the only proof that the copy installed the new version.
+bool ZipInstall::Confirmed(const ReleaseOffer& offer)
+{
+    if (g_global.GetClientVersion() == -1)
+        return false;
+    if (g_global.m_currentVersion != offer.version) {
+        qDebug() << "files replace error";
+        return false;
+    }
+    return true;
+}
+
+// A failed install leaves the client folder as it was, and nothing that announces the new
+// version to the client.
+int ZipInstall::RestoreClient(ClientBackup& backup)
+{
+    QFile::remove(UserPaths::notesMarker());
+    backup.restore();
+    return -1;
+}
+
+// Files left in the client's data folder for its next start; the folder is the client's, so it
+// is not created here.
+bool ZipInstall::WriteForClient(const QString& path, const QByteArray& content)
+{
+    const QString name = QFileInfo(path).fileName();
+    const Outcome written = SavedFile::write(path, content);
+    if (!written) {
+        qDebug().noquote() << name + QStringLiteral(" write failed:") << written.code();
+        return false;
+    }
+    qInfo().noquote() << name + QStringLiteral(" write successed");
+    return true;
+}

@@ -1,0 +1,123 @@
+#include "platform/helperrun.h"
+
+#include "base/savedfile.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+namespace {
+
+constexpr int kPollMs = 100;
+
+QStringList nircmdArguments(const Platform::Helper& helper, bool elevate)
+{
+    QStringList arguments;
+    if (elevate)
+        arguments << QStringLiteral("elevatecmd");
+    return arguments << QStringLiteral("execmd") << HelperRun::toBackslashes(helper.program);
+}
+
+bool readVerdict(const QString& path, int* exitCode)
+{
+    QFile verdict(path);
+    if (!verdict.open(QIODevice::ReadOnly))
+        return false;
+    bool ok = false;
+    *exitCode = verdict.readAll().trimmed().toInt(&ok);
+    return ok;
+}
+
+} // namespace
+
+QString HelperRun::copySwitch()
+{
+    return QStringLiteral("-copytree");
+}
+
+QString HelperRun::removalSwitch()
+{
+    return QStringLiteral("-removepaths");
+}
+
+QString HelperRun::heartbeatPath(const QString& verdictPath)
+{
+    return verdictPath + QStringLiteral(".alive");
+}
+
+QString HelperRun::pathListPath(const QString& verdictPath)
+{
+    return verdictPath + QStringLiteral(".paths");
+}
+
+void HelperRun::beat(const QString& heartbeatPath)
+{
+    QFile heartbeat(heartbeatPath);
+    if (heartbeat.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        heartbeat.write(QByteArray::number(QDateTime::currentMSecsSinceEpoch()));
+}
+
+QString HelperRun::toBackslashes(QString path)
+{
+    return path.replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+QStringList HelperRun::copyArguments(const Platform::CopyRequest& request)
+{
+    return nircmdArguments(request.helper, request.elevate)
+           << copySwitch() << toBackslashes(request.helper.verdictPath) << QStringLiteral("xcopy")
+           << QStringLiteral("/e") << QStringLiteral("/y")
+           << toBackslashes(request.source + QStringLiteral("/*")) << toBackslashes(request.target);
+}
+
+QStringList HelperRun::removalArguments(const Platform::RemovalRequest& request)
+{
+    const QString verdict = toBackslashes(request.helper.verdictPath);
+    return nircmdArguments(request.helper, request.elevate)
+           << removalSwitch() << verdict << pathListPath(verdict);
+}
+
+void HelperRun::prepare(const QString& verdictPath)
+{
+    QDir().mkpath(QFileInfo(verdictPath).absolutePath());
+    QFile::remove(verdictPath);
+    QFile::remove(heartbeatPath(verdictPath));
+}
+
+bool HelperRun::prepareRemoval(const QString& verdictPath, const QStringList& paths)
+{
+    prepare(verdictPath);
+    return SavedFile::write(pathListPath(verdictPath),
+                            paths.join(QLatin1Char('\n')).toUtf8() + '\n')
+        .ok();
+}
+
+HelperRun::Verdict HelperRun::await(const QString& verdictPath, int startLimitMs,
+                                    int silenceLimitMs)
+{
+    const QString heartbeat = heartbeatPath(verdictPath);
+    QElapsedTimer waited;
+    waited.start();
+    bool started = false;
+    for (;;) {
+        Verdict verdict;
+        if (readVerdict(verdictPath, &verdict.exitCode)) {
+            verdict.reached = true;
+            return verdict;
+        }
+        const QFileInfo beating(heartbeat);
+        if (beating.exists()) {
+            started = true;
+            if (beating.lastModified().msecsTo(QDateTime::currentDateTime()) > silenceLimitMs)
+                return verdict;
+        } else if (started || waited.elapsed() > startLimitMs) {
+            // The helper removes its heartbeat after leaving its verdict.
+            verdict.reached = readVerdict(verdictPath, &verdict.exitCode);
+            return verdict;
+        }
+        QThread::msleep(kPollMs);
+    }
+}
