@@ -20,12 +20,12 @@
 
 namespace {
 
-QJsonArray toJson(const QStringList& list)
+QJsonArray jsonList(const QStringList& list)
 {
     return QJsonArray::fromStringList(list);
 }
 
-QStringList fromJson(const QJsonValue& value)
+QStringList stringList(const QJsonValue& value)
 {
     QStringList list;
     for (const QJsonValue& item : value.toArray())
@@ -130,9 +130,9 @@ bool ClientBackup::writeJournal() const
     const QJsonObject journal{{QStringLiteral("clientFolder"), m_clientFolder},
                               {QStringLiteral("backupFolder"), m_backupFolder},
                               {QStringLiteral("elevate"), m_elevate},
-                              {QStringLiteral("saved"), toJson(m_saved)},
-                              {QStringLiteral("added"), toJson(m_added)},
-                              {QStringLiteral("addedFolders"), toJson(m_addedFolders)}};
+                              {QStringLiteral("saved"), jsonList(m_saved)},
+                              {QStringLiteral("added"), jsonList(m_added)},
+                              {QStringLiteral("addedFolders"), jsonList(m_addedFolders)}};
     const Outcome written = SavedFile::write(m_journalPath, QJsonDocument(journal).toJson());
     if (!written) {
         qDebug() << m_journalPath << " write failed:" << written.code();
@@ -148,9 +148,9 @@ bool ClientBackup::loadJournal()
     m_clientFolder = object.value(QStringLiteral("clientFolder")).toString();
     m_backupFolder = object.value(QStringLiteral("backupFolder")).toString();
     m_elevate = object.value(QStringLiteral("elevate")).toBool();
-    m_saved = fromJson(object.value(QStringLiteral("saved")));
-    m_added = fromJson(object.value(QStringLiteral("added")));
-    m_addedFolders = fromJson(object.value(QStringLiteral("addedFolders")));
+    m_saved = stringList(object.value(QStringLiteral("saved")));
+    m_added = stringList(object.value(QStringLiteral("added")));
+    m_addedFolders = stringList(object.value(QStringLiteral("addedFolders")));
     if (!journal || m_clientFolder.isEmpty() || m_backupFolder.isEmpty()) {
         qDebug() << m_journalPath << " unreadable:" << (journal ? 0 : journal.error().code);
         return false;
