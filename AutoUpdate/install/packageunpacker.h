@@ -28,8 +28,9 @@ public:
     PackageUnpacker(const PackageUnpacker&) = delete;
     PackageUnpacker& operator=(const PackageUnpacker&) = delete;
 
-    // freeBytes: the room the unpacked files may take. Folders come only from directory entries,
-    // in archive order. Whatever fails, the package's top folder is removed again.
+    // freeBytes: the room the unpacked files may take. A file's folders are made before it is
+    // written, whether the archive has entries of their own or not. Whatever fails, the
+    // package's top folder is removed again.
     Result unpack(qint64 freeBytes);
 
     // The folder every entry must lie in: the package's file name before its ".zip".

@@ -83,7 +83,7 @@ private slots:
         QTest::addColumn<bool>("sign");
         QTest::addColumn<QString>("update");
 
-        // The updater makes folders only from their own entries, which must come first.
+        // Each folder has an entry of its own, before the files in it, as unzip tools expect.
         QTest::newRow("zip") << "2.1.0"
                              << "quorvex_2.1.0/, quorvex_2.1.0/Quorvex.exe, "
                                 "quorvex_2.1.0/config/, quorvex_2.1.0/config/client.json"
