@@ -6,7 +6,6 @@
 #include "check/launchrules.h"
 #include "platform/platform.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QLocale>
@@ -22,6 +21,32 @@ constexpr int kClientStartDelayMs = 500;
 QString LocaleLanguage()
 {
     return QLocale().language() == QLocale::Chinese ? QStringLiteral("zh") : QStringLiteral("en");
+}
+
+enum class StateFile { UserState, ClientConfig };
+
+// The per-user state and the client's configuration each have their own lines for a file that is
+// missing or no JSON.
+void LogUnreadable(const QString& path, const JsonFile::ReadError& error, StateFile file)
+{
+    const bool userState = file == StateFile::UserState;
+    switch (error.kind) {
+    case JsonFile::ReadError::Missing:
+        if (userState)
+            qWarning() << path << " not exists";
+        else
+            qDebug() << path << " Not exists";
+        break;
+    case JsonFile::ReadError::OpenFailed:
+        qDebug() << path << " open failed:" << error.code;
+        break;
+    case JsonFile::ReadError::ParseFailed:
+        if (userState)
+            qDebug() << path << " Jsondata Error:" << error.code;
+        else
+            qDebug() << " APP Jsondata Error:" << error.code;
+        break;
+    }
 }
 
 // The per-user state a missing file starts from, so that a first write holds every key.
@@ -54,13 +79,7 @@ void Global::ReadUserState()
     const QString path = UserStatePath();
     const auto state = JsonFile::read(path);
     if (!state) {
-        const JsonFile::ReadError& error = state.error();
-        if (error.kind == JsonFile::ReadError::Missing)
-            qWarning() << path << " not exists";
-        else if (error.kind == JsonFile::ReadError::OpenFailed)
-            qDebug() << path << " open failed:" << error.code;
-        else
-            qDebug() << path << " Jsondata Error:" << error.code;
+        LogUnreadable(path, state.error(), StateFile::UserState);
         return;
     }
     m_noRemindVersion = state->value(QStringLiteral("noRemindVersion")).toString();
@@ -142,13 +161,7 @@ int Global::GetClientVersion()
     const QString path = ClientConfigPath();
     const auto config = JsonFile::read(path);
     if (!config) {
-        const JsonFile::ReadError& error = config.error();
-        if (error.kind == JsonFile::ReadError::Missing)
-            qDebug() << path << " Not exists";
-        else if (error.kind == JsonFile::ReadError::OpenFailed)
-            qDebug() << path << " open failed:" << error.code;
-        else
-            qDebug() << " APP Jsondata Error:" << error.code;
+        LogUnreadable(path, config.error(), StateFile::ClientConfig);
         return -1;
     }
     const QJsonObject client = config->value(QStringLiteral("client")).toObject();
@@ -195,25 +208,25 @@ int Global::CkeckProcess()
 
 int Global::UpAppThread()
 {
-    if (!ClaimRunEnd())
+    if (!m_runEnd.Claim())
         return 0;
     m_args = LaunchRules::clientArguments(m_args);
     Platform::current().pause(kClientStartDelayMs);
     StartClient(m_args);
     qInfo() << m_appName << " starting...";
-    QuitApplication();
+    RunEnd::QuitApplication();
     return 0;
 }
 
 int Global::UpAppInstallThread(QString& program)
 {
-    if (!ClaimRunEnd())
+    if (!m_runEnd.Claim())
         return 0;
     m_args = LaunchRules::withoutUpdaterSwitches(m_args);
     Platform::current().makeExecutable(program);
     Platform::current().startDetached(program, m_args);
     qInfo() << program << " starting...";
-    QuitApplication();
+    RunEnd::QuitApplication();
     return 0;
 }
 
@@ -252,52 +265,6 @@ QString Global::VolumeLackingSpace(qint64 packageSize)
     if (!workingHasRoom)
         return platform.volumeLabel(workingVolume);
     return QString();
-}
-
-bool Global::EndRun()
-{
-    if (!ClaimRunEnd())
-        return false;
-    QuitApplication();
-    return true;
-}
-
-bool Global::CancelRun()
-{
-    RunState open = RunState::Open;
-    if (!m_runState.compare_exchange_strong(open, RunState::Ended))
-        return false;
-    QuitApplication();
-    return true;
-}
-
-bool Global::BeginInstallation(PackageKind kind)
-{
-    // A package of a kind the updater does not install changes nothing, so it stays cancellable.
-    if (kind == PackageKind::Unknown)
-        return !IsRunEnded();
-    RunState open = RunState::Open;
-    m_runState.compare_exchange_strong(open, RunState::Installing);
-    return open != RunState::Ended;
-}
-
-void Global::EndInstallation()
-{
-    RunState installing = RunState::Installing;
-    m_runState.compare_exchange_strong(installing, RunState::Open);
-}
-
-bool Global::ClaimRunEnd()
-{
-    return m_runState.exchange(RunState::Ended) != RunState::Ended;
-}
-
-void Global::QuitApplication()
-{
-    // quit() must reach the main thread's event loop; a direct call from the worker thread is not
-    // safe in Qt 5, so it is queued to the application object.
-    if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 QString Global::UserStatePath() const

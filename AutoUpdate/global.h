@@ -1,14 +1,12 @@
 #pragma once
 
-#include "release/releaseoffer.h"
 #include "release/releasesignature.h"
+#include "runend.h"
 
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-
-#include <atomic>
 
 // The updater's configuration, the client's installed version and language, the run's arguments
 // and how the run ends, with the file and process operations on them. The one instance, g_global,
@@ -47,23 +45,6 @@ public:
     // the user (the system volume first), or an empty text when both have room.
     QString VolumeLackingSpace(qint64 packageSize);
 
-    // Asks the application to quit, from any thread, once per run. False when the run had already
-    // been ended, so a late caller must not hand over to the client again.
-    bool EndRun();
-    // The user's cancel: ends the run as EndRun does, unless an installation is under way. The
-    // client is stopped then, and only the installation's own end starts it again.
-    bool CancelRun();
-    // Called by the worker when a verified package of kind is about to be installed; from then on
-    // a cancel no longer ends the run. False when the run was already ended: nothing may be
-    // installed then.
-    bool BeginInstallation(PackageKind kind);
-    // A failed installation gives the choice between retry and cancel back to the user.
-    void EndInstallation();
-    bool IsInstalling() const { return m_runState.load() == RunState::Installing; }
-    bool IsRunEnded() const { return m_runState.load() == RunState::Ended; }
-    // Lets one process hold several runs in turn (the tests do).
-    void ResetRunEnd() { m_runState.store(RunState::Open); }
-
     QString m_appName;
     QString m_appConfigFile;
     QString m_appPath;
@@ -76,6 +57,7 @@ public:
     QString m_language;
     QStringList m_args;
     ReleaseSignature::TrustedKeys m_publicKeys;
+    RunEnd m_runEnd;
 
 private:
     void ReadUserState();
@@ -86,14 +68,6 @@ private:
     QString ClientConfigPath() const;
     QString RunningClientListing() const;
     void StartClient(const QStringList& arguments);
-    // Takes the run's end for this caller; false when someone else already took it.
-    bool ClaimRunEnd();
-    void QuitApplication();
-
-    // The run's end and a begun installation in one value, so that a cancel and the start of an
-    // installation cannot both win.
-    enum class RunState { Open, Installing, Ended };
-    std::atomic<RunState> m_runState{RunState::Open};
 };
 
 extern Global g_global;

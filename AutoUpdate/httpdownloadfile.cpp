@@ -52,7 +52,7 @@ HttpDownLoadFile::HttpDownLoadFile(QObject* parent)
     connect(m_download, &PackageDownload::UpdateBar, this, &HttpDownLoadFile::UpdateBar);
     connect(m_download, &PackageDownload::Failed, this, &HttpDownLoadFile::UpdateFailed);
     connect(m_download, &PackageDownload::Verified, this, &HttpDownLoadFile::InstallPackage);
-    connect(m_download, &PackageDownload::FileNotCreated, this, [] { g_global.EndRun(); });
+    connect(m_download, &PackageDownload::FileNotCreated, this, [] { g_global.m_runEnd.End(); });
     QTimer::singleShot(Timing::current().startDelayMs, Qt::PreciseTimer, this,
                        &HttpDownLoadFile::TimerPro);
 }
@@ -68,7 +68,7 @@ void HttpDownLoadFile::CheckProcess()
     m_checkManager = new QNetworkAccessManager;
     m_postTimerId = 0;
     if (g_global.CkeckProcess() == 0) {
-        g_global.EndRun();
+        g_global.m_runEnd.End();
         return;
     }
     PostCheckRequest();
@@ -103,7 +103,7 @@ void HttpDownLoadFile::ReplyCheckDataRecv(QNetworkReply* Reply)
     killTimer(m_postTimerId);
     m_postTimerId = 0;
     // After the watchdog has handed over to the client, a late answer changes nothing.
-    if (g_global.IsRunEnded())
+    if (g_global.m_runEnd.IsEnded())
         return;
     if (Reply->error() != QNetworkReply::NoError) {
         g_global.UpAppThread();
@@ -155,7 +155,7 @@ void HttpDownLoadFile::timerEvent(QTimerEvent* event)
 
 void HttpDownLoadFile::CheckWatchdog()
 {
-    if (g_global.IsRunEnded() || NowMs() - m_lastActiveMs <= Timing::current().checkTimeoutMs)
+    if (g_global.m_runEnd.IsEnded() || NowMs() - m_lastActiveMs <= Timing::current().checkTimeoutMs)
         return;
     qDebug() << "NetworkReply Post TimerOut";
     g_global.UpAppThread();
@@ -171,7 +171,7 @@ void HttpDownLoadFile::GetPackData()
 // kept, and the window stays until the user ends the update.
 void HttpDownLoadFile::InstallPackage(const QString& package)
 {
-    if (!g_global.BeginInstallation(m_offer.packageKind()))
+    if (!g_global.m_runEnd.BeginInstallation(m_offer.packageKind()))
         return;
     const std::unique_ptr<PackageInstall> install = PackageInstall::ForKind(m_offer.packageKind());
     if (!install)

@@ -6,7 +6,7 @@
 bool InstallerInstall::Install(const QString& package, const ReleaseOffer& offer)
 {
     // The installer is trusted to install what the signed release announced.
-    if (offer.sequence > 0 && !g_global.IsRunEnded())
+    if (offer.sequence > 0 && !g_global.m_runEnd.IsEnded())
         InstalledSequence::write(offer.sequence);
     QString program = package;
     g_global.UpAppInstallThread(program);

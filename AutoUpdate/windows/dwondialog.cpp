@@ -155,14 +155,14 @@ void DwonDialog::CloseCancleDlg()
 // itself, with the client started.
 void DwonDialog::QuitDwonThread()
 {
-    if (!g_global.CancelRun())
+    if (!g_global.m_runEnd.Cancel())
         CloseCancleDlg();
 }
 
 // The worker reports a failure only once it has given up, so any installation has ended by now.
 void DwonDialog::UpdateErrorState(QString msg)
 {
-    g_global.EndInstallation();
+    g_global.m_runEnd.EndInstallation();
     ui->cancleBtn->setEnabled(true);
     ui->cancleBtn->setText(RetryCaption(IsEnglish()));
     ui->cancleBtn->setStyleSheet(kFilledButtonStyle);
@@ -219,7 +219,7 @@ void DwonDialog::UpdateNormalState()
 
 void DwonDialog::AskToCancel()
 {
-    if (!g_global.IsInstalling())
+    if (!g_global.m_runEnd.IsInstalling())
         ui->dockWidget->show();
 }
 

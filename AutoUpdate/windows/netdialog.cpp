@@ -38,6 +38,6 @@ void NetDialog::reject()
 // the panel stays.
 void NetDialog::closeEvent(QCloseEvent* event)
 {
-    if (!g_global.CancelRun())
+    if (!g_global.m_runEnd.Cancel())
         event->ignore();
 }

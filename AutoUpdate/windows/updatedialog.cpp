@@ -68,7 +68,7 @@ void UpdateDialog::LaterUpdate()
     // not started either.
     if (ui->checkRemid->checkState() == Qt::Checked &&
         g_global.WriteConfigToFile(QStringLiteral("remid"), m_offer.version) != 0) {
-        g_global.EndRun();
+        g_global.m_runEnd.End();
         return;
     }
     // The updater's own switches must not reach the client.
@@ -116,7 +116,7 @@ void UpdateDialog::closeEvent(QCloseEvent*)
     if (m_offer.offersLater())
         LaterUpdate();
     else if (m_offer.updateMode == kForcedMode)
-        g_global.EndRun();
+        g_global.m_runEnd.End();
 }
 
 // Escape rejects a dialog, which would only hide the prompt and end the run on the way; it means

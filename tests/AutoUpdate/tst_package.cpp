@@ -108,7 +108,7 @@ private slots:
         ClientFiles::write(client() + "/bin/app.dat", QByteArray(800 * 1024, 'o'));
         ClientFiles::write(client() + "/AutoUpdate/kept.txt", "not in the package");
         QDir::setCurrent(client() + "/AutoUpdate");
-        g_global.ResetRunEnd();
+        g_global.m_runEnd.Reset();
         g_global.m_appName = "QuorvexClient.exe";
         g_global.m_appPath = client() + "/";
         g_global.m_appConfigFile = "config/client.json";
@@ -322,12 +322,12 @@ private slots:
         dialog->close();
         QVERIFY(!dialog->findChild<QDockWidget*>("dockWidget")->isVisible());
         dialog->findChild<QPushButton*>("sbtn")->click();
-        QVERIFY(!g_global.IsRunEnded());
+        QVERIFY(!g_global.m_runEnd.IsEnded());
         m_platform->releaseCopies();
 
         QTRY_COMPARE_WITH_TIMEOUT(clientStarts().size(), 1, 15000);
         QVERIFY(clientStarts().first().endsWith(" -autoupdate"));
-        QVERIFY(g_global.IsRunEnded());
+        QVERIFY(g_global.m_runEnd.IsEnded());
         QCOMPARE(ClientFiles::read(client() + "/bin/data.txt"), QByteArray("data ").repeated(100));
         QCOMPARE(ClientFiles::read("kept.txt"), QByteArray("not in the package"));
         QVERIFY(QFileInfo(client() + "/bin/helper").permissions().testFlag(QFile::ExeOwner));

@@ -35,7 +35,7 @@ class TestUpdateDialog : public QObject
     TestHome m_home;
 
 private slots:
-    void init() { g_global.ResetRunEnd(); }
+    void init() { g_global.m_runEnd.Reset(); }
 
     // The close button of the normal prompt ("1") means "later"; of the forced one, no update
     // at all. Escape means what the close button means. The client is started again after
@@ -80,7 +80,7 @@ private slots:
 
         leave(&prompt, how);
 
-        QVERIFY(g_global.IsRunEnded());
+        QVERIFY(g_global.m_runEnd.IsEnded());
         const QStringList starts = platform.calls("start");
         QCOMPARE(starts.size(), int(relaunched));
         QVERIFY(!relaunched || starts.first().endsWith(" -autoupdate"));
@@ -124,12 +124,12 @@ private slots:
         leave(decline == "escape" ? ok : panel, decline);
         // Nothing covers the window, not even the panel's empty dock.
         QVERIFY(!dock->isVisible() && dialog.isVisible());
-        QVERIFY(!g_global.IsRunEnded());
+        QVERIFY(!g_global.m_runEnd.IsEnded());
 
         leave(&dialog, ask);
         QVERIFY(dock->isVisible() && panel->isVisible());
         leave(panel, "sbtn");
-        QVERIFY(g_global.IsRunEnded());
+        QVERIFY(g_global.m_runEnd.IsEnded());
     }
 };
 
