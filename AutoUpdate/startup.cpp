@@ -33,10 +33,25 @@ bool TakeSingleInstanceGuard(QSharedMemory& guard)
     return guard.create(1, QSharedMemory::ReadWrite);
 }
 
+// Windows hands argv over in the ANSI code page, which holds no Chinese text on most systems; Qt
+// reads the arguments from the wide command line there.
+QStringList ProgramArguments(int argc, char** argv)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(argc)
+    Q_UNUSED(argv)
+    return QCoreApplication::arguments().mid(1);
+#else
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromUtf8(argv[i]));
+    return arguments;
+#endif
+}
+
 void RecordArguments(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        const QString argument = QString::fromUtf8(argv[i]);
+    for (const QString& argument : ProgramArguments(argc, argv)) {
         g_global.m_args.append(argument);
         qInfo() << "cmd line parameters :" << argument;
     }
@@ -62,6 +77,8 @@ int RunUpdater(int& argc, char** argv)
         QCoreApplication app(argc, argv);
         return CopyMode::run(QCoreApplication::arguments().mid(1));
     }
+    // The windows grow with the system's scale, as the user's other programs do.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
     InstallApplicationFont();
 

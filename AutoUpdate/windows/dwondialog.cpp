@@ -34,8 +34,10 @@ const QString kFilledButtonStyle = QStringLiteral(
 const QString kDisabledButtonStyle = QStringLiteral(
     "QPushButton{font-size:14px;font-weight:400;color:rgba(32,49,82,0.3);line-height:20px;"
     "background:rgba(255,255,255,1);border-radius:4px;border:1px solid rgba(32,49,82,0.1);}");
-const QString kRedTextStyle = QStringLiteral("color:rgba(250,81,81,1);");
-const QString kBlackTextStyle = QStringLiteral("color:black;");
+// A style sheet replaces the form's whole one, so the status line's colours keep its font.
+const QString kStatusFont = QStringLiteral("font-size:14px;font-weight:400;line-height:22px;");
+const QString kRedTextStyle = kStatusFont + QStringLiteral("color:rgba(250,81,81,1);");
+const QString kBlackTextStyle = kStatusFont + QStringLiteral("color:black;");
 
 QString CancelCaption(bool english)
 {

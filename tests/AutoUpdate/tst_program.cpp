@@ -244,16 +244,19 @@ private slots:
     }
 
     // The running client is stopped, the package is copied over the installation folder (names
-    // with spaces included), and the new version is confirmed and recorded.
+    // with spaces included), the new version is confirmed and recorded, and the client is started
+    // with the arguments it was given.
     void zipPackageInstalled()
     {
         offerRelease(PackageKind::Zip);
         QProcess* running = start(m_clientDir + "/QuorvexClient" + kProgramSuffix, {"--linger"});
         QTRY_VERIFY(QFile::exists(m_clientDir + "/launches.jsonl"));
 
-        QCOMPARE(runUpdater({"-immediately", "x"}), QString());
+        // Chinese text reaches the client unchanged, whatever the system's code page.
+        QCOMPARE(runUpdater({"-immediately", QStringLiteral("会议室/123")}), QString());
         QTRY_COMPARE(running->state(), QProcess::NotRunning);
-        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"x"}});
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir),
+                     QList<QStringList>{{QStringLiteral("会议室/123")}});
         QCOMPARE(ClientFiles::read(m_clientDir + "/data files/read me.txt"),
                  QByteArray("new release"));
         QCOMPARE(ClientFiles::read(userFile("AutoUpdate/installedsequence.txt")),
