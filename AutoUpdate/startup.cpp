@@ -4,6 +4,7 @@
 #include "global.h"
 #include "install/clientbackup.h"
 #include "install/copymode.h"
+#include "install/treecopy.h"
 #include "updaterun.h"
 
 #include <QApplication>
@@ -89,6 +90,7 @@ int RunUpdater(int& argc, char** argv)
     }
 
     QDir::setCurrent(QCoreApplication::applicationDirPath());
+    TreeCopy::removeSetAside(QDir::currentPath());
     qInfo() << "curent work path:" << QDir::currentPath();
     qInstallMessageHandler(LogFile::messageHandler);
 

@@ -7,6 +7,7 @@
 #include "install/treecomparison.h"
 #include "platform/platform.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
@@ -41,6 +42,15 @@ qint64 openFileSize(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.size() : -1;
 }
 
+// The updater's own folder holds what the copy still needs while it runs (the updater in copy
+// mode, nircmd), so its files are copied into the backup, never moved away.
+bool inUpdaterFolder(const QString& path)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    const QString updaterFolder = QCoreApplication::applicationDirPath();
+    return folder == updaterFolder || folder.startsWith(updaterFolder + QLatin1Char('/'));
+}
+
 } // namespace
 
 ClientBackup::ClientBackup() : m_journalPath(journalPath()), m_backupFolder(backupFolder()) {}
@@ -57,11 +67,11 @@ QString ClientBackup::backupFolder()
 
 bool ClientBackup::save(const QString& tree, const QString& clientFolder, bool elevate)
 {
-    // An earlier journal that cannot be restored now, after the start-up tried too, will not be
-    // restored later either; it must not keep every later install from beginning.
+    // The backup of an earlier install holds client files that are nowhere else: it is restored
+    // first, and while it cannot be, no other install begins.
     if (QFile::exists(m_journalPath) && !restoreInterruptedInstall()) {
-        qDebug() << "earlier install not restored, its backup is given up:" << m_journalPath;
-        discard();
+        qDebug() << "earlier install not restored, no new install begins:" << m_journalPath;
+        return false;
     }
     QElapsedTimer timer;
     timer.start();
@@ -112,7 +122,7 @@ bool ClientBackup::saveFile(const QString& relativePath, qint64* moved, qint64* 
     QDir().mkpath(QFileInfo(to).absolutePath());
     QFile source(from);
     const qint64 size = openFileSize(from);
-    if (Platform::moveFile(from, to)) {
+    if (!inUpdaterFolder(from) && Platform::moveFile(from, to)) {
         *moved += size;
         return true;
     }

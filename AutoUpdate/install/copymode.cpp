@@ -1,28 +1,34 @@
 #include "install/copymode.h"
 
 #include "base/savedfile.h"
+#include "install/treecopy.h"
 #include "platform/helperrun.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 
 namespace {
 
 constexpr int kHeartbeatMs = 1000;
 
-// -1 when the tool could not be started or did not end by itself.
-int runTool(const QString& program, const QStringList& arguments, const QString& heartbeat)
+// 1 when a file could not be replaced; the copy stops there.
+int copyTree(const QString& source, const QString& target, const QString& heartbeat)
 {
-    QProcess tool;
-    tool.start(program, arguments, QIODevice::ReadWrite);
-    if (!tool.waitForStarted(-1))
-        return -1;
-    while (!tool.waitForFinished(kHeartbeatMs) && tool.state() != QProcess::NotRunning)
+    QElapsedTimer sinceBeat;
+    sinceBeat.start();
+    const Outcome copied = TreeCopy::copy(source, target, [&] {
+        if (sinceBeat.elapsed() < kHeartbeatMs)
+            return;
         HelperRun::beat(heartbeat);
-    return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+        sinceBeat.restart();
+    });
+    if (!copied)
+        qWarning().noquote() << "copy mode:" << copied.error();
+    return copied ? 0 : 1;
 }
 
 // Files are removed, folders only when empty; 1 when any listed path is still there.
@@ -73,9 +79,11 @@ int CopyMode::run(const QStringList& arguments)
     const QString verdict = arguments.at(1);
     const QString heartbeat = HelperRun::heartbeatPath(verdict);
     HelperRun::beat(heartbeat);
-    const int exitCode = arguments.at(0) == HelperRun::removalSwitch()
-                             ? removeListed(arguments.at(2))
-                             : runTool(arguments.at(2), arguments.mid(3), heartbeat);
+    const bool removal = arguments.at(0) == HelperRun::removalSwitch();
+    if (!removal && arguments.size() < 4)
+        return 2;
+    const int exitCode = removal ? removeListed(arguments.at(2))
+                                 : copyTree(arguments.at(2), arguments.at(3), heartbeat);
     SavedFile::write(verdict, QByteArray::number(exitCode));
     QFile::remove(heartbeat);
     return exitCode == 0 ? 0 : 1;

@@ -4,8 +4,8 @@
 #include <QStringList>
 
 // The updater's program as the helper of a copy over the client or of a removal from it (see
-// platform/helperrun.h): it runs the copy tool, or removes the listed paths, and leaves the
-// verdict for the updater that waits for it.
+// platform/helperrun.h): it copies the tree (treecopy.h), or removes the listed paths, and leaves
+// the verdict for the updater that waits for it.
 namespace CopyMode {
 
 // The updater's program, which the copy runs in copy mode: the one in the running program's
@@ -13,9 +13,9 @@ namespace CopyMode {
 QString program();
 bool requested(int argc, char** argv);
 
-// Copy mode: arguments are the switch and the verdict file, then for a copy the copy tool and its
-// arguments, for a removal the file listing the paths to remove. Returns 0 when the tool ended
-// with 0, or when every listed path is gone.
+// Copy mode: arguments are the switch and the verdict file, then for a copy the tree and the
+// folder it is copied over, for a removal the file listing the paths to remove. Returns 0 when
+// every file was copied, or when every listed path is gone.
 int run(const QStringList& arguments);
 
 } // namespace CopyMode

@@ -68,9 +68,8 @@ QString HelperRun::toBackslashes(QString path)
 QStringList HelperRun::copyArguments(const Platform::CopyRequest& request)
 {
     return nircmdArguments(request.helper, request.elevate)
-           << copySwitch() << toBackslashes(request.helper.verdictPath) << QStringLiteral("xcopy")
-           << QStringLiteral("/e") << QStringLiteral("/y")
-           << toBackslashes(request.source + QStringLiteral("/*")) << toBackslashes(request.target);
+           << copySwitch() << toBackslashes(request.helper.verdictPath)
+           << toBackslashes(request.source) << toBackslashes(request.target);
 }
 
 QStringList HelperRun::removalArguments(const Platform::RemovalRequest& request)

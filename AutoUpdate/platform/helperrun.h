@@ -27,7 +27,7 @@ void beat(const QString& heartbeatPath);
 // that they can be checked anywhere.
 QString toBackslashes(QString path);
 // nircmd.exe's arguments for a copy: ["elevatecmd"], "execmd", the helper's program, the copy
-// switch, the verdict, "xcopy", "/e", "/y", the source's content, the target.
+// switch, the verdict, the source, the target.
 QStringList copyArguments(const Platform::CopyRequest& request);
 // nircmd.exe's arguments for a removal: as for a copy, with the removal switch, the verdict and
 // the file that lists the paths.

@@ -52,17 +52,17 @@ private slots:
         QTest::addColumn<QString>("command");
         const QString zip = QStringLiteral("C:/U/P.zip");
         const QString drive = QStringLiteral("D:/C/AutoUpdate");
-        const QString copy = QStringLiteral("execmd P -copytree V xcopy /e /y ");
+        const QString copy = QStringLiteral("execmd P -copytree V ");
         QTest::newRow("inside home") << zip << "C:/Users/name/Apps/Client/AutoUpdate"
-                                     << copy + "C:\\U\\P\\* C:\\Users\\name\\Apps\\Client";
-        QTest::newRow("other drive") << zip << drive << copy + "C:\\U\\P\\* D:\\C";
+                                     << copy + "C:\\U\\P C:\\Users\\name\\Apps\\Client";
+        QTest::newRow("other drive") << zip << drive << copy + "C:\\U\\P D:\\C";
         QTest::newRow("lower-case drive letter") << zip << "c:/Program Files/Client/AutoUpdate"
-                                                 << copy + "C:\\U\\P\\* c:\\Program Files\\Client";
-        QTest::newRow("no .zip") << "C:/U/pkg" << drive << copy + "C:\\U\\pkg\\* D:\\C";
+                                                 << copy + "C:\\U\\P c:\\Program Files\\Client";
+        QTest::newRow("no .zip") << "C:/U/pkg" << drive << copy + "C:\\U\\pkg D:\\C";
         QTest::newRow(".zip in the folder part")
-            << "C:/a.zip.d/p.zip" << drive << copy + "C:\\a.zip.d\\p\\* D:\\C";
+            << "C:/a.zip.d/p.zip" << drive << copy + "C:\\a.zip.d\\p D:\\C";
         QTest::newRow("upper-case .ZIP kept")
-            << "C:/U/P.ZIP" << drive << copy + "C:\\U\\P.ZIP\\* D:\\C";
+            << "C:/U/P.ZIP" << drive << copy + "C:\\U\\P.ZIP D:\\C";
     }
 
     void copyCommand()

@@ -1,3 +1,4 @@
+#include "clientfiles.h"
 #include "platform/helperrun.h"
 
 #include <QFile>
@@ -5,51 +6,89 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-
 // The updater's program in copy mode, started apart as nircmd starts it, and the wait for its
-// verdict: the exit code of the copy tool once the copy has ended, and none when nothing starts
-// or what started dies without one. (The removal in copy mode runs under Wine.)
+// verdict. (The removal in copy mode runs under Wine.)
 class TestCopyMode : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // The wait reads a verdict however long it takes to come, as long as the heartbeat stays
+    // fresh; it gives up when nothing starts or what started falls silent. Stand-ins in sh play
+    // the helper, so that each case takes the time it names.
     void verdict_data()
     {
-        QTest::addColumn<QString>("command"); // run by sh; none: nothing starts
-        QTest::addColumn<bool>("killed");
-        QTest::addColumn<int>("limitMs");  // for the copy to start, and for its heartbeat's silence
+        QTest::addColumn<QString>("helper"); // run by sh with the verdict's path; none: nothing
+        QTest::addColumn<int>(
+            "limitMs"); // for the helper to start, and for its heartbeat's silence
         QTest::addColumn<int>("exitCode"); // -1: no verdict reached
-        // The heartbeat comes every second: a copy that outlasts it is still waited for.
-        QTest::newRow("copy that fails after a while") << "sleep 3; exit 4" << false << 30000 << 4;
-        QTest::newRow("copy never started") << QString() << false << 500 << -1;
-        QTest::newRow("copy mode killed") << "sleep 5" << true << 1500 << -1;
+        const QString beating = "for i in 1 2 3; do date > \"$1.alive\"; sleep 1; done; ";
+        QTest::newRow("verdict after a while")
+            << beating + "echo 4 > \"$1\"; rm \"$1.alive\"" << 1500 << 4;
+        QTest::newRow("never started") << QString() << 500 << -1;
+        QTest::newRow("fell silent") << "date > \"$1.alive\"; sleep 5" << 1500 << -1;
     }
 
     void verdict()
     {
-        QFETCH(QString, command);
-        QFETCH(bool, killed);
+        QFETCH(QString, helper);
         QFETCH(int, limitMs);
         QFETCH(int, exitCode);
         const QTemporaryDir folder;
         const QString verdictPath = folder.filePath("copy-verdict");
-        QProcess copy;
-        if (!command.isEmpty()) {
-            copy.start(AUTOUPDATE_BINARY,
-                       {HelperRun::copySwitch(), verdictPath, "sh", "-c", command});
-            QVERIFY(copy.waitForStarted());
-        }
-        if (killed) {
-            QTRY_VERIFY(QFile::exists(verdictPath + ".alive"));
-            ::kill(static_cast<pid_t>(copy.processId()), SIGKILL);
-        }
+        QProcess process;
+        if (!helper.isEmpty())
+            process.start("sh", {"-c", helper, "helper", verdictPath});
 
         const HelperRun::Verdict verdict = HelperRun::await(verdictPath, limitMs, limitMs);
         QCOMPARE(verdict.reached ? verdict.exitCode : -1, exitCode);
-        copy.kill();
-        copy.waitForFinished();
+        process.kill();
+        process.waitForFinished();
+    }
+
+    // The copy replaces whatever stands at a file's path below the client folder, except a
+    // folder: a link is replaced, never written through, and a read-only file like any other.
+    void copy_data()
+    {
+        QTest::addColumn<QString>("standing"); // at "bin/app.dat" in the client folder
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("nothing") << "" << 0;
+        QTest::newRow("a file") << "file" << 0;
+        QTest::newRow("a read-only file") << "read-only" << 0;
+        QTest::newRow("a link out of the client folder") << "link" << 0;
+        QTest::newRow("a folder") << "folder" << 1;
+    }
+
+    void copy()
+    {
+        QFETCH(QString, standing);
+        QFETCH(int, exitCode);
+        const QTemporaryDir folder;
+        const QString tree = folder.filePath("tree");
+        const QString client = folder.filePath("client");
+        const QString outside = folder.filePath("outside.dat");
+        ClientFiles::write(tree + "/bin/app.dat", "new");
+        ClientFiles::write(tree + "/.hidden", "hidden");
+        ClientFiles::write(outside, "outside");
+        const QString app = client + "/bin/app.dat";
+        QDir().mkpath(client + "/bin");
+        if (standing == "file" || standing == "read-only")
+            ClientFiles::write(app, "old");
+        if (standing == "read-only")
+            QFile::setPermissions(app, QFile::ReadOwner);
+        if (standing == "link")
+            QVERIFY(QFile::link(outside, app));
+        if (standing == "folder")
+            QDir().mkpath(app);
+
+        const QString verdictPath = folder.filePath("copy-verdict");
+        QCOMPARE(QProcess::execute(AUTOUPDATE_BINARY,
+                                   {HelperRun::copySwitch(), verdictPath, tree, client}),
+                 exitCode);
+        QCOMPARE(ClientFiles::read(verdictPath), QByteArray::number(exitCode));
+        QCOMPARE(ClientFiles::read(outside), QByteArray("outside"));
+        if (exitCode == 0)
+            QCOMPARE(ClientFiles::tree(client), ClientFiles::tree(tree));
     }
 };
 
