@@ -25,14 +25,20 @@ int runTool(const QString& program, const QStringList& arguments, const QString&
     return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
 }
 
-// Files are removed, folders only when empty; 1 when any listed path is still there.
+// Files are removed, folders only when empty; 1 when any listed path is still there. The list is
+// read a line at a time, so however long it is, one path at a time is held.
 int removeListed(const QString& listPath)
 {
     QFile list(listPath);
     if (!list.open(QIODevice::ReadOnly))
         return -1;
     int exitCode = 0;
-    for (const QString& path : QString::fromUtf8(list.readAll()).split(QLatin1Char('\n'))) {
+    // A line read is never empty: it holds at least its end. Nothing read is the end of the list,
+    // or a failure to read it.
+    for (QByteArray line; !(line = list.readLine()).isEmpty();) {
+        if (line.endsWith('\n'))
+            line.chop(1);
+        const QString path = QString::fromUtf8(line);
         if (path.isEmpty())
             continue;
         if (QFileInfo(path).isDir())
@@ -42,7 +48,7 @@ int removeListed(const QString& listPath)
         if (QFileInfo::exists(path))
             exitCode = 1;
     }
-    return exitCode;
+    return list.atEnd() ? exitCode : -1;
 }
 
 } // namespace
