@@ -161,7 +161,14 @@ private slots:
         row("method 14", "method 14", lying(&E::method, 14));
         row("encrypted", "encrypted", lying(&E::flags, 0x0801));
         row("CRC mismatch", "CRC", lying(&E::crc, 1));
-        row("offset of another entry", "cannot be opened", lying(&E::offset, 0));
+        row("offset of another entry", "local header's sizes 0 ", lying(&E::offset, 0));
+        // libzip compares neither header's flags; the encryption bit is one of them.
+        row("local flags", "x\" \"its local header's flags 0x0000 ", lying(&E::localFlags, 0));
+        row("encrypted locally", "local header's flags 0x0801 ", lying(&E::localFlags, 0x0801));
+        row("local method", "local header's compression method 8 ", lying(&E::localMethod, 8));
+        row("local size", "local header's sizes 5 ", lying(&E::localSize, 5));
+        row("local packed size", "local header's sizes 10 .5 packed",
+            lying(&E::localStoredSize, 5));
         row("corrupt deflate stream", "cannot be unpacked", lying(&E::method, 8));
         row("inflates past its size", "declared size", lying(&E::size, 1024, true));
         row("declares 2 GiB", "100 times", lying(&E::size, 0x7fffffff));
