@@ -285,10 +285,12 @@ bool ClientBackup::setAside(const QString& reason)
     const QString journal =
         UserPaths::updaterDir() + QLatin1Char('/') + kJournalName + stamp + QStringLiteral(".json");
     if (!QFile::rename(journalPath(), journal)) {
-        qWarning() << "install journal rejected, and not set aside:" << reason;
+        qWarning().noquote()
+            << QStringLiteral("install journal rejected: %1; not set aside").arg(reason);
         return false;
     }
-    qWarning() << "install journal rejected, set aside as" << journal << ":" << reason;
+    qWarning().noquote()
+        << QStringLiteral("install journal rejected: %1; set aside as %2").arg(reason, journal);
     if (QFileInfo::exists(backupFolder()) && !QDir().rename(backupFolder(), backupFolder() + stamp))
         qWarning() << "backup folder not set aside:" << backupFolder();
     return true;
