@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -26,13 +27,17 @@ int runTool(const QString& program, const QStringList& arguments, const QString&
 }
 
 // Files are removed, folders only when empty; 1 when any listed path is still there. The list is
-// read a line at a time, so however long it is, one path at a time is held.
-int removeListed(const QString& listPath)
+// read a line at a time, so however long it is, one path at a time is held; and the heartbeat is
+// kept fresh, as a removal of many files can outlast the silence after which the waiting updater
+// gives up.
+int removeListed(const QString& listPath, const QString& heartbeat)
 {
     QFile list(listPath);
     if (!list.open(QIODevice::ReadOnly))
         return -1;
     int exitCode = 0;
+    QElapsedTimer sinceBeat;
+    sinceBeat.start();
     // A line read is never empty: it holds at least its end. Nothing read is the end of the list,
     // or a failure to read it.
     for (QByteArray line; !(line = list.readLine()).isEmpty();) {
@@ -41,6 +46,10 @@ int removeListed(const QString& listPath)
         const QString path = QString::fromUtf8(line);
         if (path.isEmpty())
             continue;
+        if (sinceBeat.hasExpired(kHeartbeatMs)) {
+            HelperRun::beat(heartbeat);
+            sinceBeat.restart();
+        }
         if (QFileInfo(path).isDir())
             QDir().rmdir(path);
         else
@@ -80,7 +89,7 @@ int CopyMode::run(const QStringList& arguments)
     const QString heartbeat = HelperRun::heartbeatPath(verdict);
     HelperRun::beat(heartbeat);
     const int exitCode = arguments.at(0) == HelperRun::removalSwitch()
-                             ? removeListed(arguments.at(2))
+                             ? removeListed(arguments.at(2), heartbeat)
                              : runTool(arguments.at(2), arguments.mid(3), heartbeat);
     SavedFile::write(verdict, QByteArray::number(exitCode));
     QFile::remove(heartbeat);
