@@ -75,16 +75,19 @@ struct Header
 bool widen(const QByteArray& extra, std::initializer_list<std::pair<quint64*, bool>> fields)
 {
     qint64 slot = -1;
+    qint64 slotsEnd = -1;
     for (qint64 at = 0; at + 4 <= extra.size() && slot < 0;) {
         const qint64 end = at + 4 + qint64(little(extra, at + 2, 2));
-        if (little(extra, at, 2) == kZip64ExtraId && end <= extra.size())
+        if (little(extra, at, 2) == kZip64ExtraId && end <= extra.size()) {
             slot = at + 4;
+            slotsEnd = end;
+        }
         at = end;
     }
     for (const auto& [value, hasSlot] : fields) {
         if (!hasSlot)
             continue;
-        if (slot < 0 || slot + 8 > extra.size())
+        if (slot < 0 || slot + 8 > slotsEnd)
             return false;
         if (*value == kZip64Marker)
             *value = little(extra, slot, 8);
