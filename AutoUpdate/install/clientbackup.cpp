@@ -1,38 +1,26 @@
 #include "install/clientbackup.h"
 
-#include "base/jsonfile.h"
 #include "base/savedfile.h"
 #include "base/userpaths.h"
 #include "install/copycommand.h"
 #include "install/treecomparison.h"
+#include "platform/helperrun.h"
 #include "platform/platform.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QSet>
 
 #include <algorithm>
 
 namespace {
 
-QJsonArray jsonList(const QStringList& list)
-{
-    return QJsonArray::fromStringList(list);
-}
-
-QStringList stringList(const QJsonValue& value)
-{
-    QStringList list;
-    for (const QJsonValue& item : value.toArray())
-        list.append(item.toString());
-    return list;
-}
+const QString kJournalName = QStringLiteral("install-journal");
 
 // Asked of the open file: by name, Qt takes a file ending in ".lnk" for a Windows shortcut and
 // answers for its target. -1 when the file cannot be opened.
@@ -51,13 +39,37 @@ bool inUpdaterFolder(const QString& path)
     return folder == updaterFolder || folder.startsWith(updaterFolder + QLatin1Char('/'));
 }
 
+// What copying tree over the place's client folder will change: the client files it overwrites,
+// the files and the folders it adds.
+InstallJournal changesOf(const QString& tree, const InstallJournal::Place& place)
+{
+    const auto kindInClient = [&place](const QString& relativePath) {
+        return Platform::pathKind(place.clientFolder + QLatin1Char('/') + relativePath);
+    };
+    QStringList saved;
+    QStringList added;
+    QStringList addedFolders;
+    for (const QString& folder : TreeComparison::foldersBelow(tree)) {
+        if (kindInClient(folder) == Platform::PathKind::Missing)
+            addedFolders.append(folder);
+    }
+    for (const QString& file : TreeComparison::filesBelow(tree)) {
+        const Platform::PathKind kind = kindInClient(file);
+        if (kind == Platform::PathKind::File)
+            saved.append(file);
+        else if (kind == Platform::PathKind::Missing)
+            added.append(file);
+    }
+    return InstallJournal(place, saved, added, addedFolders);
+}
+
 } // namespace
 
 ClientBackup::ClientBackup() : m_journalPath(journalPath()), m_backupFolder(backupFolder()) {}
 
 QString ClientBackup::journalPath()
 {
-    return UserPaths::updaterDir() + QStringLiteral("/install-journal.json");
+    return UserPaths::updaterDir() + QLatin1Char('/') + kJournalName + QStringLiteral(".json");
 }
 
 QString ClientBackup::backupFolder()
@@ -65,50 +77,49 @@ QString ClientBackup::backupFolder()
     return UserPaths::updaterDir() + QStringLiteral("/install-backup");
 }
 
+InstallJournal::Place ClientBackup::currentPlace()
+{
+    const QString client = CopyCommand::targetFolder(QDir::currentPath());
+    const bool elevate = CopyCommand::needsElevation(HelperRun::toBackslashes(client),
+                                                     HelperRun::toBackslashes(QDir::homePath()));
+    return {client, backupFolder(), elevate};
+}
+
 bool ClientBackup::save(const QString& tree, const QString& clientFolder, bool elevate)
 {
-    // The backup of an earlier install holds client files that are nowhere else: it is restored
-    // first, and while it cannot be, no other install begins.
-    if (QFile::exists(m_journalPath) && !restoreInterruptedInstall()) {
+    switch (restoreLeftover()) {
+    case Leftover::None:
+        break;
+    case Leftover::Unrestored:
+        // The backup of an earlier install holds client files that are nowhere else: while it
+        // cannot be restored, no other install begins.
         qDebug() << "earlier install not restored, no new install begins:" << m_journalPath;
+        return false;
+    case Leftover::Rejected:
+        // A journal that is not ours is neither deleted nor overwritten.
+        qDebug() << "install not started: a rejected journal is in the way:" << m_journalPath;
         return false;
     }
     QElapsedTimer timer;
     timer.start();
-    m_clientFolder = clientFolder;
-    m_elevate = elevate;
-    m_saved.clear();
-    m_added.clear();
-    m_addedFolders.clear();
+    m_journal = changesOf(tree, {clientFolder, m_backupFolder, elevate});
     QDir(m_backupFolder).removeRecursively();
     QDir().mkpath(m_backupFolder);
-
-    for (const QString& folder : TreeComparison::foldersBelow(tree)) {
-        if (Platform::pathKind(clientPath(folder)) == Platform::PathKind::Missing)
-            m_addedFolders.append(folder);
-    }
-    for (const QString& file : TreeComparison::filesBelow(tree)) {
-        const Platform::PathKind kind = Platform::pathKind(clientPath(file));
-        if (kind == Platform::PathKind::File)
-            m_saved.append(file);
-        else if (kind == Platform::PathKind::Missing)
-            m_added.append(file);
-    }
     if (!writeJournal()) {
         QDir(m_backupFolder).removeRecursively();
         return false;
     }
     qint64 moved = 0;
     qint64 copied = 0;
-    for (const QString& file : qAsConst(m_saved)) {
+    for (const QString& file : m_journal.saved()) {
         if (!saveFile(file, &moved, &copied)) {
             restore();
             return false;
         }
     }
-    qInfo() << "client files saved:" << m_saved.size() << "files," << moved + copied << "bytes,"
-            << copied << "bytes copied," << m_added.size() << "files to add, in" << timer.elapsed()
-            << "ms";
+    qInfo() << "client files saved:" << m_journal.saved().size() << "files," << moved + copied
+            << "bytes," << copied << "bytes copied," << m_journal.added().size()
+            << "files to add, in" << timer.elapsed() << "ms";
     return true;
 }
 
@@ -137,32 +148,14 @@ bool ClientBackup::saveFile(const QString& relativePath, qint64* moved, qint64* 
 
 bool ClientBackup::writeJournal() const
 {
-    const QJsonObject journal{{QStringLiteral("clientFolder"), m_clientFolder},
-                              {QStringLiteral("backupFolder"), m_backupFolder},
-                              {QStringLiteral("elevate"), m_elevate},
-                              {QStringLiteral("saved"), jsonList(m_saved)},
-                              {QStringLiteral("added"), jsonList(m_added)},
-                              {QStringLiteral("addedFolders"), jsonList(m_addedFolders)}};
-    const Outcome written = SavedFile::write(m_journalPath, QJsonDocument(journal).toJson());
-    if (!written) {
-        qDebug() << m_journalPath << " write failed:" << written.code();
+    const Result<QByteArray> journal = m_journal.toBytes();
+    if (!journal) {
+        qDebug() << m_journalPath << " not written:" << journal.error();
         return false;
     }
-    return true;
-}
-
-bool ClientBackup::loadJournal()
-{
-    const auto journal = JsonFile::read(m_journalPath);
-    const QJsonObject object = journal ? journal.value() : QJsonObject();
-    m_clientFolder = object.value(QStringLiteral("clientFolder")).toString();
-    m_backupFolder = object.value(QStringLiteral("backupFolder")).toString();
-    m_elevate = object.value(QStringLiteral("elevate")).toBool();
-    m_saved = stringList(object.value(QStringLiteral("saved")));
-    m_added = stringList(object.value(QStringLiteral("added")));
-    m_addedFolders = stringList(object.value(QStringLiteral("addedFolders")));
-    if (!journal || m_clientFolder.isEmpty() || m_backupFolder.isEmpty()) {
-        qDebug() << m_journalPath << " unreadable:" << (journal ? 0 : journal.error().code);
+    const Outcome written = SavedFile::write(m_journalPath, journal.value());
+    if (!written) {
+        qDebug() << m_journalPath << " write failed:" << written.code();
         return false;
     }
     return true;
@@ -171,20 +164,23 @@ bool ClientBackup::loadJournal()
 bool ClientBackup::restore()
 {
     Platform& platform = Platform::current();
+    const bool elevate = m_journal.place().elevate;
     removeStrayBackupFiles();
     const QStringList saved = savedInBackup();
+    // What the package added goes first: on a volume the copy filled, that makes the room the
+    // saved files need to come back.
+    platform.removePaths(CopyCommand::removal(addedPaths(), elevate));
     if (!saved.isEmpty()) {
-        const Platform::CopyOutcome copy =
-            platform.copyTree(CopyCommand::request(m_backupFolder, m_clientFolder, m_elevate));
+        const Platform::CopyOutcome copy = platform.copyTree(
+            CopyCommand::request(m_backupFolder, m_journal.place().clientFolder, elevate));
         if (!copy.ran || copy.exitCode != 0)
             qDebug() << "restore copy error:" << copy.error << copy.exitCode;
     }
     keepPermissions();
-    platform.removePaths(CopyCommand::removal(addedPaths(), m_elevate));
     if (!clientFolderRestored(saved))
         return false;
-    qInfo() << "client folder restored:" << m_clientFolder << saved.size() << "files put back,"
-            << m_added.size() << "added files removed";
+    qInfo() << "client folder restored:" << m_journal.place().clientFolder << saved.size()
+            << "files put back," << m_journal.added().size() << "added files removed";
     discard();
     return true;
 }
@@ -200,7 +196,7 @@ void ClientBackup::keepPermissions() const
 QStringList ClientBackup::savedInBackup() const
 {
     QStringList saved;
-    for (const QString& file : m_saved) {
+    for (const QString& file : m_journal.saved()) {
         if (Platform::pathKind(backupPath(file)) == Platform::PathKind::File)
             saved.append(file);
     }
@@ -211,8 +207,9 @@ QStringList ClientBackup::savedInBackup() const
 // the client's folder.
 void ClientBackup::removeStrayBackupFiles() const
 {
+    const QSet<QString> saved(m_journal.saved().cbegin(), m_journal.saved().cend());
     for (const QString& file : TreeComparison::filesBelow(m_backupFolder)) {
-        if (!m_saved.contains(file))
+        if (!saved.contains(file))
             QFile::remove(backupPath(file));
     }
 }
@@ -221,11 +218,11 @@ void ClientBackup::removeStrayBackupFiles() const
 QStringList ClientBackup::addedPaths() const
 {
     QStringList paths;
-    for (const QString& file : m_added)
+    for (const QString& file : m_journal.added())
         paths.append(clientPath(file));
-    QStringList folders = m_addedFolders;
+    QStringList folders = m_journal.addedFolders();
     std::sort(folders.begin(), folders.end(), std::greater<QString>());
-    for (const QString& folder : folders)
+    for (const QString& folder : qAsConst(folders))
         paths.append(clientPath(folder));
     return paths;
 }
@@ -233,7 +230,7 @@ QStringList ClientBackup::addedPaths() const
 bool ClientBackup::clientFolderRestored(const QStringList& saved) const
 {
     const QString different =
-        TreeComparison::firstDifference(m_backupFolder, m_clientFolder, saved);
+        TreeComparison::firstDifference(m_backupFolder, m_journal.place().clientFolder, saved);
     if (!different.isEmpty()) {
         qDebug() << "restore failed, file differs:" << clientPath(different);
         return false;
@@ -244,13 +241,13 @@ bool ClientBackup::clientFolderRestored(const QStringList& saved) const
             return false;
         }
     }
-    for (const QString& file : m_saved) {
+    for (const QString& file : m_journal.saved()) {
         if (Platform::pathKind(clientPath(file)) != Platform::PathKind::File) {
             qDebug() << "restore failed, file missing:" << clientPath(file);
             return false;
         }
     }
-    for (const QString& file : m_added) {
+    for (const QString& file : m_journal.added()) {
         if (Platform::pathKind(clientPath(file)) != Platform::PathKind::Missing) {
             qDebug() << "restore failed, added file left:" << clientPath(file);
             return false;
@@ -271,21 +268,46 @@ void ClientBackup::discard()
 
 bool ClientBackup::restoreInterruptedInstall()
 {
+    return restoreLeftover() == Leftover::None;
+}
+
+ClientBackup::Leftover ClientBackup::restoreLeftover()
+{
     ClientBackup backup;
     if (!QFile::exists(backup.m_journalPath))
-        return true;
+        return Leftover::None;
     qInfo() << "unfinished install found:" << backup.m_journalPath;
-    if (!backup.loadJournal()) {
-        // Written whole or not at all, so this is no journal of ours: it can restore nothing.
-        QFile::remove(backup.m_journalPath);
+    const Result<InstallJournal> journal =
+        InstallJournal::fromFile(backup.m_journalPath, currentPlace());
+    if (!journal)
+        return setAside(journal.error()) ? Leftover::None : Leftover::Rejected;
+    backup.m_journal = journal.value();
+    return backup.restore() ? Leftover::None : Leftover::Unrestored;
+}
+
+// A rejected journal is kept for whoever looks into what happened, under a name no run reads;
+// so is the backup folder, which may hold the only copy of client files.
+bool ClientBackup::setAside(const QString& reason)
+{
+    const QString stamp =
+        QStringLiteral(".rejected-") + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz");
+    const QString journal =
+        UserPaths::updaterDir() + QLatin1Char('/') + kJournalName + stamp + QStringLiteral(".json");
+    if (!QFile::rename(journalPath(), journal)) {
+        qWarning().noquote()
+            << QStringLiteral("install journal rejected: %1; not set aside").arg(reason);
         return false;
     }
-    return backup.restore();
+    qWarning().noquote()
+        << QStringLiteral("install journal rejected: %1; set aside as %2").arg(reason, journal);
+    if (QFileInfo::exists(backupFolder()) && !QDir().rename(backupFolder(), backupFolder() + stamp))
+        qWarning() << "backup folder not set aside:" << backupFolder();
+    return true;
 }
 
 QString ClientBackup::clientPath(const QString& relativePath) const
 {
-    return m_clientFolder + QLatin1Char('/') + relativePath;
+    return m_journal.place().clientFolder + QLatin1Char('/') + relativePath;
 }
 
 QString ClientBackup::backupPath(const QString& relativePath) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "install/installjournal.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -9,7 +11,8 @@
 // a backup folder of the updater's own. From then on, until the install is done, the journal
 // names what it takes to put the client folder back. A failed install restores at once; a run that
 // was killed, or a machine that stopped, during the copy leaves the journal behind for the next
-// start to restore from.
+// start to restore from. What the journal says is checked first (see InstallJournal): one that
+// fails is set aside, never acted on.
 class ClientBackup
 {
 public:
@@ -21,10 +24,11 @@ public:
     // nothing to restore, when the backup or the journal could not be written: the client must
     // not be touched then.
     bool save(const QString& tree, const QString& clientFolder, bool elevate);
-    // Puts the client folder back as the journal has it: the saved files are copied back the way
-    // the install copied (elevated where it was), the added files and folders are removed, and
-    // the result is compared with the backup. The journal and the backup are removed only when
-    // the client folder holds again exactly what it held; otherwise they stay for the next try.
+    // Puts the client folder back as the journal has it: the added files and folders are removed
+    // (so that a full volume has room again), the saved files are copied back the way the install
+    // copied (elevated where it was), and the result is compared with the backup. The journal and
+    // the backup are removed only when the client folder holds again exactly what it held;
+    // otherwise they stay for the next try.
     bool restore();
     // After the copy: a client file that was moved into the backup was replaced by a new one,
     // which takes over its permissions, as a file the copy writes into keeps them.
@@ -32,15 +36,22 @@ public:
     // After a successful install: the journal and the backup are no longer needed.
     void discard();
 
-    // At start-up: restores the install that an earlier run left unfinished, if any. False when
-    // there was one and it could not be restored.
+    // At start-up: restores the install that an earlier run left unfinished, if any, and sets a
+    // journal that fails its checks aside. False when a journal stays in place: one that could
+    // not be restored, or a rejected one that could not be set aside.
     static bool restoreInterruptedInstall();
 
     static QString journalPath();
     static QString backupFolder();
+    // Where an install by the updater in its working folder acts: all a journal may repeat.
+    static InstallJournal::Place currentPlace();
 
 private:
-    bool loadJournal();
+    // What became of a journal that an earlier run left in place.
+    enum class Leftover { None, Unrestored, Rejected };
+    static Leftover restoreLeftover();
+    static bool setAside(const QString& reason);
+
     bool writeJournal() const;
     bool saveFile(const QString& relativePath, qint64* moved, qint64* copied) const;
     QStringList savedInBackup() const;
@@ -52,9 +63,5 @@ private:
 
     QString m_journalPath;
     QString m_backupFolder;
-    QString m_clientFolder;
-    bool m_elevate = false;
-    QStringList m_saved;
-    QStringList m_added;
-    QStringList m_addedFolders;
+    InstallJournal m_journal;
 };

@@ -31,16 +31,30 @@ int copyTree(const QString& source, const QString& target, const QString& heartb
     return copied ? 0 : 1;
 }
 
-// Files are removed, folders only when empty; 1 when any listed path is still there.
-int removeListed(const QString& listPath)
+// Files are removed, folders only when empty; 1 when any listed path is still there. The list is
+// read a line at a time, so however long it is, one path at a time is held; and the heartbeat is
+// kept fresh, as a removal of many files can outlast the silence after which the waiting updater
+// gives up.
+int removeListed(const QString& listPath, const QString& heartbeat)
 {
     QFile list(listPath);
     if (!list.open(QIODevice::ReadOnly))
         return -1;
     int exitCode = 0;
-    for (const QString& path : QString::fromUtf8(list.readAll()).split(QLatin1Char('\n'))) {
+    QElapsedTimer sinceBeat;
+    sinceBeat.start();
+    // A line read is never empty: it holds at least its end. Nothing read is the end of the list,
+    // or a failure to read it.
+    for (QByteArray line; !(line = list.readLine()).isEmpty();) {
+        if (line.endsWith('\n'))
+            line.chop(1);
+        const QString path = QString::fromUtf8(line);
         if (path.isEmpty())
             continue;
+        if (sinceBeat.hasExpired(kHeartbeatMs)) {
+            HelperRun::beat(heartbeat);
+            sinceBeat.restart();
+        }
         if (QFileInfo(path).isDir())
             QDir().rmdir(path);
         else
@@ -48,7 +62,7 @@ int removeListed(const QString& listPath)
         if (QFileInfo::exists(path))
             exitCode = 1;
     }
-    return exitCode;
+    return list.atEnd() ? exitCode : -1;
 }
 
 } // namespace
@@ -82,7 +96,7 @@ int CopyMode::run(const QStringList& arguments)
     const bool removal = arguments.at(0) == HelperRun::removalSwitch();
     if (!removal && arguments.size() < 4)
         return 2;
-    const int exitCode = removal ? removeListed(arguments.at(2))
+    const int exitCode = removal ? removeListed(arguments.at(2), heartbeat)
                                  : copyTree(arguments.at(2), arguments.at(3), heartbeat);
     SavedFile::write(verdict, QByteArray::number(exitCode));
     QFile::remove(heartbeat);

@@ -1,6 +1,7 @@
 #include "install/packageunpacker.h"
 
 #include "base/relativepath.h"
+#include "install/zipheaders.h"
 #include "platform/platform.h"
 
 #include <QDebug>
@@ -24,9 +25,8 @@ constexpr quint32 kUnixPermissionMask = 07777;
 
 // Names are taken as stored: UTF-8 where they are valid UTF-8, which is what packages are
 // written with, otherwise the system's 8-bit code page, as older Windows tools wrote them.
-QString decodeName(const char* raw)
+QString decodeName(const QByteArray& bytes)
 {
-    const QByteArray bytes(raw);
     QTextCodec::ConverterState state;
     const QString name =
         QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
@@ -150,6 +150,8 @@ bool PackageUnpacker::open()
 {
     if (m_top.isEmpty())
         return refusePackage(QStringLiteral("its file name has no base name"));
+    if (!headersAgree())
+        return false;
     QString failure;
     m_archive.reset(openArchive(m_packagePath, &failure));
     if (!m_archive)
@@ -157,12 +159,24 @@ bool PackageUnpacker::open()
     return true;
 }
 
+// Read by the archive's own records, before libzip trusts its central directory alone. The
+// number of entries is limited here, before either reads them all.
+bool PackageUnpacker::headersAgree() const
+{
+    QFile file(m_packagePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return refusePackage(QStringLiteral("cannot be opened: ") + file.errorString());
+    const auto checked = ZipHeaders::check(file, kMaxEntries);
+    if (checked)
+        return true;
+    const ZipHeaders::Fault& fault = checked.error();
+    return fault.entryName ? refuse(decodeName(*fault.entryName), fault.reason)
+                           : refusePackage(fault.reason);
+}
+
 bool PackageUnpacker::readEntries(qint64 freeBytes)
 {
     const qint64 count = zip_get_num_entries(m_archive.get(), 0);
-    if (count > kMaxEntries)
-        return refusePackage(
-            QStringLiteral("holds %1 entries, more than %2").arg(count).arg(kMaxEntries));
     const quint64 expansionLimit =
         static_cast<quint64>(QFileInfo(m_packagePath).size()) * kMaxExpansion;
     const quint64 roomLimit = static_cast<quint64>(qMax<qint64>(freeBytes, 0));

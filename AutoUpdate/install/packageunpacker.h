@@ -52,6 +52,7 @@ private:
     };
 
     bool open();
+    bool headersAgree() const;
     bool readEntries(qint64 freeBytes);
     bool readEntry(quint64 index, Entry* entry);
     QString refusalReason(const Entry& entry, int method, bool encrypted) const;

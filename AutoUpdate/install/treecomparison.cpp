@@ -15,6 +15,10 @@ constexpr qint64 kBlockSize = 1 << 20;
 
 QStringList entriesBelow(const QString& folder, QDir::Filters kind)
 {
+    // The system reads a path only up to a NUL, so each folder found below such a path would be
+    // listed as the same folder again, deeper and deeper, until memory runs out.
+    if (folder.contains(QChar(0)))
+        return {};
     QStringList entries;
     const QString prefix = QDir(folder).absolutePath() + QLatin1Char('/');
     QDirIterator it(folder, kind | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,

@@ -7,7 +7,8 @@
 // of the whole content.
 namespace TreeComparison {
 
-// The files below folder, relative to it with "/" separators, sorted; hidden files included.
+// The files below folder, relative to it with "/" separators, sorted; hidden files included. None
+// below a path that holds a NUL.
 QStringList filesBelow(const QString& folder);
 // The folders below folder, in the same form.
 QStringList foldersBelow(const QString& folder);

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,6 +20,9 @@ namespace {
 
 // Stands for the exit code of a tool that was ended by a signal.
 constexpr int kCrashExitCode = -1;
+// Paths per removal command. A command line is limited (2 MiB with the usual 8 MiB stack); this
+// many paths fit in half of it even when each is as long as a path can be (4096 bytes).
+constexpr int kRemoveBatchSize = 256;
 
 struct ProcessEntry
 {
@@ -118,12 +122,19 @@ public:
                     QStringLiteral("--"), request.source + QStringLiteral("/."), request.target});
     }
 
+    // In batches, one rm each, in the order given: a folder comes after the files in it.
     void removePaths(const RemovalRequest& request) override
     {
-        if (!request.paths.isEmpty())
-            run(request.elevate, QStringList{QStringLiteral("rm"), QStringLiteral("-f"),
-                                             QStringLiteral("-d"), QStringLiteral("--")} +
-                                     request.paths);
+        const QStringList& paths = request.paths;
+        const QStringList remove{QStringLiteral("rm"), QStringLiteral("-f"), QStringLiteral("-d"),
+                                 QStringLiteral("--")};
+        for (int first = 0; first < paths.size(); first += kRemoveBatchSize) {
+            const CopyOutcome outcome =
+                run(request.elevate, remove + paths.mid(first, kRemoveBatchSize));
+            if (!outcome.ran || outcome.exitCode != 0)
+                qDebug() << "remove paths error:" << outcome.error << outcome.exitCode
+                         << "in the batch from" << paths.at(first);
+        }
     }
 
     bool startDetached(const QString& program, const QStringList& arguments) override

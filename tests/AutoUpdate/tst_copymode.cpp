@@ -6,8 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
+
 // The updater's program in copy mode, started apart as nircmd starts it, and the wait for its
-// verdict. (The removal in copy mode runs under Wine.)
+// verdict; its copy, and its removal of a long list. (The removal of a restore runs under Wine,
+// elevated.)
 class TestCopyMode : public QObject
 {
     Q_OBJECT
@@ -89,6 +92,31 @@ private slots:
         QCOMPARE(ClientFiles::read(outside), QByteArray("outside"));
         if (exitCode == 0)
             QCOMPARE(ClientFiles::tree(client), ClientFiles::tree(tree));
+    }
+
+    // The removal after a failed install of a large package: the list names every file it added.
+    // Prints the largest memory any child of the test took, the removal's among them.
+    void removalOfManyPaths()
+    {
+        const QTemporaryDir folder;
+        QStringList paths;
+        for (int i = 0; i < 30000; ++i) {
+            paths.append(folder.filePath(QString("added/file %1.dat").arg(i)));
+            ClientFiles::write(paths.last(), "added");
+        }
+        paths.append(folder.filePath("added"));
+        const QString verdictPath = folder.filePath("remove-verdict");
+        QVERIFY(HelperRun::prepareRemoval(verdictPath, paths));
+
+        QProcess removal;
+        removal.start(AUTOUPDATE_BINARY, {HelperRun::removalSwitch(), verdictPath,
+                                          HelperRun::pathListPath(verdictPath)});
+        QVERIFY(removal.waitForFinished(60000));
+        QCOMPARE(HelperRun::await(verdictPath, 1000, 1000).exitCode, 0);
+        QVERIFY(!QFileInfo::exists(folder.filePath("added")));
+        rusage usage{};
+        getrusage(RUSAGE_CHILDREN, &usage);
+        qInfo("largest child: %ld KiB", usage.ru_maxrss);
     }
 };
 

@@ -4,6 +4,7 @@
 #include "releasecatalogue.h"
 #include "signingkey.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -323,6 +324,114 @@ private slots:
     }
 
 #ifndef PROGRAM_UNDER_WINE
+    // A start restores from the journal an install left, which anyone who can write to the
+    // profile can write too, while the restore may run elevated. One that names another folder, a
+    // path that could leave the client folder, an elevation the folder does not need, or too much,
+    // is set aside as it is, with the backup beside it, and nothing is acted on: files outside the
+    // client and a foreign backup folder stay, and the client starts as usual.
+    void tamperedJournalSetAside_data()
+    {
+        QTest::addColumn<QByteArray>("journal"); // "@client@", "@backup@", "@outside@": the folders
+        QTest::addColumn<QString>("reason");     // a regular expression
+        // Written plainly: moc misreads a raw string that ends in a quote.
+        const auto journal = [](const char* client, const char* backup, const char* elevate,
+                                const QByteArray& added) {
+            return QByteArray("{\"clientFolder\":\"") + client + "\",\"backupFolder\":\"" + backup +
+                   "\",\"elevate\":" + elevate + ",\"saved\":[\"config/client.json\"],\"added\":[" +
+                   added + "],\"addedFolders\":[]}";
+        };
+        const auto row = [&journal](const char* name, const char* client, const char* backup,
+                                    const char* elevate, const QByteArray& added,
+                                    const QString& reason) {
+            QTest::newRow(name) << journal(client, backup, elevate, added) << reason;
+        };
+        row("climbs out", "@client@", "@backup@", "false", R"("../../../outside/sentinel.txt")",
+            R"("added" path 0 climbs out with "\.\.")");
+        row("absolute path", "@client@", "@backup@", "false", R"("@outside@/sentinel.txt")",
+            R"("added" path 0 is an absolute path)");
+        row("NUL in a path", "@client@", "@backup@", "false", R"("config/client.json\u0000.bak")",
+            R"("added" path 0 holds a control character)");
+        row("NUL in the backup folder", "@client@", "@client@\\u0000/backup", "false", "",
+            "names another backup folder");
+        row("foreign client folder", "@outside@", "@backup@", "false", R"("sentinel.txt")",
+            "names another client folder");
+        row("foreign backup folder with files", "@client@", "@outside@/backup", "false", "",
+            "names another backup folder");
+        row("elevation the folder does not need", "@client@", "@backup@", "true", "",
+            "asks for elevation the client folder does not need");
+        QTest::newRow("over 8 MiB")
+            << journal("@client@", "@backup@", "false", "") + QByteArray(9 << 20, ' ')
+            << R"(holds \d+ bytes, more than 8388608)";
+        row("over 1,000,000 paths", "@client@", "@backup@", "false",
+            QByteArray(R"("a",)").repeated(1000000) + R"("a")",
+            "names 1000002 paths, more than 1000000");
+    }
+
+    void tamperedJournalSetAside()
+    {
+        QFETCH(QByteArray, journal);
+        QFETCH(QString, reason);
+        const QString outside = m_dir->filePath("outside");
+        const QDir updater(userFile("AutoUpdate"));
+        ClientFiles::write(outside + "/sentinel.txt", "sentinel");
+        ClientFiles::write(outside + "/backup/stray.txt", "not ours");
+        ClientFiles::write(updater.filePath("install-backup/config/client.json"),
+                           ClientFiles::config("1.0.0"));
+        journal.replace("@client@", m_clientDir.toUtf8())
+            .replace("@backup@", updater.filePath("install-backup").toUtf8())
+            .replace("@outside@", outside.toUtf8());
+        ClientFiles::write(updater.filePath("install-journal.json"), journal);
+        const QMap<QString, QByteArray> before = ClientFiles::tree(m_clientDir);
+        m_service->setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
+
+        QCOMPARE(runUpdater({}), QString());
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{ "-autoupdate" }});
+        QVERIFY2(QString(log()).contains(QRegularExpression("install journal rejected: " + reason +
+                                                            ".*; set aside as ")),
+                 log().right(2000).constData());
+        const QStringList journals = updater.entryList({"install-journal*"});
+        QCOMPARE(journals.size(), 1);
+        QVERIFY(journals.first().startsWith("install-journal.rejected-"));
+        QCOMPARE(ClientFiles::read(updater.filePath(journals.first())), journal);
+        const QStringList backups = updater.entryList({"install-backup*"});
+        QCOMPARE(backups.size(), 1);
+        QCOMPARE(ClientFiles::read(updater.filePath(backups.first() + "/config/client.json")),
+                 ClientFiles::config("1.0.0"));
+        QCOMPARE(ClientFiles::read(outside + "/sentinel.txt"), QByteArray("sentinel"));
+        QCOMPARE(ClientFiles::read(outside + "/backup/stray.txt"), QByteArray("not ours"));
+        QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
+        QCOMPARE(ClientFiles::tree(m_clientDir), before);
+    }
+
+    // An install of a large package leaves more added paths than one command line holds.
+    void manyAddedFilesRemoved()
+    {
+        QStringList added;
+        for (int i = 0; i < 30000; ++i) {
+            added.append(
+                QString("plugins/a plugin with a name long enough to fill lines %1.dat").arg(i));
+            ClientFiles::write(m_clientDir + '/' + added.last(), "added");
+        }
+        const QJsonObject journal{{"clientFolder", m_clientDir},
+                                  {"backupFolder", userFile("AutoUpdate/install-backup")},
+                                  {"elevate", false},
+                                  {"saved", QJsonArray()},
+                                  {"added", QJsonArray::fromStringList(added)},
+                                  { "addedFolders",
+                                    QJsonArray {
+                                        "plugins"
+                                    } }};
+        ClientFiles::write(userFile("AutoUpdate/install-journal.json"),
+                           QJsonDocument(journal).toJson());
+        m_service->setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
+
+        QCOMPARE(runUpdater({}), QString());
+        QVERIFY(log().contains(" 0 files put back, 30000 added files removed"));
+        QVERIFY(!QFileInfo::exists(m_clientDir + "/plugins"));
+        QVERIFY(!QFileInfo::exists(userFile("AutoUpdate/install-journal.json")));
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{ "-autoupdate" }});
+    }
+
     void secondInstanceEndsAtOnce()
     {
         m_service->setHoldChecks(true);

@@ -36,7 +36,14 @@ public:
         m_copiesReleased = true;
         m_copyRelease.wakeAll();
     }
-    // The calls of one kind, in order: "start <program> <arguments...>", "copy <source> <target>".
+    // The copy of this number, counting from 1, fails without copying anything.
+    void failCopy(int number)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_failingCopy = number;
+    }
+    // The calls of one kind, in order: "start <program> <arguments...>", "copy <source> <target>",
+    // "remove <paths...>". A regular expression as kind gives several kinds in order.
     QStringList calls(const QString& kind) const
     {
         QMutexLocker lock(&m_mutex);
@@ -58,6 +65,8 @@ public:
         const bool held = std::exchange(m_holdNextCopy, false);
         while (held && !m_copiesReleased)
             m_copyRelease.wait(&m_mutex);
+        if (++m_copies == m_failingCopy)
+            return {true, QProcess::UnknownError, 1};
         QDirIterator it(request.source, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString target = request.target + it.next().mid(request.source.size());
@@ -69,6 +78,8 @@ public:
     // Removes as asked, with the test's own rights.
     void removePaths(const RemovalRequest& request) override
     {
+        QMutexLocker lock(&m_mutex);
+        m_calls.append((QStringList{"remove"} + request.paths).join(' '));
         for (const QString& path : request.paths)
             QFileInfo(path).isDir() ? QDir().rmdir(path) : QFile::remove(path);
     }
@@ -86,6 +97,8 @@ private:
     std::atomic<qint64> m_freeSpace{qint64(1) << 40};
     QStringList m_calls;
     bool m_holdNextCopy = false;
+    int m_copies = 0;
+    int m_failingCopy = 0;
     bool m_copiesReleased = false;
     QWaitCondition m_copyRelease;
 };

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 #include <zlib.h>
 
 // Writes zip archives entry by entry, names exactly as given (hostile ones included), as Unix
@@ -25,6 +27,11 @@ public:
         quint32 unixMode = 0100644;
         // Where the central directory says the local header lies; the real place when negative.
         qint64 offset = -1;
+        // What the local header alone says, where it is to differ from the central directory.
+        std::optional<quint16> localFlags;
+        std::optional<quint16> localMethod;
+        std::optional<quint32> localSize;
+        std::optional<quint32> localStoredSize;
     };
 
     ZipBuilder& directory(const QString& name) { return file(name, {}, 0040755); }
@@ -32,8 +39,13 @@ public:
     {
         const auto size = static_cast<quint32>(content.size());
         const auto* data = reinterpret_cast<const Bytef*>(content.constData());
-        m_entries.append({name.toUtf8(), content, 0, 0x0800,
-                          static_cast<quint32>(crc32(0, data, size)), size, unixMode, -1});
+        Entry entry;
+        entry.name = name.toUtf8();
+        entry.stored = content;
+        entry.crc = static_cast<quint32>(crc32(0, data, size));
+        entry.size = size;
+        entry.unixMode = unixMode;
+        m_entries.append(entry);
         return *this;
     }
     ZipBuilder& deflated(const QString& name, const QByteArray& content)
@@ -69,9 +81,10 @@ public:
             const qint64 offset = entry.offset >= 0 ? entry.offset : archive.size();
             const auto nameSize = static_cast<quint16>(entry.name.size());
             const auto storedSize = static_cast<quint32>(entry.stored.size());
-            out << quint32(0x04034b50) << kVersionNeeded << entry.flags << entry.method
-                << quint16(0) << quint16(0x21) << entry.crc << storedSize << entry.size << nameSize
-                << quint16(0);
+            out << quint32(0x04034b50) << kVersionNeeded << entry.localFlags.value_or(entry.flags)
+                << entry.localMethod.value_or(entry.method) << quint16(0) << quint16(0x21)
+                << entry.crc << entry.localStoredSize.value_or(storedSize)
+                << entry.localSize.value_or(entry.size) << nameSize << quint16(0);
             out.writeRawData(entry.name.constData(), nameSize);
             out.writeRawData(entry.stored.constData(), entry.stored.size());
             dir << quint32(0x02014b50) << kMadeByUnix << kVersionNeeded << entry.flags
