@@ -1,17 +1,14 @@
 #include "updateservice.h"
 
-#include "selfsignedcert.h"
+#include "serversetup.h"
 
 #include <httplib.h>
 
 #include <QFile>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <netinet/in.h>
+
 #include <regex>
-#include <sys/socket.h>
 
 namespace updateservice {
 
@@ -22,88 +19,6 @@ std::string exactPattern(const QString& path)
 {
     static const std::regex kMetacharacters(R"([.^$|()\[\]{}*+?\\])");
     return std::regex_replace(path.toStdString(), kMetacharacters, R"(\$&)");
-}
-
-// Sized for a hundred clients checking at once. A client's connection holds a worker for as long
-// as it stays open, keep-alive included, so fewer workers leave the others waiting seconds for
-// one; connections not yet accepted wait in the listen queue.
-constexpr std::size_t kWorkerThreads = 128;
-constexpr int kListenBacklog = 1024;
-
-// cpp-httplib's default also sets SO_REUSEPORT, which lets a second service bind a port that is
-// already serving and so hides the clash.
-void reuseAddressOnly(int socket)
-{
-    int yes = 1;
-    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-}
-
-int bindPortOnly(httplib::Server& server, const Options& options)
-{
-    const std::string address = options.bindAddress.toStdString();
-    if (options.port == 0) {
-        return server.bind_to_any_port(address);
-    }
-    return server.bind_to_port(address, options.port) ? options.port : -1;
-}
-
-// The bound port, or -1. The shared cpp-httplib listens with the backlog it was compiled with, a
-// handful of connections: a burst of clients overflows that queue, and those dropped wait for the
-// kernel's connection retries, seconds apart. Listening again on the bound socket widens it.
-int bindPort(httplib::Server& server, const Options& options)
-{
-    const auto boundSocket = std::make_shared<int>(-1);
-    server.set_socket_options([boundSocket](int socket) {
-        reuseAddressOnly(socket);
-        *boundSocket = socket;
-    });
-    const int port = bindPortOnly(server, options);
-    if (port >= 0) {
-        // Should this fail, the library's own queue stays: slower under load, still serving.
-        listen(*boundSocket, kListenBacklog);
-    }
-    return port;
-}
-
-int localPort(int socket)
-{
-    sockaddr_storage address{};
-    socklen_t length = sizeof(address);
-    if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return -1;
-    }
-    switch (address.ss_family) {
-    case AF_INET:
-        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-    case AF_INET6:
-        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-    default:
-        return -1;
-    }
-}
-
-bool isConnected(int socket)
-{
-    sockaddr_storage peer{};
-    socklen_t length = sizeof(peer);
-    return getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
-}
-
-// cpp-httplib keeps the sockets it accepted to itself, and its stop() waits for threads that
-// may sit on an idle keep-alive connection or in a waiting handler. Shutting the sockets down
-// wakes those threads and makes every response still to be written fail, so nothing more
-// reaches the clients.
-void shutdownConnectionsOnPort(int port)
-{
-    namespace fs = std::filesystem;
-    std::error_code error;
-    for (fs::directory_iterator entry("/dev/fd", error);
-         !error && entry != fs::directory_iterator(); entry.increment(error)) {
-        const int descriptor = std::atoi(entry->path().filename().c_str());
-        if (localPort(descriptor) == port && isConnected(descriptor)) {
-            shutdown(descriptor, SHUT_RDWR);
-        }
-    }
 }
 
 // A body served through a content provider is never compressed by cpp-httplib, so clients
@@ -177,12 +92,11 @@ bool UpdateService::start(const Options& options)
         return false;
     }
     m_options = options;
-    std::unique_ptr<httplib::Server> server = makeServer();
+    std::unique_ptr<httplib::Server> server = makeServer(m_options);
     if (!server->is_valid()) {
         m_startError = QStringLiteral("the TLS certificate or private key cannot be used");
         return false;
     }
-    server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     const int port = bindPort(*server, m_options);
     if (port < 0) {
         m_startError = QStringLiteral("cannot listen on %1 port %2: the port is taken or the "
@@ -302,22 +216,6 @@ std::optional<CheckResponse> UpdateService::answerCheck(const QByteArray& reques
 }
 
 void UpdateService::stopping() {}
-
-std::unique_ptr<httplib::Server> UpdateService::makeServer() const
-{
-    if (!m_options.tls) {
-        return std::make_unique<httplib::Server>();
-    }
-    if (!m_options.certificateFile.isEmpty() || !m_options.privateKeyFile.isEmpty()) {
-        return std::make_unique<httplib::SSLServer>(
-            QFile::encodeName(m_options.certificateFile).constData(),
-            QFile::encodeName(m_options.privateKeyFile).constData());
-    }
-    // The server context takes its own references, so the generated pair can go afterwards.
-    const SelfSignedCertificate generated = makeSelfSignedCertificate();
-    return std::make_unique<httplib::SSLServer>(generated.certificate.get(),
-                                                generated.privateKey.get());
-}
 
 void UpdateService::registerRoutes()
 {

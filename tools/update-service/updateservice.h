@@ -109,7 +109,6 @@ protected:
 private:
     struct Transfer;
 
-    std::unique_ptr<httplib::Server> makeServer() const;
     void registerRoutes();
     void onCheck(const httplib::Request& request, httplib::Response& response);
     void onPackage(const httplib::Request& request, httplib::Response& response);
