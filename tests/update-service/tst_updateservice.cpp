@@ -72,7 +72,8 @@ private slots:
         const auto catalogue =
             updateservice::ReleaseCatalogue::load(m_dir.filePath("releases"), &error);
         QVERIFY2(catalogue && catalogue->serveWith(m_service, &error), qPrintable(error));
-        QVERIFY2(m_service.start(), qPrintable(m_service.startError()));
+        const Outcome started = m_service.start();
+        QVERIFY2(started, qPrintable(started.error()));
     }
 
     // The release as published, and as serve offers it to a client running its version.

@@ -274,8 +274,9 @@ int runServe(const QStringList& arguments)
         return refuse(error);
     }
     service.setLogger(printAccessLine);
-    if (!service.start(options)) {
-        return refuse(service.startError());
+    const Outcome started = service.start(options);
+    if (!started) {
+        return refuse(started.error());
     }
     printLine(stdout, QStringLiteral("serving %1 release(s), newest %2, at %3: updateCheckUrl %4, "
                                      "updatePackageUrl %5")

@@ -42,9 +42,9 @@ std::optional<ReleaseCatalogue> ReleaseCatalogue::load(const QString& releasesDi
 bool ReleaseCatalogue::serveWith(UpdateService& service, QString* error) const
 {
     for (const Release& release : m_releases) {
-        if (!service.addPackageFile(release.id(), release.packageFilePath())) {
-            return fail(error,
-                        QStringLiteral("cannot read package %1").arg(release.packageFilePath()));
+        const Outcome added = service.addPackageFile(release.id(), release.packageFilePath());
+        if (!added) {
+            return fail(error, added.error());
         }
     }
     // Answers are made up front: the responder runs on several service threads at once.

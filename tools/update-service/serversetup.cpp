@@ -30,13 +30,21 @@ void reuseAddressOnly(int socket)
     setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
 }
 
-int bindPortOnly(httplib::Server& server, const Options& options)
+Result<int> bindPortOnly(httplib::Server& server, const Options& options)
 {
     const std::string address = options.bindAddress.toStdString();
     if (options.port == 0) {
-        return server.bind_to_any_port(address);
+        const int port = server.bind_to_any_port(address);
+        if (port >= 0) {
+            return port;
+        }
+    } else if (server.bind_to_port(address, options.port)) {
+        return options.port;
     }
-    return server.bind_to_port(address, options.port) ? options.port : -1;
+    return Result<int>::failure(QStringLiteral("cannot listen on %1 port %2: the port is taken or "
+                                               "the address is not one of this machine")
+                                    .arg(options.bindAddress)
+                                    .arg(options.port));
 }
 
 // The server options ask for, without its worker pool.
@@ -56,20 +64,20 @@ std::unique_ptr<httplib::Server> plainOrTlsServer(const Options& options)
                                                 generated.privateKey.get());
 }
 
-int localPort(int socket)
+bool isBoundToPort(int socket, int port)
 {
     sockaddr_storage address{};
     socklen_t length = sizeof(address);
     if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return -1;
+        return false;
     }
     switch (address.ss_family) {
     case AF_INET:
-        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port) == port;
     case AF_INET6:
-        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port) == port;
     default:
-        return -1;
+        return false;
     }
 }
 
@@ -80,31 +88,50 @@ bool isConnected(int socket)
     return getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
 }
 
-} // namespace
+using MadeServer = Result<std::unique_ptr<httplib::Server>>;
 
-std::unique_ptr<httplib::Server> makeServer(const Options& options)
+MadeServer makeServer(const Options& options)
 {
     std::unique_ptr<httplib::Server> server = plainOrTlsServer(options);
+    if (!server->is_valid()) {
+        return MadeServer::failure(
+            QStringLiteral("the TLS certificate or private key cannot be used"));
+    }
     server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    return server;
+    return MadeServer(std::move(server));
 }
 
 // The shared cpp-httplib listens with the backlog it was compiled with, a handful of connections:
 // a burst of clients overflows that queue, and those dropped wait for the kernel's connection
 // retries, seconds apart. Listening again on the bound socket widens it.
-int bindPort(httplib::Server& server, const Options& options)
+Result<int> bindPort(httplib::Server& server, const Options& options)
 {
     const auto boundSocket = std::make_shared<int>(-1);
     server.set_socket_options([boundSocket](int socket) {
         reuseAddressOnly(socket);
         *boundSocket = socket;
     });
-    const int port = bindPortOnly(server, options);
-    if (port >= 0) {
+    const Result<int> port = bindPortOnly(server, options);
+    if (port) {
         // Should this fail, the library's own queue stays: slower under load, still serving.
         listen(*boundSocket, kListenBacklog);
     }
     return port;
+}
+
+} // namespace
+
+Result<BoundServer> bindServer(const Options& options)
+{
+    MadeServer server = makeServer(options);
+    if (!server) {
+        return Result<BoundServer>::failure(server.error());
+    }
+    const Result<int> port = bindPort(*server.value(), options);
+    if (!port) {
+        return Result<BoundServer>::failure(port.error());
+    }
+    return BoundServer{std::move(server.value()), port.value()};
 }
 
 // cpp-httplib keeps the sockets it accepted to itself, so they are found among the process's open
@@ -116,7 +143,7 @@ void shutdownConnectionsOnPort(int port)
     for (fs::directory_iterator entry("/dev/fd", error);
          !error && entry != fs::directory_iterator(); entry.increment(error)) {
         const int descriptor = std::atoi(entry->path().filename().c_str());
-        if (localPort(descriptor) == port && isConnected(descriptor)) {
+        if (isBoundToPort(descriptor, port) && isConnected(descriptor)) {
             shutdown(descriptor, SHUT_RDWR);
         }
     }

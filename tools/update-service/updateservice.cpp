@@ -7,7 +7,6 @@
 #include <QFile>
 
 #include <chrono>
-
 #include <regex>
 
 namespace updateservice {
@@ -85,36 +84,25 @@ UpdateService::~UpdateService()
     stop();
 }
 
-bool UpdateService::start(const Options& options)
+Outcome UpdateService::start(const Options& options)
 {
     if (m_server) {
-        m_startError = QStringLiteral("the service is already running");
-        return false;
+        return Outcome::failure(QStringLiteral("the service is already running"));
     }
     m_options = options;
-    std::unique_ptr<httplib::Server> server = makeServer(m_options);
-    if (!server->is_valid()) {
-        m_startError = QStringLiteral("the TLS certificate or private key cannot be used");
-        return false;
+    Result<BoundServer> bound = bindServer(m_options);
+    if (!bound) {
+        return Outcome::failure(bound.error());
     }
-    const int port = bindPort(*server, m_options);
-    if (port < 0) {
-        m_startError = QStringLiteral("cannot listen on %1 port %2: the port is taken or the "
-                                      "address is not one of this machine")
-                           .arg(m_options.bindAddress)
-                           .arg(m_options.port);
-        return false;
-    }
-    m_startError.clear();
-    m_port = port;
-    m_server = std::move(server);
+    m_port = bound->port;
+    m_server = std::move(bound.value().server);
     registerRoutes();
     m_serverThread = std::thread([server = m_server.get()] { server->listen_after_bind(); });
     // cpp-httplib ignores stop() until its accept loop runs, so a quick stop() would hang.
     while (!m_server->is_running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return true;
+    return Outcome::success();
 }
 
 void UpdateService::stop()
@@ -127,11 +115,6 @@ void UpdateService::stop()
     stopping();
     m_serverThread.join();
     m_server.reset();
-}
-
-QString UpdateService::startError() const
-{
-    return m_startError;
 }
 
 int UpdateService::port() const
@@ -162,13 +145,14 @@ void UpdateService::setCheckResponder(CheckResponder responder)
     m_checkResponder = std::move(responder);
 }
 
-bool UpdateService::addPackageFile(const QString& id, const QString& filePath)
+Outcome UpdateService::addPackageFile(const QString& id, const QString& filePath)
 {
-    std::optional<Package> package = filePackage(filePath);
-    if (package) {
-        setPackage(id, std::move(*package));
+    Result<Package> package = filePackage(filePath);
+    if (!package) {
+        return Outcome::failure(package.error());
     }
-    return package.has_value();
+    setPackage(id, std::move(package.value()));
+    return Outcome::success();
 }
 
 void UpdateService::setLogger(Logger logger)
@@ -177,11 +161,11 @@ void UpdateService::setLogger(Logger logger)
     m_logger = std::move(logger);
 }
 
-std::optional<Package> UpdateService::filePackage(const QString& filePath)
+Result<Package> UpdateService::filePackage(const QString& filePath)
 {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
+        return Result<Package>::failure(QStringLiteral("cannot read package %1").arg(filePath));
     }
     Package package;
     package.size = static_cast<quint64>(file.size());

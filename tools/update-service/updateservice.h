@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -74,10 +76,9 @@ public:
     UpdateService(const UpdateService&) = delete;
     UpdateService& operator=(const UpdateService&) = delete;
 
-    // Binds and starts serving. False when the address cannot be bound, the certificate cannot
-    // be loaded, or the service is already running; startError() then says which.
-    bool start(const Options& options = {});
-    QString startError() const;
+    // Binds and starts serving. Fails when the address cannot be bound, the certificate cannot
+    // be loaded, or the service is already running.
+    Outcome start(const Options& options = {});
     // Closes every connection, answering nothing further, and returns once the service threads
     // are gone. A stopped service may be started again.
     void stop();
@@ -91,13 +92,13 @@ public:
     // Until set, checks are answered 200 with an empty body.
     void setCheckResponder(CheckResponder responder);
     // Streams the file in pieces, so packages of any size cost little memory. The file must
-    // stay unchanged while it is served. False when it cannot be read.
-    bool addPackageFile(const QString& id, const QString& filePath);
+    // stay unchanged while it is served. Fails when it cannot be read.
+    Outcome addPackageFile(const QString& id, const QString& filePath);
     // Receives one line per request once its outcome is known, one call at a time.
     void setLogger(Logger logger);
 
 protected:
-    static std::optional<Package> filePackage(const QString& filePath);
+    static Result<Package> filePackage(const QString& filePath);
     // Adding an id again replaces what it served, from the next request on.
     void setPackage(const QString& id, Package package);
 
@@ -121,7 +122,6 @@ private:
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_serverThread;
     int m_port = 0;
-    QString m_startError;
 
     mutable std::mutex m_mutex;
     CheckResponder m_checkResponder;
