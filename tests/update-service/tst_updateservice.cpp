@@ -3,6 +3,7 @@
 #include "release/releasesignature.h"
 #include "releasecatalogue.h"
 #include "signingkey.h"
+#include "steps.h"
 #include "updateservice.h"
 
 #include <QtGui/private/qzipreader_p.h>
@@ -11,6 +12,7 @@
 
 #include <functional>
 
+using updateservice::inTurn;
 using updateservice::PublishRequest;
 
 // Turns a valid request, or the files it names, into a faulty one.
@@ -41,7 +43,7 @@ class TestUpdateService : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    std::optional<updateservice::KeyFiles> m_keys;
+    updateservice::KeyFiles m_keys;
     updateservice::UpdateService m_service;
     QNetworkAccessManager m_network;
 
@@ -58,21 +60,22 @@ class TestUpdateService : public QObject
 private slots:
     void initTestCase()
     {
-        QString error;
-        m_keys = updateservice::writeKeyPair(m_dir.filePath("keys"), &error);
-        QVERIFY2(m_keys, qPrintable(error));
-        // Published in this order, the newest has the lower number: versions are never ordered.
-        QVERIFY2(updateservice::publish(zipRequest(m_dir.path(), "2.1.0"), &error),
-                 qPrintable(error));
+        const auto keys = updateservice::writeKeyPair(m_dir.filePath("keys"));
+        QVERIFY2(keys, qPrintable(keys.error()));
+        m_keys = keys.value();
         PublishRequest installer = zipRequest(m_dir.path(), "2.0.9");
         installer.kind = PackageKind::Installer;
         installer.buildPath += "/Quorvex.exe";
-        installer.signingKeyPath = m_keys->secretKeyPath;
-        QVERIFY2(updateservice::publish(installer, &error), qPrintable(error));
-        const auto catalogue =
-            updateservice::ReleaseCatalogue::load(m_dir.filePath("releases"), &error);
-        QVERIFY2(catalogue && catalogue->serveWith(m_service, &error), qPrintable(error));
-        const Outcome started = m_service.start();
+        installer.signingKeyPath = m_keys.secretKeyPath;
+        // Published in this order, the newest has the lower number: versions are never ordered.
+        for (const PublishRequest& request : {zipRequest(m_dir.path(), "2.1.0"), installer}) {
+            const auto release = updateservice::publish(request);
+            QVERIFY2(release, qPrintable(release.error()));
+        }
+        const auto catalogue = updateservice::ReleaseCatalogue::load(m_dir.filePath("releases"));
+        QVERIFY2(catalogue, qPrintable(catalogue.error()));
+        const Outcome started = inTurn([&] { return catalogue->serveWith(m_service); },
+                                       [&] { return m_service.start(); });
         QVERIFY2(started, qPrintable(started.error()));
     }
 
@@ -98,10 +101,8 @@ private slots:
         QFETCH(QString, entries);
         QFETCH(bool, sign);
         QFETCH(QString, update);
-        QString error;
-        const auto release =
-            updateservice::readRelease(m_dir.filePath("releases/" + version), &error);
-        QVERIFY2(release, qPrintable(error));
+        const auto release = updateservice::readRelease(m_dir.filePath("releases/" + version));
+        QVERIFY2(release, qPrintable(release.error()));
         const QByteArray package = ClientFiles::read(release->packageFilePath());
         QStringList zipped;
         for (const auto& entry : QZipReader(release->packageFilePath()).fileInfoList()) {
@@ -114,7 +115,7 @@ private slots:
                  QCryptographicHash::hash(package, QCryptographicHash::Md5).toHex());
         QCOMPARE(release->offer.packageSize, package.size());
         const auto verdict = ReleaseSignature::verify(
-            release->offer, ReleaseSignature::trustedKeys(m_keys->publicKey), 0);
+            release->offer, ReleaseSignature::trustedKeys(m_keys.publicKey), 0);
         QVERIFY2(verdict.accepted == sign, qPrintable(verdict.reason));
 
         // Every package is served, so that downloads begun before a newer release still work.
@@ -138,7 +139,7 @@ private slots:
             QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(Q_INT64_C(1) << 31));
         }) << "huge.dat is larger than a package may be \\(2 GiB\\)$";
         QTest::newRow("published before")
-            << Arrangement([](PublishRequest& r) { QVERIFY(updateservice::publish(r, nullptr)); })
+            << Arrangement([](PublishRequest& r) { QVERIFY(updateservice::publish(r)); })
             << "^release 2.1.0 already exists in ";
     }
 
@@ -151,9 +152,10 @@ private slots:
         arrange(request);
         const auto before = ClientFiles::tree(request.releasesDir);
 
-        QString error;
-        QVERIFY(!updateservice::publish(request, &error));
+        const auto published = updateservice::publish(request);
+        QVERIFY(!published);
 
+        const QString error = published.error();
         QVERIFY2(error.contains(QRegularExpression(message)) && !error.contains('\n'),
                  qPrintable(error));
         QCOMPARE(ClientFiles::tree(request.releasesDir), before);
@@ -161,12 +163,12 @@ private slots:
 
     void keygenWritesOnce()
     {
-        const QByteArray secretKey = ClientFiles::read(m_keys->secretKeyPath);
-        QString error;
-        QVERIFY(!updateservice::writeKeyPair(m_dir.filePath("keys"), &error));
-        QVERIFY2(error.contains("signing.key already exists"), qPrintable(error));
-        QCOMPARE(ClientFiles::read(m_keys->secretKeyPath), secretKey);
-        QCOMPARE(QFile::permissions(m_keys->secretKeyPath),
+        const QByteArray secretKey = ClientFiles::read(m_keys.secretKeyPath);
+        const auto again = updateservice::writeKeyPair(m_dir.filePath("keys"));
+        QVERIFY(!again);
+        QVERIFY2(again.error().contains("signing.key already exists"), qPrintable(again.error()));
+        QCOMPARE(ClientFiles::read(m_keys.secretKeyPath), secretKey);
+        QCOMPARE(QFile::permissions(m_keys.secretKeyPath),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     }
 };
