@@ -18,6 +18,9 @@ using updateservice::PublishRequest;
 // Turns a valid request, or the files it names, into a faulty one.
 using Arrangement = std::function<void(PublishRequest& request)>;
 Q_DECLARE_METATYPE(Arrangement)
+// What a second start() asks for, given the port of the service already running.
+using StartOptions = std::function<updateservice::Options(int servingPort)>;
+Q_DECLARE_METATYPE(StartOptions)
 
 namespace {
 
@@ -159,6 +162,46 @@ private slots:
         QVERIFY2(error.contains(QRegularExpression(message)) && !error.contains('\n'),
                  qPrintable(error));
         QCOMPARE(ClientFiles::tree(request.releasesDir), before);
+    }
+
+    void startRefuses_data()
+    {
+        QTest::addColumn<bool>("again");
+        QTest::addColumn<StartOptions>("options");
+        QTest::addColumn<QString>("message");
+
+        using updateservice::Options;
+        QTest::newRow("already running") << true << StartOptions([](int) { return Options{}; })
+                                         << "^the service is already running$";
+        QTest::newRow("port taken") << false << StartOptions([](int servingPort) {
+            Options options;
+            options.port = servingPort;
+            return options;
+        }) << "^cannot listen on 127.0.0.1 port \\d+: the port is taken";
+        QTest::newRow("certificate not PEM") << false << StartOptions([this](int) {
+            Options options;
+            options.tls = true;
+            options.certificateFile = options.privateKeyFile = m_keys.publicKeyPath;
+            return options;
+        }) << "^the TLS certificate or private key cannot be used$";
+    }
+
+    // A start that cannot serve says why and leaves the running service serving.
+    void startRefuses()
+    {
+        QFETCH(bool, again);
+        QFETCH(StartOptions, options);
+        QFETCH(QString, message);
+        updateservice::UpdateService other;
+
+        const Outcome started = (again ? m_service : other).start(options(m_service.port()));
+
+        QVERIFY(!started);
+        QVERIFY2(started.error().contains(QRegularExpression(message)),
+                 qPrintable(started.error()));
+        const QByteArray check = QJsonDocument(QJsonObject{{"clientVersion", "1.0"}}).toJson();
+        QCOMPARE(QJsonDocument::fromJson(fetch("/check", check))["biz"]["update"].toString(),
+                 QString("1"));
     }
 
     void keygenWritesOnce()
