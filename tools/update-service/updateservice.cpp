@@ -1,5 +1,6 @@
 #include "updateservice.h"
 
+#include "packagetransfer.h"
 #include "serversetup.h"
 
 #include <httplib.h>
@@ -45,37 +46,6 @@ QString requestLine(const httplib::Request& request)
 constexpr qint64 kPieceSize = 64 * 1024;
 
 } // namespace
-
-// One package response in progress, shared by its content provider and its logger.
-struct UpdateService::Transfer
-{
-    Package package;
-    PieceReader read;
-    QString requestLine;
-    quint64 sent = 0;
-    bool cut = false;
-
-    // False ends the response by closing its connection.
-    bool sendPiece(quint64 offset, httplib::DataSink& sink)
-    {
-        QByteArray piece;
-        cut = !read(offset, piece) || piece.isEmpty();
-        piece.truncate(static_cast<int>(std::min<quint64>(piece.size(), package.size - offset)));
-        cut = cut || !sink.write(piece.constData(), piece.size());
-        if (!cut) {
-            sent = offset + piece.size();
-        }
-        return !cut;
-    }
-
-    QString outcome() const
-    {
-        return QStringLiteral("200, %1 of %2 bytes sent%3")
-            .arg(sent)
-            .arg(package.size)
-            .arg(cut ? QStringLiteral(", cut short") : QString());
-    }
-};
 
 UpdateService::UpdateService() = default;
 
@@ -237,9 +207,7 @@ void UpdateService::onPackage(const httplib::Request& request, httplib::Response
         response.status = 404;
         log(requestLine(request), QStringLiteral("404, unknown package"));
     } else {
-        PieceReader read = found->open();
-        sendPackage(std::make_shared<Transfer>(
-                        Transfer{std::move(*found), std::move(read), requestLine(request)}),
+        sendPackage(std::make_shared<PackageTransfer>(std::move(*found), requestLine(request)),
                     response);
     }
 }
@@ -250,23 +218,22 @@ void UpdateService::onUnrouted(const httplib::Request& request, httplib::Respons
     log(requestLine(request), QStringLiteral("404, unrouted"));
 }
 
-void UpdateService::sendPackage(const std::shared_ptr<Transfer>& transfer,
+void UpdateService::sendPackage(const std::shared_ptr<PackageTransfer>& transfer,
                                 httplib::Response& response)
 {
-    const Package& package = transfer->package;
     response.status = 200;
     // cpp-httplib never finishes a response whose provided length is zero.
-    if (package.size == 0) {
+    if (transfer->size() == 0) {
         response.set_header("Content-Type", kPackageContentType);
-        log(transfer->requestLine, transfer->outcome());
+        log(transfer->requestLine(), transfer->outcome());
         return;
     }
     response.set_content_provider(
-        package.size, kPackageContentType,
+        transfer->size(), kPackageContentType,
         [transfer](std::size_t offset, std::size_t, httplib::DataSink& sink) {
             return transfer->sendPiece(offset, sink);
         },
-        [this, transfer](bool) { log(transfer->requestLine, transfer->outcome()); });
+        [this, transfer](bool) { log(transfer->requestLine(), transfer->outcome()); });
 }
 
 std::optional<Package> UpdateService::package(const QString& id) const

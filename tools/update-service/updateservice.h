@@ -20,6 +20,8 @@ struct Response;
 
 namespace updateservice {
 
+class PackageTransfer;
+
 inline constexpr const char* kJsonContentType = "application/json;charset=UTF-8";
 inline constexpr const char* kPackageContentType = "application/octet-stream";
 
@@ -108,13 +110,11 @@ protected:
     virtual void stopping();
 
 private:
-    struct Transfer;
-
     void registerRoutes();
     void onCheck(const httplib::Request& request, httplib::Response& response);
     void onPackage(const httplib::Request& request, httplib::Response& response);
     void onUnrouted(const httplib::Request& request, httplib::Response& response);
-    void sendPackage(const std::shared_ptr<Transfer>& transfer, httplib::Response& response);
+    void sendPackage(const std::shared_ptr<PackageTransfer>& transfer, httplib::Response& response);
     std::optional<Package> package(const QString& id) const;
     void log(const QString& requestLine, const QString& outcome);
 
