@@ -198,11 +198,12 @@ class TestProgram : public QObject
         request.name = "QuorvexClient";
         request.releasesDir = m_releasesDir->filePath("releases");
         request.signingKeyPath = m_keys->secretKeyPath;
-        QString error;
-        QVERIFY2(updateservice::publish(request, &error), qPrintable(error));
-        const std::optional<updateservice::ReleaseCatalogue> catalogue =
-            updateservice::ReleaseCatalogue::load(request.releasesDir, &error);
-        QVERIFY2(catalogue && catalogue->serveWith(*m_service, &error), qPrintable(error));
+        const auto release = updateservice::publish(request);
+        QVERIFY2(release, qPrintable(release.error()));
+        const auto catalogue = updateservice::ReleaseCatalogue::load(request.releasesDir);
+        QVERIFY2(catalogue, qPrintable(catalogue.error()));
+        const Outcome served = catalogue->serveWith(*m_service);
+        QVERIFY2(served, qPrintable(served.error()));
     }
 
 private slots:
@@ -210,9 +211,9 @@ private slots:
     void init()
     {
         m_releasesDir = std::make_unique<QTemporaryDir>();
-        QString error;
-        m_keys = updateservice::writeKeyPair(m_releasesDir->filePath("keys"), &error);
-        QVERIFY2(m_keys, qPrintable(error));
+        const auto keys = updateservice::writeKeyPair(m_releasesDir->filePath("keys"));
+        QVERIFY2(keys, qPrintable(keys.error()));
+        m_keys = keys.value();
         m_service = std::make_unique<FakeUpdateService>();
         QVERIFY(m_service->start());
         makeSandbox();

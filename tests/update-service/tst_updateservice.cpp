@@ -3,6 +3,7 @@
 #include "release/releasesignature.h"
 #include "releasecatalogue.h"
 #include "signingkey.h"
+#include "steps.h"
 #include "updateservice.h"
 
 #include <QtGui/private/qzipreader_p.h>
@@ -11,11 +12,15 @@
 
 #include <functional>
 
+using updateservice::inTurn;
 using updateservice::PublishRequest;
 
 // Turns a valid request, or the files it names, into a faulty one.
 using Arrangement = std::function<void(PublishRequest& request)>;
 Q_DECLARE_METATYPE(Arrangement)
+// What a second start() asks for, given the port of the service already running.
+using StartOptions = std::function<updateservice::Options(int servingPort)>;
+Q_DECLARE_METATYPE(StartOptions)
 
 namespace {
 
@@ -41,7 +46,7 @@ class TestUpdateService : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    std::optional<updateservice::KeyFiles> m_keys;
+    updateservice::KeyFiles m_keys;
     updateservice::UpdateService m_service;
     QNetworkAccessManager m_network;
 
@@ -58,21 +63,23 @@ class TestUpdateService : public QObject
 private slots:
     void initTestCase()
     {
-        QString error;
-        m_keys = updateservice::writeKeyPair(m_dir.filePath("keys"), &error);
-        QVERIFY2(m_keys, qPrintable(error));
-        // Published in this order, the newest has the lower number: versions are never ordered.
-        QVERIFY2(updateservice::publish(zipRequest(m_dir.path(), "2.1.0"), &error),
-                 qPrintable(error));
+        const auto keys = updateservice::writeKeyPair(m_dir.filePath("keys"));
+        QVERIFY2(keys, qPrintable(keys.error()));
+        m_keys = keys.value();
         PublishRequest installer = zipRequest(m_dir.path(), "2.0.9");
         installer.kind = PackageKind::Installer;
         installer.buildPath += "/Quorvex.exe";
-        installer.signingKeyPath = m_keys->secretKeyPath;
-        QVERIFY2(updateservice::publish(installer, &error), qPrintable(error));
-        const auto catalogue =
-            updateservice::ReleaseCatalogue::load(m_dir.filePath("releases"), &error);
-        QVERIFY2(catalogue && catalogue->serveWith(m_service, &error), qPrintable(error));
-        QVERIFY2(m_service.start(), qPrintable(m_service.startError()));
+        installer.signingKeyPath = m_keys.secretKeyPath;
+        // Published in this order, the newest has the lower number: versions are never ordered.
+        for (const PublishRequest& request : {zipRequest(m_dir.path(), "2.1.0"), installer}) {
+            const auto release = updateservice::publish(request);
+            QVERIFY2(release, qPrintable(release.error()));
+        }
+        const auto catalogue = updateservice::ReleaseCatalogue::load(m_dir.filePath("releases"));
+        QVERIFY2(catalogue, qPrintable(catalogue.error()));
+        const Outcome started = inTurn([&] { return catalogue->serveWith(m_service); },
+                                       [&] { return m_service.start(); });
+        QVERIFY2(started, qPrintable(started.error()));
     }
 
     // The release as published, and as serve offers it to a client running its version.
@@ -97,10 +104,8 @@ private slots:
         QFETCH(QString, entries);
         QFETCH(bool, sign);
         QFETCH(QString, update);
-        QString error;
-        const auto release =
-            updateservice::readRelease(m_dir.filePath("releases/" + version), &error);
-        QVERIFY2(release, qPrintable(error));
+        const auto release = updateservice::readRelease(m_dir.filePath("releases/" + version));
+        QVERIFY2(release, qPrintable(release.error()));
         const QByteArray package = ClientFiles::read(release->packageFilePath());
         QStringList zipped;
         for (const auto& entry : QZipReader(release->packageFilePath()).fileInfoList()) {
@@ -113,7 +118,7 @@ private slots:
                  QCryptographicHash::hash(package, QCryptographicHash::Md5).toHex());
         QCOMPARE(release->offer.packageSize, package.size());
         const auto verdict = ReleaseSignature::verify(
-            release->offer, ReleaseSignature::trustedKeys(m_keys->publicKey), 0);
+            release->offer, ReleaseSignature::trustedKeys(m_keys.publicKey), 0);
         QVERIFY2(verdict.accepted == sign, qPrintable(verdict.reason));
 
         // Every package is served, so that downloads begun before a newer release still work.
@@ -137,7 +142,7 @@ private slots:
             QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(Q_INT64_C(1) << 31));
         }) << "huge.dat is larger than a package may be \\(2 GiB\\)$";
         QTest::newRow("published before")
-            << Arrangement([](PublishRequest& r) { QVERIFY(updateservice::publish(r, nullptr)); })
+            << Arrangement([](PublishRequest& r) { QVERIFY(updateservice::publish(r)); })
             << "^release 2.1.0 already exists in ";
     }
 
@@ -150,22 +155,63 @@ private slots:
         arrange(request);
         const auto before = ClientFiles::tree(request.releasesDir);
 
-        QString error;
-        QVERIFY(!updateservice::publish(request, &error));
+        const auto published = updateservice::publish(request);
+        QVERIFY(!published);
 
+        const QString error = published.error();
         QVERIFY2(error.contains(QRegularExpression(message)) && !error.contains('\n'),
                  qPrintable(error));
         QCOMPARE(ClientFiles::tree(request.releasesDir), before);
     }
 
+    void startRefuses_data()
+    {
+        QTest::addColumn<bool>("again");
+        QTest::addColumn<StartOptions>("options");
+        QTest::addColumn<QString>("message");
+
+        using updateservice::Options;
+        QTest::newRow("already running") << true << StartOptions([](int) { return Options{}; })
+                                         << "^the service is already running$";
+        QTest::newRow("port taken") << false << StartOptions([](int servingPort) {
+            Options options;
+            options.port = servingPort;
+            return options;
+        }) << "^cannot listen on 127.0.0.1 port \\d+: the port is taken";
+        QTest::newRow("certificate not PEM") << false << StartOptions([this](int) {
+            Options options;
+            options.tls = true;
+            options.certificateFile = options.privateKeyFile = m_keys.publicKeyPath;
+            return options;
+        }) << "^the TLS certificate or private key cannot be used$";
+    }
+
+    // A start that cannot serve says why and leaves the running service serving.
+    void startRefuses()
+    {
+        QFETCH(bool, again);
+        QFETCH(StartOptions, options);
+        QFETCH(QString, message);
+        updateservice::UpdateService other;
+
+        const Outcome started = (again ? m_service : other).start(options(m_service.port()));
+
+        QVERIFY(!started);
+        QVERIFY2(started.error().contains(QRegularExpression(message)),
+                 qPrintable(started.error()));
+        const QByteArray check = QJsonDocument(QJsonObject{{"clientVersion", "1.0"}}).toJson();
+        QCOMPARE(QJsonDocument::fromJson(fetch("/check", check))["biz"]["update"].toString(),
+                 QString("1"));
+    }
+
     void keygenWritesOnce()
     {
-        const QByteArray secretKey = ClientFiles::read(m_keys->secretKeyPath);
-        QString error;
-        QVERIFY(!updateservice::writeKeyPair(m_dir.filePath("keys"), &error));
-        QVERIFY2(error.contains("signing.key already exists"), qPrintable(error));
-        QCOMPARE(ClientFiles::read(m_keys->secretKeyPath), secretKey);
-        QCOMPARE(QFile::permissions(m_keys->secretKeyPath),
+        const QByteArray secretKey = ClientFiles::read(m_keys.secretKeyPath);
+        const auto again = updateservice::writeKeyPair(m_dir.filePath("keys"));
+        QVERIFY(!again);
+        QVERIFY2(again.error().contains("signing.key already exists"), qPrintable(again.error()));
+        QCOMPARE(ClientFiles::read(m_keys.secretKeyPath), secretKey);
+        QCOMPARE(QFile::permissions(m_keys.secretKeyPath),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     }
 };

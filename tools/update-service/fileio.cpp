@@ -4,21 +4,14 @@
 
 namespace updateservice {
 
-bool fail(QString* error, const QString& message)
-{
-    if (error) {
-        *error = message;
-    }
-    return false;
-}
-
-bool writeWholeFile(const QString& path, const QByteArray& content, QString* error)
+Outcome writeWholeFile(const QString& path, const QByteArray& content)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
-        return fail(error, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+        return Outcome::failure(
+            QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
     }
-    return true;
+    return Outcome::success();
 }
 
 } // namespace updateservice

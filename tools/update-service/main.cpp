@@ -1,6 +1,7 @@
 #include "publisher.h"
 #include "releasecatalogue.h"
 #include "signingkey.h"
+#include "steps.h"
 #include "updateservice.h"
 
 #include <QCommandLineParser>
@@ -93,6 +94,8 @@ const OptionDefinition kServeOptions[] = {
     {"package-path", "PATH", false},
 };
 
+constexpr int kDefaultPort = 8080;
+
 void printLine(std::FILE* stream, const QString& line)
 {
     std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
@@ -111,31 +114,58 @@ int usageError(const QString& message)
     return 2;
 }
 
-// Parses "COMMAND --option value ..."; false with the usage problem.
+// Reads "COMMAND --option value ..." into parser; fails with the usage problem.
 template <std::size_t N>
-bool parseCommand(QCommandLineParser& parser, const QStringList& arguments,
-                  const OptionDefinition (&definitions)[N], QString* problem)
+Outcome parseCommand(QCommandLineParser& parser, const QStringList& arguments,
+                     const OptionDefinition (&definitions)[N])
 {
     for (const OptionDefinition& option : definitions) {
         parser.addOption(QCommandLineOption(option.name, QString(), option.valueName));
     }
     if (!parser.parse(arguments)) {
-        *problem = parser.errorText();
-        return false;
+        return Outcome::failure(parser.errorText());
     }
     if (!parser.positionalArguments().isEmpty()) {
-        *problem = QStringLiteral("unexpected argument \"%1\"")
-                       .arg(parser.positionalArguments().constFirst());
-        return false;
+        return Outcome::failure(QStringLiteral("unexpected argument \"%1\"")
+                                    .arg(parser.positionalArguments().constFirst()));
     }
     for (const OptionDefinition& option : definitions) {
         if (option.required && !parser.isSet(option.name)) {
-            *problem = QStringLiteral("%1 needs --%2 %3")
-                           .arg(arguments.constFirst(), option.name, option.valueName);
-            return false;
+            return Outcome::failure(
+                QStringLiteral("%1 needs --%2 %3")
+                    .arg(arguments.constFirst(), option.name, option.valueName));
         }
     }
-    return true;
+    return Outcome::success();
+}
+
+// Runs a command: reads its options, turns them into a request and carries that out. Exits with
+// 2 when the options are wrong and with 1 when the command refuses or fails.
+template <std::size_t N, typename ReadRequest, typename CarryOut>
+int runCommand(const QStringList& arguments, const OptionDefinition (&definitions)[N],
+               ReadRequest readRequest, CarryOut carryOut)
+{
+    QCommandLineParser parser;
+    const Outcome parsed = parseCommand(parser, arguments, definitions);
+    if (!parsed) {
+        return usageError(parsed.error());
+    }
+    const auto request = readRequest(parser);
+    if (!request) {
+        return usageError(request.error());
+    }
+    const Outcome done = carryOut(request.value());
+    return done ? 0 : refuse(done.error());
+}
+
+// Prints what a command made, described by describe, or hands back why it could not.
+template <typename T> Outcome report(const Result<T>& made, QString (*describe)(const T&))
+{
+    if (!made) {
+        return Outcome::failure(made.error());
+    }
+    printLine(stdout, describe(made.value()));
+    return Outcome::success();
 }
 
 void assignIfSet(const QCommandLineParser& parser, const char* name, QString& target)
@@ -145,13 +175,8 @@ void assignIfSet(const QCommandLineParser& parser, const char* name, QString& ta
     }
 }
 
-int runPublish(const QStringList& arguments)
+Result<PublishRequest> publishRequest(const QCommandLineParser& parser)
 {
-    QCommandLineParser parser;
-    QString problem;
-    if (!parseCommand(parser, arguments, kPublishOptions, &problem)) {
-        return usageError(problem);
-    }
     PublishRequest request;
     request.buildPath = parser.value("build");
     request.version = parser.value("version");
@@ -164,60 +189,77 @@ int runPublish(const QStringList& arguments)
     assignIfSet(parser, "sign-key", request.signingKeyPath);
     const QString kind = parser.value("kind");
     if (!kind.isEmpty() && kind != "zip" && kind != "installer") {
-        return usageError(QStringLiteral("--kind is zip or installer, not \"%1\"").arg(kind));
+        return Result<PublishRequest>::failure(
+            QStringLiteral("--kind is zip or installer, not \"%1\"").arg(kind));
     }
     request.kind = kind == "installer" ? PackageKind::Installer : PackageKind::Zip;
+    return request;
+}
 
-    QString error;
-    const std::optional<Release> release = publish(request, &error);
-    if (!release) {
-        return refuse(error);
-    }
-    const QString keyId = release->offer.keyId;
-    printLine(stdout,
-              QStringLiteral("published %1 in %2: %3, %4 bytes, md5 %5%6")
-                  .arg(release->version(), release->folder, release->packageFile)
-                  .arg(release->offer.packageSize)
-                  .arg(release->offer.md5,
-                       keyId.isEmpty() ? QString() : QStringLiteral(", signed with key ") + keyId));
-    return 0;
+QString describePublished(const Release& release)
+{
+    const QString keyId = release.offer.keyId;
+    return QStringLiteral("published %1 in %2: %3, %4 bytes, md5 %5%6")
+        .arg(release.version(), release.folder, release.packageFile)
+        .arg(release.offer.packageSize)
+        .arg(release.offer.md5,
+             keyId.isEmpty() ? QString() : QStringLiteral(", signed with key ") + keyId);
+}
+
+int runPublish(const QStringList& arguments)
+{
+    return runCommand(
+        arguments, kPublishOptions, publishRequest,
+        [](const PublishRequest& request) { return report(publish(request), describePublished); });
+}
+
+QString describeKeys(const KeyFiles& keys)
+{
+    return QStringLiteral("wrote %1 (secret: keep it off the release server) and %2; "
+                          "key id %3; the updater's \"publicKey\": %4")
+        .arg(keys.secretKeyPath, keys.publicKeyPath, keys.keyId, keys.publicKey);
 }
 
 int runKeygen(const QStringList& arguments)
 {
-    QCommandLineParser parser;
-    QString problem;
-    if (!parseCommand(parser, arguments, kKeygenOptions, &problem)) {
-        return usageError(problem);
-    }
-    QString error;
-    const std::optional<KeyFiles> keys = writeKeyPair(parser.value("out"), &error);
-    if (!keys) {
-        return refuse(error);
-    }
-    printLine(stdout,
-              QStringLiteral("wrote %1 (secret: keep it off the release server) and %2; "
-                             "key id %3; the updater's \"publicKey\": %4")
-                  .arg(keys->secretKeyPath, keys->publicKeyPath, keys->keyId, keys->publicKey));
-    return 0;
+    return runCommand(
+        arguments, kKeygenOptions,
+        [](const QCommandLineParser& parser) { return Result<QString>(parser.value("out")); },
+        [](const QString& folder) { return report(writeKeyPair(folder), describeKeys); });
 }
 
-// Fills options from the command line; false with the usage problem.
-bool serveOptions(const QCommandLineParser& parser, Options& options, QString* problem)
+struct ServeRequest
 {
-    options.port = 8080;
-    if (parser.isSet("port")) {
-        bool isNumber = false;
-        options.port = parser.value("port").toInt(&isNumber);
-        if (!isNumber || options.port < 0 || options.port > 65535) {
-            *problem = QStringLiteral("--port takes a number from 0 to 65535");
-            return false;
-        }
+    QString releasesDir;
+    Options options;
+};
+
+Result<int> listenPort(const QCommandLineParser& parser)
+{
+    if (!parser.isSet("port")) {
+        return kDefaultPort;
+    }
+    bool isNumber = false;
+    const int port = parser.value("port").toInt(&isNumber);
+    if (!isNumber || port < 0 || port > 65535) {
+        return Result<int>::failure(QStringLiteral("--port takes a number from 0 to 65535"));
+    }
+    return port;
+}
+
+Result<ServeRequest> serveRequest(const QCommandLineParser& parser)
+{
+    const Result<int> port = listenPort(parser);
+    if (!port) {
+        return Result<ServeRequest>::failure(port.error());
     }
     if (parser.isSet("tls-cert") != parser.isSet("tls-key")) {
-        *problem = QStringLiteral("--tls-cert and --tls-key go together");
-        return false;
+        return Result<ServeRequest>::failure(
+            QStringLiteral("--tls-cert and --tls-key go together"));
     }
+    ServeRequest request{parser.value("releases"), {}};
+    Options& options = request.options;
+    options.port = port.value();
     options.tls = parser.isSet("tls-cert");
     options.certificateFile = parser.value("tls-cert");
     options.privateKeyFile = parser.value("tls-key");
@@ -225,12 +267,12 @@ bool serveOptions(const QCommandLineParser& parser, Options& options, QString* p
     for (const auto& [name, path] : {std::pair{"check-path", &options.checkPath},
                                      std::pair{"package-path", &options.packagePath}}) {
         if (parser.isSet(name) && !parser.value(name).startsWith('/')) {
-            *problem = QStringLiteral("--%1 must start with /").arg(name);
-            return false;
+            return Result<ServeRequest>::failure(
+                QStringLiteral("--%1 must start with /").arg(name));
         }
         assignIfSet(parser, name, *path);
     }
-    return true;
+    return request;
 }
 
 sigset_t stopSignals()
@@ -247,47 +289,60 @@ void printAccessLine(const QString& line)
     printLine(stdout, QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) + ' ' + line);
 }
 
-int runServe(const QStringList& arguments)
+Outcome checkTlsFilesReadable(const Options& options)
 {
-    // Blocked before any service thread exists, so the threads inherit the mask and only the
-    // sigwait() below receives the signals.
-    const sigset_t stopSet = stopSignals();
-    pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
-
-    QCommandLineParser parser;
-    QString problem;
-    Options options;
-    if (!parseCommand(parser, arguments, kServeOptions, &problem) ||
-        !serveOptions(parser, options, &problem)) {
-        return usageError(problem);
-    }
-    for (const QString& file : {parser.value("tls-cert"), parser.value("tls-key")}) {
+    for (const QString& file : {options.certificateFile, options.privateKeyFile}) {
         if (!file.isEmpty() && !QFileInfo(file).isReadable()) {
-            return refuse(QStringLiteral("cannot read %1").arg(file));
+            return Outcome::failure(QStringLiteral("cannot read %1").arg(file));
         }
     }
-    QString error;
-    const std::optional<ReleaseCatalogue> catalogue =
-        ReleaseCatalogue::load(parser.value("releases"), &error);
+    return Outcome::success();
+}
+
+Outcome serveCatalogue(const ReleaseCatalogue& catalogue, const Options& options,
+                       const sigset_t& stopSet)
+{
     UpdateService service;
-    if (!catalogue || !catalogue->serveWith(service, &error)) {
-        return refuse(error);
-    }
     service.setLogger(printAccessLine);
-    if (!service.start(options)) {
-        return refuse(service.startError());
+    const Outcome started = inTurn([&] { return catalogue.serveWith(service); },
+                                   [&] { return service.start(options); });
+    if (!started) {
+        return started;
     }
     printLine(stdout, QStringLiteral("serving %1 release(s), newest %2, at %3: updateCheckUrl %4, "
                                      "updatePackageUrl %5")
-                          .arg(catalogue->releases().size())
-                          .arg(catalogue->newest().version(), service.baseUrl(), service.checkUrl(),
+                          .arg(catalogue.releases().size())
+                          .arg(catalogue.newest().version(), service.baseUrl(), service.checkUrl(),
                                service.packageUrl()));
     int received = 0;
     sigwait(&stopSet, &received);
     printLine(stdout,
               QStringLiteral("stopping on %1").arg(received == SIGINT ? "SIGINT" : "SIGTERM"));
     service.stop();
-    return 0;
+    return Outcome::success();
+}
+
+Outcome serve(const ServeRequest& request, const sigset_t& stopSet)
+{
+    const Outcome readable = checkTlsFilesReadable(request.options);
+    if (!readable) {
+        return readable;
+    }
+    const Result<ReleaseCatalogue> catalogue = ReleaseCatalogue::load(request.releasesDir);
+    if (!catalogue) {
+        return Outcome::failure(catalogue.error());
+    }
+    return serveCatalogue(catalogue.value(), request.options, stopSet);
+}
+
+int runServe(const QStringList& arguments)
+{
+    // Blocked before any service thread exists, so the threads inherit the mask and only the
+    // sigwait() in serveCatalogue() receives the signals.
+    const sigset_t stopSet = stopSignals();
+    pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
+    return runCommand(arguments, kServeOptions, serveRequest,
+                      [&stopSet](const ServeRequest& request) { return serve(request, stopSet); });
 }
 
 } // namespace

@@ -18,94 +18,83 @@ class FolderZipper
 public:
     explicit FolderZipper(const QString& zipPath) : m_zip(zipPath) {}
 
-    bool write(const QString& folder, const QString& topFolder)
+    Outcome write(const QString& folder, const QString& topFolder)
     {
         if (!m_zip.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            return fail(
+            return Outcome::failure(
                 QStringLiteral("cannot write %1: %2").arg(m_zip.fileName(), m_zip.errorString()));
         }
         QZipWriter writer(&m_zip);
-        const bool added = addFolder(writer, QDir(folder), topFolder);
+        const Outcome added = addFolder(writer, QDir(folder), topFolder);
         writer.close();
         m_zip.close();
-        return added && checkWritten(writer);
+        return added ? checkWritten(writer) : added;
     }
 
-    QString error() const { return m_error; }
-
 private:
-    bool addFolder(QZipWriter& writer, const QDir& dir, const QString& entryPath)
+    Outcome addFolder(QZipWriter& writer, const QDir& dir, const QString& entryPath)
     {
         if (!QFileInfo(dir.path()).isReadable()) {
-            return fail(QStringLiteral("cannot read folder %1").arg(dir.path()));
+            return Outcome::failure(QStringLiteral("cannot read folder %1").arg(dir.path()));
         }
         writer.addDirectory(entryPath);
         const QFileInfoList entries = dir.entryInfoList(
             QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name | QDir::DirsLast);
         for (const QFileInfo& entry : entries) {
-            const QString childPath = entryPath + '/' + entry.fileName();
-            if (entry.isSymLink()) {
-                return fail(QStringLiteral("%1 is a symbolic link, which a package cannot hold")
-                                .arg(entry.filePath()));
-            }
-            if (!(entry.isDir() ? addFolder(writer, QDir(entry.filePath()), childPath)
-                                : addFile(writer, entry, childPath))) {
-                return false;
+            const Outcome added = addEntry(writer, entry, entryPath + '/' + entry.fileName());
+            if (!added) {
+                return added;
             }
         }
-        return true;
+        return Outcome::success();
     }
 
-    bool addFile(QZipWriter& writer, const QFileInfo& entry, const QString& entryPath)
+    Outcome addEntry(QZipWriter& writer, const QFileInfo& entry, const QString& entryPath)
+    {
+        if (entry.isSymLink()) {
+            return Outcome::failure(
+                QStringLiteral("%1 is a symbolic link, which a package cannot hold")
+                    .arg(entry.filePath()));
+        }
+        return entry.isDir() ? addFolder(writer, QDir(entry.filePath()), entryPath)
+                             : addFile(writer, entry, entryPath);
+    }
+
+    Outcome addFile(QZipWriter& writer, const QFileInfo& entry, const QString& entryPath)
     {
         if (entry.size() > kMaxPackageSize) {
-            return fail(
+            return Outcome::failure(
                 QStringLiteral("%1 is larger than a package may be (2 GiB)").arg(entry.filePath()));
         }
         QFile file(entry.filePath());
         if (!file.open(QIODevice::ReadOnly)) {
-            return fail(
+            return Outcome::failure(
                 QStringLiteral("cannot read %1: %2").arg(entry.filePath(), file.errorString()));
         }
         writer.addFile(entryPath, &file);
         return checkWritten(writer);
     }
 
-    bool checkWritten(const QZipWriter& writer)
+    Outcome checkWritten(const QZipWriter& writer)
     {
         if (writer.status() != QZipWriter::NoError) {
-            return fail(QStringLiteral("cannot write %1").arg(m_zip.fileName()));
+            return Outcome::failure(QStringLiteral("cannot write %1").arg(m_zip.fileName()));
         }
         if (m_zip.size() > kMaxPackageSize) {
-            return fail(QStringLiteral("the package grows beyond 2 GiB, more than a check answer "
-                                       "can announce"));
+            return Outcome::failure(QStringLiteral("the package grows beyond 2 GiB, more than a "
+                                                   "check answer can announce"));
         }
-        return true;
-    }
-
-    bool fail(const QString& message)
-    {
-        m_error = message;
-        return false;
+        return Outcome::success();
     }
 
     QFile m_zip;
-    QString m_error;
 };
 
 } // namespace
 
-bool writeFolderZip(const QString& folder, const QString& topFolder, const QString& zipPath,
-                    QString* error)
+Outcome writeFolderZip(const QString& folder, const QString& topFolder, const QString& zipPath)
 {
-    FolderZipper zipper(zipPath);
-    if (zipper.write(folder, topFolder)) {
-        return true;
-    }
-    if (error) {
-        *error = zipper.error();
-    }
-    return false;
+    return FolderZipper(zipPath).write(folder, topFolder);
 }
 
 } // namespace updateservice

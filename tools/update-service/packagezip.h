@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QString>
 
 #include <limits>
@@ -14,7 +16,6 @@ inline constexpr qint64 kMaxPackageSize = std::numeric_limits<qint32>::max();
 // the updater creates folders only from those entries. Refuses symbolic links, which the updater
 // would skip, and packages larger than kMaxPackageSize. zipPath may be left half-written on
 // failure.
-bool writeFolderZip(const QString& folder, const QString& topFolder, const QString& zipPath,
-                    QString* error);
+Outcome writeFolderZip(const QString& folder, const QString& topFolder, const QString& zipPath);
 
 } // namespace updateservice

@@ -1,10 +1,10 @@
 #include "publisher.h"
 
-#include "fileio.h"
 #include "packagezip.h"
 #include "release/releasesignature.h"
 #include "signingkey.h"
 #include "staticsite.h"
+#include "steps.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -31,33 +31,33 @@ bool isPortableName(const QString& text)
            std::none_of(text.begin(), text.end(), isForbidden);
 }
 
-bool checkPortable(const QString& what, const QString& text, QString* error)
+Outcome checkPortable(const QString& what, const QString& text)
 {
     if (text.isEmpty()) {
-        return fail(error, QStringLiteral("the %1 is empty").arg(what));
+        return Outcome::failure(QStringLiteral("the %1 is empty").arg(what));
     }
     if (!isPortableName(text)) {
-        return fail(error, QStringLiteral("the %1 \"%2\" cannot be used in file names and "
-                                          "addresses; avoid / \\ : * ? \" < > | # %, control "
-                                          "characters and a leading or trailing space or dot")
-                               .arg(what, text));
+        return Outcome::failure(QStringLiteral("the %1 \"%2\" cannot be used in file names and "
+                                               "addresses; avoid / \\ : * ? \" < > | # %, control "
+                                               "characters and a leading or trailing space or dot")
+                                    .arg(what, text));
     }
-    return true;
+    return Outcome::success();
 }
 
-bool checkReadable(const QString& what, const QFileInfo& info, bool folder, QString* error)
+Outcome checkReadable(const QString& what, const QFileInfo& info, bool folder)
 {
     if (!info.exists()) {
-        return fail(error, QStringLiteral("%1 %2 does not exist").arg(what, info.filePath()));
+        return Outcome::failure(QStringLiteral("%1 %2 does not exist").arg(what, info.filePath()));
     }
     if (info.isDir() != folder) {
-        return fail(error, QStringLiteral("%1 %2 is not a %3")
-                               .arg(what, info.filePath(), folder ? "folder" : "file"));
+        return Outcome::failure(QStringLiteral("%1 %2 is not a %3")
+                                    .arg(what, info.filePath(), folder ? "folder" : "file"));
     }
     if (!info.isReadable()) {
-        return fail(error, QStringLiteral("cannot read %1 %2").arg(what, info.filePath()));
+        return Outcome::failure(QStringLiteral("cannot read %1 %2").arg(what, info.filePath()));
     }
-    return true;
+    return Outcome::success();
 }
 
 bool isInside(const QString& relativePath)
@@ -76,7 +76,7 @@ struct Digests
 
 constexpr qint64 kDigestPieceSize = 1024 * 1024;
 
-std::optional<Digests> fileDigests(const QString& path, QString* error)
+Result<Digests> fileDigests(const QString& path)
 {
     QFile file(path);
     QCryptographicHash md5(QCryptographicHash::Md5);
@@ -93,8 +93,8 @@ std::optional<Digests> fileDigests(const QString& path, QString* error)
         }
     }
     if (file.error() != QFileDevice::NoError) {
-        fail(error, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-        return std::nullopt;
+        return Result<Digests>::failure(
+            QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
     }
     return Digests{QString::fromLatin1(md5.result().toHex()),
                    QString::fromLatin1(sha1.result().toHex()),
@@ -106,14 +106,16 @@ class Publication
 public:
     explicit Publication(const PublishRequest& request) : m_request(request) {}
 
-    std::optional<Release> run(QString* error)
+    Result<Release> run()
     {
-        if (!(checkRequest(error) && loadSigningKey(error) && checkBuild(error) &&
-              checkReleasesDir(error))) {
-            return std::nullopt;
+        const Outcome ready =
+            inTurn([this] { return checkRequest(); }, [this] { return loadSigningKey(); },
+                   [this] { return checkBuild(); }, [this] { return checkReleasesDir(); });
+        if (!ready) {
+            return Result<Release>::failure(ready.error());
         }
         const bool releasesDirIsNew = !QFileInfo::exists(m_request.releasesDir);
-        std::optional<Release> release = assemble(error);
+        Result<Release> release = assemble();
         if (!release && releasesDirIsNew) {
             QDir().rmdir(m_request.releasesDir);
         }
@@ -133,75 +135,85 @@ private:
         return suffix.isEmpty() ? stem : stem + '.' + suffix;
     }
 
-    bool checkRequest(QString* error) const
+    Outcome checkRequest() const
     {
         if (m_request.notesZh.contains('&') || m_request.notesEn.contains('&')) {
-            return fail(error, QStringLiteral("the release notes must not contain \"&\", which "
-                                              "separates the Chinese from the English notes"));
+            return Outcome::failure(QStringLiteral("the release notes must not contain \"&\", "
+                                                   "which separates the Chinese from the English "
+                                                   "notes"));
         }
         if (m_request.updateMode != QLatin1String("1") &&
             m_request.updateMode != QLatin1String("2")) {
-            return fail(error, QStringLiteral("the update mode must be 1 or 2, not \"%1\"")
-                                   .arg(m_request.updateMode));
+            return Outcome::failure(QStringLiteral("the update mode must be 1 or 2, not \"%1\"")
+                                        .arg(m_request.updateMode));
         }
         if (m_request.releasesDir.isEmpty()) {
-            return fail(error, QStringLiteral("no releases folder given"));
+            return Outcome::failure(QStringLiteral("no releases folder given"));
         }
-        return checkPortable(QStringLiteral("version"), m_request.version, error) &&
-               checkPortable(QStringLiteral("package name"), m_request.name, error);
+        return inTurn(
+            [this] { return checkPortable(QStringLiteral("version"), m_request.version); },
+            [this] { return checkPortable(QStringLiteral("package name"), m_request.name); });
     }
 
     bool isSigned() const { return !m_request.signingKeyPath.isEmpty(); }
 
-    bool loadSigningKey(QString* error)
+    Outcome loadSigningKey()
     {
         if (!isSigned()) {
-            return true;
+            return Outcome::success();
         }
-        const std::optional<QByteArray> key = readSecretKey(m_request.signingKeyPath, error);
-        m_secretKey = key.value_or(QByteArray());
-        return key.has_value();
+        const Result<QByteArray> key = readSecretKey(m_request.signingKeyPath);
+        if (!key) {
+            return Outcome::failure(key.error());
+        }
+        m_secretKey = key.value();
+        return Outcome::success();
     }
 
-    bool checkBuild(QString* error) const
+    Outcome checkBuild() const
     {
         const QFileInfo build(m_request.buildPath);
         if (!isZip()) {
-            return checkReadable(QStringLiteral("installer"), build, false, error) &&
-                   checkSize(build, error);
+            return inTurn([&] { return checkReadable(QStringLiteral("installer"), build, false); },
+                          [&] { return checkSize(build); });
         }
-        return checkReadable(QStringLiteral("build folder"), build, true, error) &&
-               checkClientConfig(error);
+        return inTurn([&] { return checkReadable(QStringLiteral("build folder"), build, true); },
+                      [this] { return checkClientConfig(); });
     }
 
-    bool checkSize(const QFileInfo& package, QString* error) const
+    Outcome checkSize(const QFileInfo& package) const
     {
         if (package.size() > kMaxPackageSize) {
-            return fail(error, QStringLiteral("%1 is larger than a package may be (2 GiB)")
-                                   .arg(package.filePath()));
+            return Outcome::failure(QStringLiteral("%1 is larger than a package may be (2 GiB)")
+                                        .arg(package.filePath()));
         }
-        return true;
+        return Outcome::success();
     }
 
-    bool checkClientConfig(QString* error) const
+    Outcome checkClientConfig() const
     {
         if (!isInside(m_request.clientConfig)) {
-            return fail(error, QStringLiteral("the client configuration %1 must lie inside the "
-                                              "build folder")
-                                   .arg(m_request.clientConfig));
+            return Outcome::failure(QStringLiteral("the client configuration %1 must lie inside "
+                                                   "the build folder")
+                                        .arg(m_request.clientConfig));
         }
         const QFileInfo config(QDir(m_request.buildPath).filePath(m_request.clientConfig));
-        if (!checkReadable(QStringLiteral("client configuration"), config, false, error)) {
-            return false;
-        }
-        QFile file(config.filePath());
+        return inTurn(
+            [&] { return checkReadable(QStringLiteral("client configuration"), config, false); },
+            [&] { return checkConfiguredVersion(config.filePath()); });
+    }
+
+    Outcome checkConfiguredVersion(const QString& configPath) const
+    {
+        QFile file(configPath);
         QJsonParseError parsing{};
         const QJsonDocument document = file.open(QIODevice::ReadOnly)
                                            ? QJsonDocument::fromJson(file.readAll(), &parsing)
                                            : QJsonDocument();
         if (!document.isObject()) {
-            return fail(error, QStringLiteral("client configuration %1 is not a JSON object: %2")
-                                   .arg(config.filePath(), parsing.errorString()));
+            return Outcome::failure(QStringLiteral("client configuration %1 is not a JSON "
+                                                   "object: %2")
+                                        .arg(configPath, parsing.errorString()));
         }
         const QString configured = document.object()
                                        .value(QStringLiteral("client"))
@@ -209,86 +221,105 @@ private:
                                        .value(QStringLiteral("version"))
                                        .toString();
         if (configured != m_request.version) {
-            return fail(error, QStringLiteral("%1 names client version \"%2\", not \"%3\"; the "
-                                              "package must install a client that reports %3")
-                                   .arg(config.filePath(), configured, m_request.version));
+            return Outcome::failure(QStringLiteral("%1 names client version \"%2\", not \"%3\"; "
+                                                   "the package must install a client that "
+                                                   "reports %3")
+                                        .arg(configPath, configured, m_request.version));
         }
-        return true;
+        return Outcome::success();
     }
 
-    bool checkReleasesDir(QString* error)
+    Outcome checkReleasesDir()
     {
         const QFileInfo dir(m_request.releasesDir);
         if (dir.exists() && !dir.isDir()) {
-            return fail(error,
-                        QStringLiteral("releases folder %1 is not a folder").arg(dir.filePath()));
+            return Outcome::failure(
+                QStringLiteral("releases folder %1 is not a folder").arg(dir.filePath()));
         }
-        const std::optional<QVector<Release>> existing = readReleases(dir.filePath(), error);
+        const Result<QVector<Release>> existing = readReleases(dir.filePath());
         if (!existing) {
-            return false;
+            return Outcome::failure(existing.error());
         }
-        if (QFileInfo::exists(QDir(dir.filePath()).filePath(m_request.version))) {
-            return fail(error, QStringLiteral("release %1 already exists in %2")
-                                   .arg(m_request.version, dir.filePath()));
+        const Outcome unpublished = checkUnpublished(dir.filePath(), existing.value());
+        if (unpublished) {
+            m_nextSequence = existing->isEmpty() ? 1 : existing->last().sequence + 1;
+        }
+        return unpublished;
+    }
+
+    // Neither the version nor the package file may be published twice.
+    Outcome checkUnpublished(const QString& releasesDir, const QVector<Release>& existing) const
+    {
+        if (QFileInfo::exists(QDir(releasesDir).filePath(m_request.version))) {
+            return Outcome::failure(QStringLiteral("release %1 already exists in %2")
+                                        .arg(m_request.version, releasesDir));
         }
         const QString id = packageFileName();
-        for (const Release& release : *existing) {
+        for (const Release& release : existing) {
             if (release.id() == id) {
-                return fail(error, QStringLiteral("release %1 already has the package %2")
-                                       .arg(release.version(), id));
+                return Outcome::failure(QStringLiteral("release %1 already has the package %2")
+                                            .arg(release.version(), id));
             }
         }
-        m_nextSequence = existing->isEmpty() ? 1 : existing->last().sequence + 1;
-        return true;
+        return Outcome::success();
     }
 
     // Builds in a hidden folder next to the final one, so the rename at the end makes the
     // release appear whole or not at all.
-    std::optional<Release> assemble(QString* error) const
+    Result<Release> assemble() const
     {
         if (!QDir().mkpath(m_request.releasesDir)) {
-            fail(error,
-                 QStringLiteral("cannot create releases folder %1").arg(m_request.releasesDir));
-            return std::nullopt;
+            return Result<Release>::failure(
+                QStringLiteral("cannot create releases folder %1").arg(m_request.releasesDir));
         }
         QTemporaryDir staging(QDir(m_request.releasesDir).filePath(".publishing-XXXXXX"));
         if (!staging.isValid()) {
-            fail(error, QStringLiteral("cannot write to releases folder %1: %2")
-                            .arg(m_request.releasesDir, staging.errorString()));
-            return std::nullopt;
+            return Result<Release>::failure(QStringLiteral("cannot write to releases folder %1: %2")
+                                                .arg(m_request.releasesDir, staging.errorString()));
         }
-        Release release;
-        release.folder = staging.path();
-        release.sequence = m_nextSequence;
-        release.publishedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-        release.packageFile = packageFileName();
-        if (!(makePackage(release.packageFilePath(), error) && describe(release, error) &&
-              writeRelease(release, error) && writeStaticSite(release, error) &&
-              moveIntoPlace(staging, release, error))) {
-            return std::nullopt;
+        Release release = draft(staging.path());
+        const Outcome made =
+            inTurn([&] { return makePackage(release.packageFilePath()); },
+                   [&] { return describe(release); }, [&] { return writeRelease(release); },
+                   [&] { return writeStaticSite(release); },
+                   [&] { return moveIntoPlace(staging, release); });
+        if (!made) {
+            return Result<Release>::failure(made.error());
         }
         return release;
     }
 
-    bool makePackage(const QString& packagePath, QString* error) const
+    // The release taking shape in folder, not yet described by its package.
+    Release draft(const QString& folder) const
+    {
+        Release release;
+        release.folder = folder;
+        release.sequence = m_nextSequence;
+        release.publishedAt = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+        release.packageFile = packageFileName();
+        return release;
+    }
+
+    Outcome makePackage(const QString& packagePath) const
     {
         if (isZip()) {
             const QString topFolder = QFileInfo(packagePath).completeBaseName();
-            return writeFolderZip(m_request.buildPath, topFolder, packagePath, error);
+            return writeFolderZip(m_request.buildPath, topFolder, packagePath);
         }
         QFile installer(m_request.buildPath);
         if (!installer.copy(packagePath)) {
-            return fail(error, QStringLiteral("cannot copy %1 to %2: %3")
-                                   .arg(m_request.buildPath, packagePath, installer.errorString()));
+            return Outcome::failure(
+                QStringLiteral("cannot copy %1 to %2: %3")
+                    .arg(m_request.buildPath, packagePath, installer.errorString()));
         }
-        return true;
+        return Outcome::success();
     }
 
-    bool describe(Release& release, QString* error) const
+    Outcome describe(Release& release) const
     {
-        const std::optional<Digests> digests = fileDigests(release.packageFilePath(), error);
+        const Result<Digests> digests = fileDigests(release.packageFilePath());
         if (!digests) {
-            return false;
+            return Outcome::failure(digests.error());
         }
         ReleaseOffer& offer = release.offer;
         offer.id = release.packageFile;
@@ -300,22 +331,22 @@ private:
         offer.sha1 = digests->sha1;
         offer.packageSize = QFileInfo(release.packageFilePath()).size();
         offer.updateType = ReleaseOffer::updateTypeOf(m_request.kind);
-        return !isSigned() || signRelease(release, digests->sha256, error);
+        return isSigned() ? signRelease(release, digests->sha256) : Outcome::success();
     }
 
-    bool signRelease(Release& release, const QString& sha256, QString* error) const
+    Outcome signRelease(Release& release, const QString& sha256) const
     {
         release.offer.sha256 = sha256;
         release.offer.sequence = release.sequence;
         const Outcome signature = ReleaseSignature::sign(release.offer, m_secretKey);
         if (!signature) {
-            return fail(error,
-                        QStringLiteral("cannot sign the release: %1").arg(signature.error()));
+            return Outcome::failure(
+                QStringLiteral("cannot sign the release: %1").arg(signature.error()));
         }
-        return true;
+        return Outcome::success();
     }
 
-    bool moveIntoPlace(QTemporaryDir& staging, Release& release, QString* error) const
+    Outcome moveIntoPlace(QTemporaryDir& staging, Release& release) const
     {
         // A temporary folder is private to its owner; web servers must be able to read it.
         QFile::setPermissions(staging.path(), QFile::ReadOwner | QFile::WriteOwner |
@@ -324,11 +355,11 @@ private:
                                                   QFile::ExeOther);
         const QString target = QDir(m_request.releasesDir).filePath(m_request.version);
         if (!QDir().rename(staging.path(), target)) {
-            return fail(error, QStringLiteral("cannot move the release into %1").arg(target));
+            return Outcome::failure(QStringLiteral("cannot move the release into %1").arg(target));
         }
         staging.setAutoRemove(false);
         release.folder = QFileInfo(target).absoluteFilePath();
-        return true;
+        return Outcome::success();
     }
 
     const PublishRequest& m_request;
@@ -338,9 +369,9 @@ private:
 
 } // namespace
 
-std::optional<Release> publish(const PublishRequest& request, QString* error)
+Result<Release> publish(const PublishRequest& request)
 {
-    return Publication(request).run(error);
+    return Publication(request).run();
 }
 
 } // namespace updateservice

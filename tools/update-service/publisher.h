@@ -1,11 +1,10 @@
 #pragma once
 
+#include "base/result.h"
 #include "release.h"
 #include "release/releaseoffer.h"
 
 #include <QString>
-
-#include <optional>
 
 namespace updateservice {
 
@@ -31,8 +30,8 @@ struct PublishRequest
 };
 
 // Makes the release releasesDir/<version>: the package, release.json and the static site
-// (staticsite.h). All or nothing: on failure nothing new is left behind and error holds one
+// (staticsite.h). All or nothing: on failure nothing new is left behind, and the failure is one
 // line saying why.
-std::optional<Release> publish(const PublishRequest& request, QString* error);
+Result<Release> publish(const PublishRequest& request);
 
 } // namespace updateservice

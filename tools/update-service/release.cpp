@@ -24,19 +24,19 @@ QString describe(const QString& folder)
     return QDir(folder).filePath(kReleaseFileName);
 }
 
-// Empty when the description is complete, else what is wrong with it.
-QString missingPart(const Release& release)
+// Fails with what the description lacks.
+Outcome checkComplete(const Release& release)
 {
     if (release.sequence <= 0) {
-        return QStringLiteral("no positive \"sequence\"");
+        return Outcome::failure(QStringLiteral("no positive \"sequence\""));
     }
     if (release.version().isEmpty() || release.id().isEmpty()) {
-        return QStringLiteral("no \"biz\" with \"latestVersion\" and \"id\"");
+        return Outcome::failure(QStringLiteral("no \"biz\" with \"latestVersion\" and \"id\""));
     }
     if (release.packageFile.isEmpty() || !QFileInfo(release.packageFilePath()).isFile()) {
-        return QStringLiteral("its \"packageFile\" is not in the folder");
+        return Outcome::failure(QStringLiteral("its \"packageFile\" is not in the folder"));
     }
-    return {};
+    return Outcome::success();
 }
 
 } // namespace
@@ -58,21 +58,21 @@ QByteArray checkAnswer(const Release& release, const QString& clientVersion)
     return QJsonDocument(answer).toJson(QJsonDocument::Compact);
 }
 
-bool writeRelease(const Release& release, QString* error)
+Outcome writeRelease(const Release& release)
 {
     const QJsonObject description{{kSequenceKey, release.sequence},
                                   {kPublishedAtKey, release.publishedAt},
                                   {kPackageFileKey, release.packageFile},
                                   {kBizKey, AnswerFields::toBiz(release.offer)}};
-    return writeWholeFile(describe(release.folder), QJsonDocument(description).toJson(), error);
+    return writeWholeFile(describe(release.folder), QJsonDocument(description).toJson());
 }
 
-std::optional<Release> readRelease(const QString& folder, QString* error)
+Result<Release> readRelease(const QString& folder)
 {
     QFile file(describe(folder));
     if (!file.open(QIODevice::ReadOnly)) {
-        fail(error, QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
-        return std::nullopt;
+        return Result<Release>::failure(
+            QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
     }
     const QJsonObject description = QJsonDocument::fromJson(file.readAll()).object();
     Release release{QFileInfo(folder).absoluteFilePath(),
@@ -80,16 +80,15 @@ std::optional<Release> readRelease(const QString& folder, QString* error)
                     description.value(kPublishedAtKey).toString(),
                     description.value(kPackageFileKey).toString(),
                     AnswerFields::fromBiz(description.value(kBizKey).toObject())};
-    const QString missing = missingPart(release);
-    if (!missing.isEmpty()) {
-        fail(error,
-             QStringLiteral("%1 is not a release description: %2").arg(file.fileName(), missing));
-        return std::nullopt;
+    const Outcome complete = checkComplete(release);
+    if (!complete) {
+        return Result<Release>::failure(QStringLiteral("%1 is not a release description: %2")
+                                            .arg(file.fileName(), complete.error()));
     }
     return release;
 }
 
-std::optional<QVector<Release>> readReleases(const QString& releasesDir, QString* error)
+Result<QVector<Release>> readReleases(const QString& releasesDir)
 {
     QVector<Release> releases;
     const QDir dir(releasesDir);
@@ -97,11 +96,11 @@ std::optional<QVector<Release>> readReleases(const QString& releasesDir, QString
         if (!QFileInfo::exists(describe(dir.filePath(name)))) {
             continue;
         }
-        std::optional<Release> release = readRelease(dir.filePath(name), error);
+        const Result<Release> release = readRelease(dir.filePath(name));
         if (!release) {
-            return std::nullopt;
+            return Result<QVector<Release>>::failure(release.error());
         }
-        releases.append(*release);
+        releases.append(release.value());
     }
     std::sort(releases.begin(), releases.end(),
               [](const Release& a, const Release& b) { return a.sequence < b.sequence; });

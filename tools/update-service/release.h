@@ -1,12 +1,11 @@
 #pragma once
 
+#include "base/result.h"
 #include "release/releaseoffer.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QVector>
-
-#include <optional>
 
 namespace updateservice {
 
@@ -36,10 +35,10 @@ struct Release
 QByteArray checkAnswer(const Release& release, const QString& clientVersion);
 
 // Writes release.json into release.folder.
-bool writeRelease(const Release& release, QString* error);
-std::optional<Release> readRelease(const QString& folder, QString* error);
+Outcome writeRelease(const Release& release);
+Result<Release> readRelease(const QString& folder);
 // Every release below releasesDir, oldest first. Only folders holding release.json count, and
 // hidden ones never: they are publications still in progress. A missing folder holds none.
-std::optional<QVector<Release>> readReleases(const QString& releasesDir, QString* error);
+Result<QVector<Release>> readReleases(const QString& releasesDir);
 
 } // namespace updateservice

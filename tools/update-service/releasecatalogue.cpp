@@ -1,6 +1,5 @@
 #include "releasecatalogue.h"
 
-#include "fileio.h"
 #include "updateservice.h"
 
 #include <QFileInfo>
@@ -22,29 +21,29 @@ QString clientVersion(const QByteArray& requestBody)
 
 } // namespace
 
-std::optional<ReleaseCatalogue> ReleaseCatalogue::load(const QString& releasesDir, QString* error)
+Result<ReleaseCatalogue> ReleaseCatalogue::load(const QString& releasesDir)
 {
     if (!QFileInfo(releasesDir).isDir()) {
-        fail(error, QStringLiteral("releases folder %1 does not exist").arg(releasesDir));
-        return std::nullopt;
+        return Result<ReleaseCatalogue>::failure(
+            QStringLiteral("releases folder %1 does not exist").arg(releasesDir));
     }
-    std::optional<QVector<Release>> releases = readReleases(releasesDir, error);
+    Result<QVector<Release>> releases = readReleases(releasesDir);
     if (!releases) {
-        return std::nullopt;
+        return Result<ReleaseCatalogue>::failure(releases.error());
     }
     if (releases->isEmpty()) {
-        fail(error, QStringLiteral("%1 holds no release; publish one first").arg(releasesDir));
-        return std::nullopt;
+        return Result<ReleaseCatalogue>::failure(
+            QStringLiteral("%1 holds no release; publish one first").arg(releasesDir));
     }
-    return ReleaseCatalogue(std::move(*releases));
+    return ReleaseCatalogue(std::move(releases.value()));
 }
 
-bool ReleaseCatalogue::serveWith(UpdateService& service, QString* error) const
+Outcome ReleaseCatalogue::serveWith(UpdateService& service) const
 {
     for (const Release& release : m_releases) {
-        if (!service.addPackageFile(release.id(), release.packageFilePath())) {
-            return fail(error,
-                        QStringLiteral("cannot read package %1").arg(release.packageFilePath()));
+        const Outcome added = service.addPackageFile(release.id(), release.packageFilePath());
+        if (!added) {
+            return added;
         }
     }
     // Answers are made up front: the responder runs on several service threads at once.
@@ -55,7 +54,7 @@ bool ReleaseCatalogue::serveWith(UpdateService& service, QString* error) const
         const bool current = clientVersion(requestBody) == newestVersion;
         return CheckResponse{200, current ? upToDate : offer, kJsonContentType};
     });
-    return true;
+    return Outcome::success();
 }
 
 } // namespace updateservice

@@ -1,11 +1,10 @@
 #pragma once
 
+#include "base/result.h"
 #include "release.h"
 
 #include <QString>
 #include <QVector>
-
-#include <optional>
 
 namespace updateservice {
 
@@ -17,7 +16,7 @@ class ReleaseCatalogue
 public:
     // Fails when the folder cannot be read, holds a broken release description, or holds no
     // release at all.
-    static std::optional<ReleaseCatalogue> load(const QString& releasesDir, QString* error);
+    static Result<ReleaseCatalogue> load(const QString& releasesDir);
 
     const QVector<Release>& releases() const { return m_releases; } // oldest first
     const Release& newest() const { return m_releases.last(); }
@@ -25,7 +24,7 @@ public:
     // Makes service offer the newest release to every check, with "update" "0" for clients
     // that already run it, and serve every release's package under its id, so downloads begun
     // before a newer publication still work.
-    bool serveWith(UpdateService& service, QString* error) const;
+    Outcome serveWith(UpdateService& service) const;
 
 private:
     explicit ReleaseCatalogue(QVector<Release> releases) : m_releases(std::move(releases)) {}

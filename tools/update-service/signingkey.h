@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QByteArray>
 #include <QString>
-
-#include <optional>
 
 namespace updateservice {
 
@@ -21,9 +21,9 @@ struct KeyFiles
 // Makes a new Ed25519 key pair in folder, which is created when missing: signing.key, the secret
 // key as one line of base64, readable and writable by its owner only, and signing.pub, the public
 // key as one line of base64. Refuses when either file exists; on failure nothing new is left.
-std::optional<KeyFiles> writeKeyPair(const QString& folder, QString* error);
+Result<KeyFiles> writeKeyPair(const QString& folder);
 
 // The secret key of a signing.key file.
-std::optional<QByteArray> readSecretKey(const QString& path, QString* error);
+Result<QByteArray> readSecretKey(const QString& path);
 
 } // namespace updateservice

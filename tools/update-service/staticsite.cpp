@@ -1,6 +1,7 @@
 #include "staticsite.h"
 
 #include "fileio.h"
+#include "steps.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,7 +57,7 @@ http {
 )";
 
 // A hard link costs no space; file systems without them get a copy.
-bool linkOrCopy(const QString& source, const QString& target, QString* error)
+Outcome linkOrCopy(const QString& source, const QString& target)
 {
     const std::filesystem::path from(QFile::encodeName(source).toStdString());
     const std::filesystem::path to(QFile::encodeName(target).toStdString());
@@ -67,31 +68,34 @@ bool linkOrCopy(const QString& source, const QString& target, QString* error)
         std::filesystem::copy_file(from, to, failure);
     }
     if (failure) {
-        return fail(error, QStringLiteral("cannot place the package at %1: %2")
-                               .arg(target, QString::fromStdString(failure.message())));
+        return Outcome::failure(QStringLiteral("cannot place the package at %1: %2")
+                                    .arg(target, QString::fromStdString(failure.message())));
     }
-    return true;
+    return Outcome::success();
 }
 
-bool makeFolders(const QDir& site, QString* error)
+Outcome makeFolders(const QDir& site)
 {
     for (const char* folder : {"www/pack", "logs", "tmp"}) {
         if (!site.mkpath(QString::fromLatin1(folder))) {
-            return fail(error, QStringLiteral("cannot create %1").arg(site.filePath(folder)));
+            return Outcome::failure(QStringLiteral("cannot create %1").arg(site.filePath(folder)));
         }
     }
-    return true;
+    return Outcome::success();
 }
 
 } // namespace
 
-bool writeStaticSite(const Release& release, QString* error)
+Outcome writeStaticSite(const Release& release)
 {
     const QDir site(QDir(release.folder).filePath(kStaticSiteFolder));
-    return makeFolders(site, error) &&
-           writeWholeFile(site.filePath("nginx.conf"), kNginxConfiguration, error) &&
-           writeWholeFile(site.filePath("www/check"), checkAnswer(release, QString()), error) &&
-           linkOrCopy(release.packageFilePath(), site.filePath("www/pack/" + release.id()), error);
+    return inTurn(
+        [&] { return makeFolders(site); },
+        [&] { return writeWholeFile(site.filePath("nginx.conf"), kNginxConfiguration); },
+        [&] { return writeWholeFile(site.filePath("www/check"), checkAnswer(release, QString())); },
+        [&] {
+            return linkOrCopy(release.packageFilePath(), site.filePath("www/pack/" + release.id()));
+        });
 }
 
 } // namespace updateservice

@@ -12,6 +12,6 @@ inline constexpr const char* kStaticSiteFolder = "site";
 //   nginx.conf       serves www on port 8080; its first lines tell how to start it
 //   logs/, tmp/      for nginx's own files
 // nginx.conf names nothing outside the site folder, so the releases folder may move.
-bool writeStaticSite(const Release& release, QString* error);
+Outcome writeStaticSite(const Release& release);
 
 } // namespace updateservice

@@ -1,17 +1,14 @@
 #include "updateservice.h"
 
-#include "selfsignedcert.h"
+#include "packagetransfer.h"
+#include "serversetup.h"
 
 #include <httplib.h>
 
 #include <QFile>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <netinet/in.h>
 #include <regex>
-#include <sys/socket.h>
 
 namespace updateservice {
 
@@ -22,88 +19,6 @@ std::string exactPattern(const QString& path)
 {
     static const std::regex kMetacharacters(R"([.^$|()\[\]{}*+?\\])");
     return std::regex_replace(path.toStdString(), kMetacharacters, R"(\$&)");
-}
-
-// Sized for a hundred clients checking at once. A client's connection holds a worker for as long
-// as it stays open, keep-alive included, so fewer workers leave the others waiting seconds for
-// one; connections not yet accepted wait in the listen queue.
-constexpr std::size_t kWorkerThreads = 128;
-constexpr int kListenBacklog = 1024;
-
-// cpp-httplib's default also sets SO_REUSEPORT, which lets a second service bind a port that is
-// already serving and so hides the clash.
-void reuseAddressOnly(int socket)
-{
-    int yes = 1;
-    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-}
-
-int bindPortOnly(httplib::Server& server, const Options& options)
-{
-    const std::string address = options.bindAddress.toStdString();
-    if (options.port == 0) {
-        return server.bind_to_any_port(address);
-    }
-    return server.bind_to_port(address, options.port) ? options.port : -1;
-}
-
-// The bound port, or -1. The shared cpp-httplib listens with the backlog it was compiled with, a
-// handful of connections: a burst of clients overflows that queue, and those dropped wait for the
-// kernel's connection retries, seconds apart. Listening again on the bound socket widens it.
-int bindPort(httplib::Server& server, const Options& options)
-{
-    const auto boundSocket = std::make_shared<int>(-1);
-    server.set_socket_options([boundSocket](int socket) {
-        reuseAddressOnly(socket);
-        *boundSocket = socket;
-    });
-    const int port = bindPortOnly(server, options);
-    if (port >= 0) {
-        // Should this fail, the library's own queue stays: slower under load, still serving.
-        listen(*boundSocket, kListenBacklog);
-    }
-    return port;
-}
-
-int localPort(int socket)
-{
-    sockaddr_storage address{};
-    socklen_t length = sizeof(address);
-    if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return -1;
-    }
-    switch (address.ss_family) {
-    case AF_INET:
-        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-    case AF_INET6:
-        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-    default:
-        return -1;
-    }
-}
-
-bool isConnected(int socket)
-{
-    sockaddr_storage peer{};
-    socklen_t length = sizeof(peer);
-    return getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
-}
-
-// cpp-httplib keeps the sockets it accepted to itself, and its stop() waits for threads that
-// may sit on an idle keep-alive connection or in a waiting handler. Shutting the sockets down
-// wakes those threads and makes every response still to be written fail, so nothing more
-// reaches the clients.
-void shutdownConnectionsOnPort(int port)
-{
-    namespace fs = std::filesystem;
-    std::error_code error;
-    for (fs::directory_iterator entry("/dev/fd", error);
-         !error && entry != fs::directory_iterator(); entry.increment(error)) {
-        const int descriptor = std::atoi(entry->path().filename().c_str());
-        if (localPort(descriptor) == port && isConnected(descriptor)) {
-            shutdown(descriptor, SHUT_RDWR);
-        }
-    }
 }
 
 // A body served through a content provider is never compressed by cpp-httplib, so clients
@@ -132,37 +47,6 @@ constexpr qint64 kPieceSize = 64 * 1024;
 
 } // namespace
 
-// One package response in progress, shared by its content provider and its logger.
-struct UpdateService::Transfer
-{
-    Package package;
-    PieceReader read;
-    QString requestLine;
-    quint64 sent = 0;
-    bool cut = false;
-
-    // False ends the response by closing its connection.
-    bool sendPiece(quint64 offset, httplib::DataSink& sink)
-    {
-        QByteArray piece;
-        cut = !read(offset, piece) || piece.isEmpty();
-        piece.truncate(static_cast<int>(std::min<quint64>(piece.size(), package.size - offset)));
-        cut = cut || !sink.write(piece.constData(), piece.size());
-        if (!cut) {
-            sent = offset + piece.size();
-        }
-        return !cut;
-    }
-
-    QString outcome() const
-    {
-        return QStringLiteral("200, %1 of %2 bytes sent%3")
-            .arg(sent)
-            .arg(package.size)
-            .arg(cut ? QStringLiteral(", cut short") : QString());
-    }
-};
-
 UpdateService::UpdateService() = default;
 
 UpdateService::~UpdateService()
@@ -170,37 +54,25 @@ UpdateService::~UpdateService()
     stop();
 }
 
-bool UpdateService::start(const Options& options)
+Outcome UpdateService::start(const Options& options)
 {
     if (m_server) {
-        m_startError = QStringLiteral("the service is already running");
-        return false;
+        return Outcome::failure(QStringLiteral("the service is already running"));
     }
     m_options = options;
-    std::unique_ptr<httplib::Server> server = makeServer();
-    if (!server->is_valid()) {
-        m_startError = QStringLiteral("the TLS certificate or private key cannot be used");
-        return false;
+    Result<BoundServer> bound = bindServer(m_options);
+    if (!bound) {
+        return Outcome::failure(bound.error());
     }
-    server->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    const int port = bindPort(*server, m_options);
-    if (port < 0) {
-        m_startError = QStringLiteral("cannot listen on %1 port %2: the port is taken or the "
-                                      "address is not one of this machine")
-                           .arg(m_options.bindAddress)
-                           .arg(m_options.port);
-        return false;
-    }
-    m_startError.clear();
-    m_port = port;
-    m_server = std::move(server);
+    m_port = bound->port;
+    m_server = std::move(bound.value().server);
     registerRoutes();
     m_serverThread = std::thread([server = m_server.get()] { server->listen_after_bind(); });
     // cpp-httplib ignores stop() until its accept loop runs, so a quick stop() would hang.
     while (!m_server->is_running()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return true;
+    return Outcome::success();
 }
 
 void UpdateService::stop()
@@ -213,11 +85,6 @@ void UpdateService::stop()
     stopping();
     m_serverThread.join();
     m_server.reset();
-}
-
-QString UpdateService::startError() const
-{
-    return m_startError;
 }
 
 int UpdateService::port() const
@@ -248,13 +115,14 @@ void UpdateService::setCheckResponder(CheckResponder responder)
     m_checkResponder = std::move(responder);
 }
 
-bool UpdateService::addPackageFile(const QString& id, const QString& filePath)
+Outcome UpdateService::addPackageFile(const QString& id, const QString& filePath)
 {
-    std::optional<Package> package = filePackage(filePath);
-    if (package) {
-        setPackage(id, std::move(*package));
+    Result<Package> package = filePackage(filePath);
+    if (!package) {
+        return Outcome::failure(package.error());
     }
-    return package.has_value();
+    setPackage(id, std::move(package.value()));
+    return Outcome::success();
 }
 
 void UpdateService::setLogger(Logger logger)
@@ -263,11 +131,11 @@ void UpdateService::setLogger(Logger logger)
     m_logger = std::move(logger);
 }
 
-std::optional<Package> UpdateService::filePackage(const QString& filePath)
+Result<Package> UpdateService::filePackage(const QString& filePath)
 {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
+        return Result<Package>::failure(QStringLiteral("cannot read package %1").arg(filePath));
     }
     Package package;
     package.size = static_cast<quint64>(file.size());
@@ -302,22 +170,6 @@ std::optional<CheckResponse> UpdateService::answerCheck(const QByteArray& reques
 }
 
 void UpdateService::stopping() {}
-
-std::unique_ptr<httplib::Server> UpdateService::makeServer() const
-{
-    if (!m_options.tls) {
-        return std::make_unique<httplib::Server>();
-    }
-    if (!m_options.certificateFile.isEmpty() || !m_options.privateKeyFile.isEmpty()) {
-        return std::make_unique<httplib::SSLServer>(
-            QFile::encodeName(m_options.certificateFile).constData(),
-            QFile::encodeName(m_options.privateKeyFile).constData());
-    }
-    // The server context takes its own references, so the generated pair can go afterwards.
-    const SelfSignedCertificate generated = makeSelfSignedCertificate();
-    return std::make_unique<httplib::SSLServer>(generated.certificate.get(),
-                                                generated.privateKey.get());
-}
 
 void UpdateService::registerRoutes()
 {
@@ -355,9 +207,7 @@ void UpdateService::onPackage(const httplib::Request& request, httplib::Response
         response.status = 404;
         log(requestLine(request), QStringLiteral("404, unknown package"));
     } else {
-        PieceReader read = found->open();
-        sendPackage(std::make_shared<Transfer>(
-                        Transfer{std::move(*found), std::move(read), requestLine(request)}),
+        sendPackage(std::make_shared<PackageTransfer>(std::move(*found), requestLine(request)),
                     response);
     }
 }
@@ -368,23 +218,22 @@ void UpdateService::onUnrouted(const httplib::Request& request, httplib::Respons
     log(requestLine(request), QStringLiteral("404, unrouted"));
 }
 
-void UpdateService::sendPackage(const std::shared_ptr<Transfer>& transfer,
+void UpdateService::sendPackage(const std::shared_ptr<PackageTransfer>& transfer,
                                 httplib::Response& response)
 {
-    const Package& package = transfer->package;
     response.status = 200;
     // cpp-httplib never finishes a response whose provided length is zero.
-    if (package.size == 0) {
+    if (transfer->size() == 0) {
         response.set_header("Content-Type", kPackageContentType);
-        log(transfer->requestLine, transfer->outcome());
+        log(transfer->requestLine(), transfer->outcome());
         return;
     }
     response.set_content_provider(
-        package.size, kPackageContentType,
+        transfer->size(), kPackageContentType,
         [transfer](std::size_t offset, std::size_t, httplib::DataSink& sink) {
             return transfer->sendPiece(offset, sink);
         },
-        [this, transfer](bool) { log(transfer->requestLine, transfer->outcome()); });
+        [this, transfer](bool) { log(transfer->requestLine(), transfer->outcome()); });
 }
 
 std::optional<Package> UpdateService::package(const QString& id) const

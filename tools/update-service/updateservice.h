@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -17,6 +19,8 @@ struct Response;
 } // namespace httplib
 
 namespace updateservice {
+
+class PackageTransfer;
 
 inline constexpr const char* kJsonContentType = "application/json;charset=UTF-8";
 inline constexpr const char* kPackageContentType = "application/octet-stream";
@@ -74,10 +78,9 @@ public:
     UpdateService(const UpdateService&) = delete;
     UpdateService& operator=(const UpdateService&) = delete;
 
-    // Binds and starts serving. False when the address cannot be bound, the certificate cannot
-    // be loaded, or the service is already running; startError() then says which.
-    bool start(const Options& options = {});
-    QString startError() const;
+    // Binds and starts serving. Fails when the address cannot be bound, the certificate cannot
+    // be loaded, or the service is already running.
+    Outcome start(const Options& options = {});
     // Closes every connection, answering nothing further, and returns once the service threads
     // are gone. A stopped service may be started again.
     void stop();
@@ -91,13 +94,13 @@ public:
     // Until set, checks are answered 200 with an empty body.
     void setCheckResponder(CheckResponder responder);
     // Streams the file in pieces, so packages of any size cost little memory. The file must
-    // stay unchanged while it is served. False when it cannot be read.
-    bool addPackageFile(const QString& id, const QString& filePath);
+    // stay unchanged while it is served. Fails when it cannot be read.
+    Outcome addPackageFile(const QString& id, const QString& filePath);
     // Receives one line per request once its outcome is known, one call at a time.
     void setLogger(Logger logger);
 
 protected:
-    static std::optional<Package> filePackage(const QString& filePath);
+    static Result<Package> filePackage(const QString& filePath);
     // Adding an id again replaces what it served, from the next request on.
     void setPackage(const QString& id, Package package);
 
@@ -107,14 +110,11 @@ protected:
     virtual void stopping();
 
 private:
-    struct Transfer;
-
-    std::unique_ptr<httplib::Server> makeServer() const;
     void registerRoutes();
     void onCheck(const httplib::Request& request, httplib::Response& response);
     void onPackage(const httplib::Request& request, httplib::Response& response);
     void onUnrouted(const httplib::Request& request, httplib::Response& response);
-    void sendPackage(const std::shared_ptr<Transfer>& transfer, httplib::Response& response);
+    void sendPackage(const std::shared_ptr<PackageTransfer>& transfer, httplib::Response& response);
     std::optional<Package> package(const QString& id) const;
     void log(const QString& requestLine, const QString& outcome);
 
@@ -122,7 +122,6 @@ private:
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_serverThread;
     int m_port = 0;
-    QString m_startError;
 
     mutable std::mutex m_mutex;
     CheckResponder m_checkResponder;
