@@ -4,6 +4,7 @@
 #include "base/savedfile.h"
 #include "base/userpaths.h"
 #include "check/launchrules.h"
+#include "install/installedconfig.h"
 #include "platform/platform.h"
 
 #include <QDebug>
@@ -15,7 +16,6 @@ Global g_global;
 namespace {
 const QString kRemindChoice = QStringLiteral("remid");
 const QString kInstalledVersion = QStringLiteral("version");
-const QString kInstalledConfig = QStringLiteral("updateconfig.json");
 constexpr int kClientStartDelayMs = 500;
 
 QString LocaleLanguage()
@@ -88,7 +88,7 @@ void Global::ReadUserState()
 
 int Global::ReadInstalledConfig()
 {
-    const auto config = JsonFile::read(kInstalledConfig);
+    const auto config = JsonFile::read(InstalledConfig::fileName());
     if (!config) {
         if (config.error().kind == JsonFile::ReadError::ParseFailed)
             qDebug() << " Auto Jsondata Error:" << config.error().code;

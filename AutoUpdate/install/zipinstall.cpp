@@ -5,6 +5,7 @@
 #include "global.h"
 #include "install/clientbackup.h"
 #include "install/copycommand.h"
+#include "install/installedconfig.h"
 #include "install/packageunpacker.h"
 #include "install/treecomparison.h"
 #include "release/installedsequence.h"
@@ -36,6 +37,12 @@ int ZipInstall::DecompressionReplac(const QString& package, const ReleaseOffer& 
     qInfo() << package << " successfully decompressed";
     const Platform::CopyRequest copy =
         CopyCommand::unpackedTreeCopy(package, QDir::currentPath(), QDir::homePath());
+    const Outcome kept =
+        InstalledConfig::keepInstallation(PackagedConfig(copy), InstalledConfig::fileName());
+    if (!kept) {
+        qDebug().noquote() << "package refused:" << kept.error();
+        return -1;
+    }
     ClientBackup backup;
     if (!backup.save(copy.source, copy.target, copy.elevate))
         return -1;
@@ -100,7 +107,20 @@ bool ZipInstall::Confirmed(const ReleaseOffer& offer)
         qDebug() << "files replace error";
         return false;
     }
+    const Outcome usable = InstalledConfig::check(InstalledConfig::fileName(), offer.version);
+    if (!usable) {
+        qDebug().noquote() << "installed configuration not usable:" << usable.error();
+        return false;
+    }
     return true;
+}
+
+// The updater's own folder in the unpacked tree, where a release that carries the updater has
+// its configuration.
+QString ZipInstall::PackagedConfig(const Platform::CopyRequest& copy)
+{
+    return copy.source + QLatin1Char('/') + QDir::current().dirName() + QLatin1Char('/') +
+           InstalledConfig::fileName();
 }
 
 // A failed install leaves the client folder as it was, and nothing that announces the new

@@ -22,6 +22,7 @@ private:
     static qint64 RoomForUnpacking(const QString& unpackFolder);
     static bool CopyUnpackedTree(const Platform::CopyRequest& copy);
     static bool Confirmed(const ReleaseOffer& offer);
+    static QString PackagedConfig(const Platform::CopyRequest& copy);
     static int RestoreClient(ClientBackup& backup);
     static bool WriteForClient(const QString& path, const QByteArray& content);
 };
