@@ -41,7 +41,8 @@ unpack() {
     local tarball="$toolchains/$1" prefix="$3/$2"
     if [ ! -f "$tarball" ]; then
         echo "windows.sh: missing $tarball" >&2
-        echo "  The toolchain tarballs are kept in shared/toolchains beside the repository." >&2
+        echo "  The toolchain tarballs are kept in shared/toolchains beside the repository, or in the" \
+            "folder AUTOUPDATE_TOOLCHAINS names; scripts/windows-toolchains.sh builds them." >&2
         exit 1
     fi
     if [ ! "$prefix/.unpacked" -nt "$tarball" ]; then
