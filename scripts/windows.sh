@@ -3,15 +3,37 @@
 # shared/toolchains beside the repository, and tests it under Wine:
 #   build-windows/     64-bit program and test programs; the tests run under Wine, in the
 #                      prefix build-windows/wine
-#   build-windows-32/  the 32-bit program, the product's own bitness: compiled and linked only
+#   build-windows-32/  the 32-bit program, the product's own bitness: compiled and linked only,
+#                      and packaged for vendors: package/AutoUpdate-<version>-win32.zip
 # Then the Linux build given as argument (default: build) runs the 64-bit program under Wine
 # against the update service.
+# AUTOUPDATE_TOOLCHAINS names another folder of toolchains (scripts/windows-toolchains.sh builds
+# them). Without the toolchains (a fresh clone) it says so and exits 0, leaving the verdict to the
+# Linux tests; with CI=true the toolchains are required.
 # Usage: scripts/windows.sh [linux-build-folder]
+#        scripts/windows.sh --product    only the 32-bit AutoUpdate.exe and its package
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
-linux_build=${1:-build}
-toolchains="$(dirname "$repo")/shared/toolchains"
+linux_build=build
+product_only=0
+for argument in "$@"; do
+    case $argument in
+    --product) product_only=1 ;;
+    -*) echo "windows.sh: unknown option $argument (usage: scripts/windows.sh [--product] [linux-build-folder])" >&2; exit 2 ;;
+    *) linux_build=$argument ;;
+    esac
+done
+toolchains=${AUTOUPDATE_TOOLCHAINS:-"$(dirname "$repo")/shared/toolchains"}
+
+if [ ! -d "$toolchains" ]; then
+    if [ "${CI:-}" = true ]; then
+        echo "windows.sh: CI needs the Windows toolchains (static Qt, libzip, libsodium), but $toolchains does not exist" >&2
+        exit 1
+    fi
+    echo "windows.sh: skipped: no Windows toolchains at $toolchains (scripts/windows-toolchains.sh builds them, AUTOUPDATE_TOOLCHAINS names their folder); the Linux tests decide"
+    exit 0
+fi
 
 # unpack <tarball> <folder it unpacks to> <build folder>
 # Unpacks a toolchain tarball into the build folder once; the stamp file .unpacked tells.
@@ -19,7 +41,8 @@ unpack() {
     local tarball="$toolchains/$1" prefix="$3/$2"
     if [ ! -f "$tarball" ]; then
         echo "windows.sh: missing $tarball" >&2
-        echo "  The toolchain tarballs are kept in shared/toolchains beside the repository." >&2
+        echo "  The toolchain tarballs are kept in shared/toolchains beside the repository, or in the" \
+            "folder AUTOUPDATE_TOOLCHAINS names; scripts/windows-toolchains.sh builds them." >&2
         exit 1
     fi
     if [ ! "$prefix/.unpacked" -nt "$tarball" ]; then
@@ -56,6 +79,44 @@ report_time() {
     echo "windows.sh: $1 took $(($SECONDS - $2)) s"
 }
 
+# package_product: zips the 32-bit build's install tree with CPack and checks the program in
+# the package: stripped of its debug information, and still large-address-aware.
+package_product() {
+    local name package exe headers
+    (cd build-windows-32 && cpack)
+    name=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' build-windows-32/CPackConfig.cmake)
+    package=build-windows-32/package/$name.zip
+    exe="build-windows-32/package/AutoUpdate.exe"
+    unzip -p "$package" "$name/AutoUpdate/AutoUpdate.exe" >"$exe"
+    headers=$(i686-w64-mingw32-objdump -h -p "$exe")
+    rm "$exe"
+    if [[ $headers == *" .debug"* ]]; then
+        echo "windows.sh: the AutoUpdate.exe in $package still holds debug information" >&2
+        exit 1
+    fi
+    if [[ $headers != *"large address aware"* ]]; then
+        echo "windows.sh: the AutoUpdate.exe in $package is not large-address-aware" >&2
+        exit 1
+    fi
+    echo "windows.sh: the package: $repo/$package"
+}
+
+# build_product: the 32-bit AutoUpdate.exe and its package.
+build_product() {
+    local start=$SECONDS
+    unpack_qt qt-5.15.8-mingw-w64-i686-static.tar.xz qt5-win32 build-windows-32
+    configure build-windows-32 i686 qt5-win32 -DBUILD_TESTING=OFF
+    cmake --build build-windows-32 --parallel "$(nproc)" --target AutoUpdate
+    package_product
+    report_time "the 32-bit build and its package" $start
+}
+
+if [ $product_only -eq 1 ]; then
+    bash scripts/setup.sh g++-mingw-w64-i686-posix libz-mingw-w64-dev
+    build_product
+    exit 0
+fi
+
 bash scripts/setup.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine64
 
 start=$SECONDS
@@ -64,15 +125,7 @@ configure build-windows x86_64 qt5-win64
 cmake --build build-windows --parallel "$(nproc)"
 report_time "the 64-bit build" $start
 
-start=$SECONDS
-unpack_qt qt-5.15.8-mingw-w64-i686-static.tar.xz qt5-win32 build-windows-32
-configure build-windows-32 i686 qt5-win32 -DBUILD_TESTING=OFF
-cmake --build build-windows-32 --parallel "$(nproc)" --target AutoUpdate
-if [[ "$(i686-w64-mingw32-objdump -p build-windows-32/bin/AutoUpdate.exe)" != *"large address aware"* ]]; then
-    echo "windows.sh: the 32-bit AutoUpdate.exe is not large-address-aware" >&2
-    exit 1
-fi
-report_time "the 32-bit build" $start
+build_product
 
 # Both test runs report before the script fails on either.
 status=0
