@@ -82,6 +82,29 @@ private slots:
         QVERIFY2(started, qPrintable(started.error()));
     }
 
+    // An updater's configuration in the build folder whose appPath names the build machine's
+    // folder is published, with a warning.
+    void appPathWarning_data()
+    {
+        QTest::addColumn<QString>("appPath");
+        QTest::addColumn<int>("warnings");
+        QTest::newRow("drive letter") << "C:/Program Files/Quorvex/" << 1;
+        QTest::newRow("Unix root") << "/opt/quorvex/" << 1;
+        QTest::newRow("relative") << "../" << 0;
+    }
+
+    void appPathWarning()
+    {
+        QFETCH(QString, appPath);
+        const QTemporaryDir root;
+        const PublishRequest request = zipRequest(root.path(), "3.0.0");
+        ClientFiles::write(request.buildPath + "/AutoUpdate/updateconfig.json",
+                           QJsonDocument(QJsonObject{{"appPath", appPath}}).toJson());
+        const auto release = updateservice::publish(request);
+        QVERIFY2(release, qPrintable(release.error()));
+        QTEST(int(release->warnings.size()), "warnings");
+    }
+
     // The release as published, and as serve offers it to a client running its version.
     void published_data()
     {

@@ -209,8 +209,13 @@ QString describePublished(const Release& release)
 int runPublish(const QStringList& arguments)
 {
     return runCommand(
-        arguments, kPublishOptions, publishRequest,
-        [](const PublishRequest& request) { return report(publish(request), describePublished); });
+        arguments, kPublishOptions, publishRequest, [](const PublishRequest& request) {
+            const Result<Release> release = publish(request);
+            for (const QString& warning : release ? release->warnings : QStringList()) {
+                printLine(stderr, QStringLiteral("warning: ") + warning);
+            }
+            return report(release, describePublished);
+        });
 }
 
 QString describeKeys(const KeyFiles& keys)

@@ -79,7 +79,8 @@ Result<Release> readRelease(const QString& folder)
                     description.value(kSequenceKey).toVariant().toLongLong(),
                     description.value(kPublishedAtKey).toString(),
                     description.value(kPackageFileKey).toString(),
-                    AnswerFields::fromBiz(description.value(kBizKey).toObject())};
+                    AnswerFields::fromBiz(description.value(kBizKey).toObject()),
+                    {}};
     const Outcome complete = checkComplete(release);
     if (!complete) {
         return Result<Release>::failure(QStringLiteral("%1 is not a release description: %2")

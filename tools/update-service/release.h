@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 namespace updateservice {
@@ -24,6 +25,8 @@ struct Release
     // What the check answer offering this release says of it; release.json keeps it as the
     // answer's "biz" object.
     ReleaseOffer offer;
+    // What publish noticed that may not be what the publisher meant; not kept in release.json.
+    QStringList warnings;
 
     QString version() const { return offer.version; }
     QString id() const { return offer.id; }
