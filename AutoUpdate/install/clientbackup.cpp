@@ -30,6 +30,13 @@ qint64 openFileSize(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.size() : -1;
 }
 
+// A file's own permission bits. Qt's "user" flags say what the running user may do, and setting
+// them sets the owner's bits when that user owns the file: they are no part of the file's mode.
+QFile::Permissions modeOf(const QString& path)
+{
+    return QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+}
+
 // The updater's own folder holds what the copy still needs while it runs (the updater in copy
 // mode, nircmd), so its files are copied into the backup, never moved away.
 bool inUpdaterFolder(const QString& path)
@@ -137,8 +144,9 @@ bool ClientBackup::saveFile(const QString& relativePath, qint64* moved, qint64* 
         *moved += size;
         return true;
     }
-    // A copy cut short by a full disk can still be reported done: its size tells.
-    if (!source.copy(to) || openFileSize(to) != size) {
+    // A copy cut short by a full disk can still be reported done: its size tells. The copy keeps
+    // the file's permissions, read-only included, as a move would.
+    if (!source.copy(to) || openFileSize(to) != size || !QFile::setPermissions(to, modeOf(from))) {
         qDebug() << "client file not saved:" << from << static_cast<int>(source.error());
         return false;
     }
@@ -188,7 +196,7 @@ bool ClientBackup::restore()
 void ClientBackup::keepPermissions() const
 {
     for (const QString& file : savedInBackup())
-        QFile::setPermissions(clientPath(file), QFile::permissions(backupPath(file)));
+        QFile::setPermissions(clientPath(file), modeOf(backupPath(file)));
 }
 
 // The saved files that reached the backup. One that did not was never moved: the run ended
@@ -236,7 +244,7 @@ bool ClientBackup::clientFolderRestored(const QStringList& saved) const
         return false;
     }
     for (const QString& file : saved) {
-        if (QFile::permissions(clientPath(file)) != QFile::permissions(backupPath(file))) {
+        if (modeOf(clientPath(file)) != modeOf(backupPath(file))) {
             qDebug() << "restore failed, permissions differ:" << clientPath(file);
             return false;
         }

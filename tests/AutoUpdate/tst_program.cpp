@@ -179,10 +179,13 @@ class TestProgram : public QObject
     // without an execute bit, as packages made on Windows are) and its configuration, and adds a
     // file beside the program, one in a folder the client has and one in a folder of its own. An
     // installer release is the stand-in client, which records its start in the download folder.
-    void offerRelease(PackageKind kind)
+    // updaterFiles: files of the updater's own folder the release carries too.
+    void offerRelease(PackageKind kind, const QMap<QString, QByteArray>& updaterFiles = {})
     {
         const QString program = "QuorvexClient" + kProgramSuffix;
         const QString build = m_releasesDir->filePath("build/");
+        for (auto file = updaterFiles.begin(); file != updaterFiles.end(); ++file)
+            ClientFiles::write(build + "AutoUpdate/" + file.key(), file.value());
         ClientFiles::write(m_clientDir + "/data files/old.txt", "kept");
         ClientFiles::write(build + program, ClientFiles::read(m_clientDir + '/' + program));
         ClientFiles::write(build + "added.txt", "added");
@@ -276,6 +279,52 @@ private slots:
         QTRY_COMPARE(ClientFiles::launches(userFile("AutoUpdate/QuorvexClient")),
                      QList<QStringList>{{"x"}});
         QVERIFY(ClientFiles::launches(m_clientDir).isEmpty());
+    }
+
+    // A release that carries the whole updater folder: the running program and the tools the
+    // copy needs are replaced while they run, a read-only file like any other, and the
+    // configuration keeps this installation's appPath while it takes the release's keys. The
+    // next start runs the new updater, which hands over to the client and clears what the copy
+    // set aside.
+    void releaseCarriesUpdater()
+    {
+        const QString updater = m_clientDir + "/AutoUpdate/";
+        const QString program = "AutoUpdate" + kProgramSuffix;
+        ClientFiles::write(updater + "readme.txt", "old notes");
+        QFile::setPermissions(updater + "readme.txt", QFile::ReadOwner | QFile::ReadUser);
+        QJsonObject config =
+            QJsonDocument::fromJson(ClientFiles::read(updater + "updateconfig.json")).object();
+        QJsonObject released = config;
+        released["appPath"] = "C:/Program Files/Vendor Build/";
+        released["updateCheckUrl"] = released["updateCheckUrl"].toString() + "?from=2.1.0";
+        QMap<QString, QByteArray> carried{
+            {program, ClientFiles::read(updater + program) + "release 2.1.0"},
+            {"readme.txt", "new notes"},
+            {"updateconfig.json", QJsonDocument(released).toJson()}};
+        for (const QString& tool : QDir(updater).entryList({"*.exe"}))
+            carried.insert(tool, ClientFiles::read(updater + tool));
+        offerRelease(PackageKind::Zip, carried);
+        // Every file of the release, a replaced one with the permissions it had.
+        QMap<QString, QByteArray> expected = ClientFiles::tree(m_clientDir);
+        const auto install = [&expected](const QString& path, const QByteArray& entry) {
+            const QByteArray content = entry.mid(entry.indexOf(' ') + 1);
+            const QByteArray old = expected.value(path, entry);
+            expected.insert(path, old.left(old.indexOf(' ') + 1) + content);
+        };
+        const QMap<QString, QByteArray> build = ClientFiles::tree(m_releasesDir->filePath("build"));
+        for (auto file = build.begin(); file != build.end(); ++file)
+            install(file.key(), file.value());
+        released["appPath"] = config["appPath"];
+        install("AutoUpdate/updateconfig.json", ' ' + QJsonDocument(released).toJson());
+
+        QCOMPARE(runUpdater({"-immediately"}), QString());
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
+        QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
+        m_service->setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
+        QCOMPARE(runUpdater({}), QString());
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
+        QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
+        QCOMPARE(ClientFiles::tree(m_clientDir), expected);
     }
 
     // The copy fails on a folder standing where the package has a file, or the updater and its copy
