@@ -37,10 +37,9 @@ int ZipInstall::DecompressionReplac(const QString& package, const ReleaseOffer& 
     qInfo() << package << " successfully decompressed";
     const Platform::CopyRequest copy =
         CopyCommand::unpackedTreeCopy(package, QDir::currentPath(), QDir::homePath());
-    const Outcome kept =
-        InstalledConfig::keepInstallation(PackagedConfig(copy), InstalledConfig::fileName());
-    if (!kept) {
-        qDebug().noquote() << "package refused:" << kept.error();
+    const Outcome prepared = PrepareUpdaterFolder(copy, offer);
+    if (!prepared) {
+        qDebug().noquote() << "package refused:" << prepared.error();
         return -1;
     }
     ClientBackup backup;
@@ -117,10 +116,23 @@ bool ZipInstall::Confirmed(const ReleaseOffer& offer)
 
 // The updater's own folder in the unpacked tree, where a release that carries the updater has
 // its configuration.
-QString ZipInstall::PackagedConfig(const Platform::CopyRequest& copy)
+// The updater's own folder in the unpacked tree is copied beside the client with the rest of the
+// release, with the rights of the copy: the configuration it carries is made this installation's,
+// and the signed release's sequence is recorded there.
+Outcome ZipInstall::PrepareUpdaterFolder(const Platform::CopyRequest& copy,
+                                         const ReleaseOffer& offer)
 {
-    return copy.source + QLatin1Char('/') + QDir::current().dirName() + QLatin1Char('/') +
-           InstalledConfig::fileName();
+    const QString folder = copy.source + QLatin1Char('/') + QDir::current().dirName();
+    const Outcome kept = InstalledConfig::keepInstallation(
+        folder + QLatin1Char('/') + InstalledConfig::fileName(), InstalledConfig::fileName());
+    if (!kept || offer.sequence <= 0)
+        return kept;
+    const QString record =
+        folder + QLatin1Char('/') + QFileInfo(InstalledSequence::clientSidePath()).fileName();
+    QDir().mkpath(folder);
+    return InstalledSequence::write(offer.sequence, record)
+               ? Outcome::success()
+               : Outcome::failure(QStringLiteral("cannot write ") + record);
 }
 
 // A failed install leaves the client folder as it was, and nothing that announces the new

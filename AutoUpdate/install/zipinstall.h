@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/result.h"
 #include "install/packageinstall.h"
 #include "platform/platform.h"
 
@@ -22,7 +23,8 @@ private:
     static qint64 RoomForUnpacking(const QString& unpackFolder);
     static bool CopyUnpackedTree(const Platform::CopyRequest& copy);
     static bool Confirmed(const ReleaseOffer& offer);
-    static QString PackagedConfig(const Platform::CopyRequest& copy);
+    static Outcome PrepareUpdaterFolder(const Platform::CopyRequest& copy,
+                                        const ReleaseOffer& offer);
     static int RestoreClient(ClientBackup& backup);
     static bool WriteForClient(const QString& path, const QByteArray& content);
 };

@@ -2,16 +2,21 @@
 
 #include <QString>
 
-// The sequence number of the last signed release this updater installed, kept in the updater's
-// per-user folder as one decimal number. A signed release numbered lower is an older release
-// offered again, which the updater refuses.
+// The sequence number of the last signed release installed, one decimal number. A signed release
+// numbered lower is an older release offered again, which the updater refuses. It is kept twice:
+// in the user's updater folder, and in the updater's own folder beside the client, where a zip
+// install writes it with the rest of the release; the higher one counts, so neither a second user
+// nor a deleted file in the profile lets an older release roll the client back.
 namespace InstalledSequence {
 
+// The per-user record.
 QString path();
+// The record beside the client, in the updater's folder (the working folder of a run).
+QString clientSidePath();
 // 0 while no signed release was installed. A file that holds no number is logged and counts as
 // none: whoever can write it could as well remove it.
 qint64 read();
-// Replaces the file as a whole; false, logged, when it cannot be written.
-bool write(qint64 sequence);
+// Replaces the file at recordPath as a whole; false, logged, when it cannot be written.
+bool write(qint64 sequence, const QString& recordPath = path());
 
 } // namespace InstalledSequence

@@ -30,6 +30,7 @@ class TestProgram : public QObject
     QString m_home;
     QString m_clientDir;
     std::list<QProcess> m_processes;
+    QVector<updateservice::Release> m_published;
 
 #ifdef PROGRAM_UNDER_WINE
     // The Windows program of a Windows build under Wine in the build's prefix, its client in
@@ -180,7 +181,8 @@ class TestProgram : public QObject
     // file beside the program, one in a folder the client has and one in a folder of its own. An
     // installer release is the stand-in client, which records its start in the download folder.
     // updaterFiles: files of the updater's own folder the release carries too.
-    void offerRelease(PackageKind kind, const QMap<QString, QByteArray>& updaterFiles = {})
+    void offerRelease(PackageKind kind, const QMap<QString, QByteArray>& updaterFiles = {},
+                      const QString& version = "2.1.0")
     {
         const QString program = "QuorvexClient" + kProgramSuffix;
         const QString build = m_releasesDir->filePath("build/");
@@ -189,13 +191,13 @@ class TestProgram : public QObject
         ClientFiles::write(m_clientDir + "/data files/old.txt", "kept");
         ClientFiles::write(build + program, ClientFiles::read(m_clientDir + '/' + program));
         ClientFiles::write(build + "added.txt", "added");
-        ClientFiles::write(build + "config/client.json", ClientFiles::config("2.1.0"));
+        ClientFiles::write(build + "config/client.json", ClientFiles::config(version));
         ClientFiles::write(build + "data files/read me.txt", "new release");
         ClientFiles::write(build + "plugins/plugin.dat", "new plugin");
         updateservice::PublishRequest request;
         request.kind = kind;
         request.buildPath = kind == PackageKind::Zip ? build : build + program;
-        request.version = "2.1.0";
+        request.version = version;
         request.notesZh = QStringLiteral("修复了问题");
         request.notesEn = "Fixed issues";
         request.name = "QuorvexClient";
@@ -203,6 +205,7 @@ class TestProgram : public QObject
         request.signingKeyPath = m_keys->secretKeyPath;
         const auto release = updateservice::publish(request);
         QVERIFY2(release, qPrintable(release.error()));
+        m_published.append(release.value());
         const auto catalogue = updateservice::ReleaseCatalogue::load(request.releasesDir);
         QVERIFY2(catalogue, qPrintable(catalogue.error()));
         const Outcome served = catalogue->serveWith(*m_service);
@@ -214,6 +217,7 @@ private slots:
     void init()
     {
         m_releasesDir = std::make_unique<QTemporaryDir>();
+        m_published.clear();
         const auto keys = updateservice::writeKeyPair(m_releasesDir->filePath("keys"));
         QVERIFY2(keys, qPrintable(keys.error()));
         m_keys = keys.value();
@@ -281,6 +285,26 @@ private slots:
         QVERIFY(ClientFiles::launches(m_clientDir).isEmpty());
     }
 
+    // The signed sequence of the installed release is kept beside the client too: with the
+    // user's record gone, an older signed release offered again is still refused.
+    void rollbackRefused()
+    {
+        offerRelease(PackageKind::Zip);
+        QCOMPARE(runUpdater({"-immediately"}), QString());
+        offerRelease(PackageKind::Zip, {}, "2.2.0");
+        QCOMPARE(runUpdater({"-immediately"}), QString());
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir).size(), 2);
+        QVERIFY(QFile::remove(userFile("AutoUpdate/installedsequence.txt")));
+        m_service->setCheckResponse(
+            200, updateservice::checkAnswer(m_published.first(), "2.2.0").toStdString());
+
+        QCOMPARE(runUpdater({}), QString());
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir).size(), 3);
+        QVERIFY(log().contains("sequence 1 is lower than 2"));
+        QCOMPARE(ClientFiles::read(m_clientDir + "/config/client.json"),
+                 ClientFiles::config("2.2.0"));
+    }
+
     // A release that carries the whole updater folder: the running program and the tools the
     // copy needs are replaced while they run, a read-only file like any other, and the
     // configuration keeps this installation's appPath while it takes the release's keys. The
@@ -316,6 +340,8 @@ private slots:
             install(file.key(), file.value());
         released["appPath"] = config["appPath"];
         install("AutoUpdate/updateconfig.json", ' ' + QJsonDocument(released).toJson());
+        const QByteArray newFile = expected.value("added.txt");
+        install("AutoUpdate/installedsequence.txt", newFile.left(newFile.indexOf(' ') + 1) + "1\n");
 
         QCOMPARE(runUpdater({"-immediately"}), QString());
         QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
