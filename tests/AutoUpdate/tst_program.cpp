@@ -315,7 +315,9 @@ private slots:
         const QString updater = m_clientDir + "/AutoUpdate/";
         const QString program = "AutoUpdate" + kProgramSuffix;
         ClientFiles::write(updater + "readme.txt", "old notes");
-        QFile::setPermissions(updater + "readme.txt", QFile::ReadOwner | QFile::ReadUser);
+        // Read-only for everyone, as Windows' read-only attribute shows under Wine.
+        QFile::setPermissions(updater + "readme.txt", QFile::ReadOwner | QFile::ReadUser |
+                                                          QFile::ReadGroup | QFile::ReadOther);
         QJsonObject config =
             QJsonDocument::fromJson(ClientFiles::read(updater + "updateconfig.json")).object();
         QJsonObject released = config;
