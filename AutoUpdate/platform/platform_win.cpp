@@ -11,6 +11,23 @@
 namespace {
 
 constexpr int kProcessQueryTimeoutMs = 30000;
+// Paths from this length on need the long-path prefix in the system's wide calls (MAX_PATH less
+// room for an 8.3 name, as CreateDirectoryW counts it).
+constexpr int kLongPathLength = 248;
+
+// The path as the system's wide calls take it: long ones with the "\\?\" prefix, which lifts the
+// 260-character limit (Qt's own file calls do the same).
+std::wstring widePath(const QString& path)
+{
+    QString native = QDir::toNativeSeparators(QDir::cleanPath(path));
+    if (native.size() >= kLongPathLength && QDir::isAbsolutePath(path) &&
+        !native.startsWith(QStringLiteral("\\\\?\\"))) {
+        native = native.startsWith(QStringLiteral("\\\\"))
+                     ? QStringLiteral("\\\\?\\UNC\\") + native.mid(2)
+                     : QStringLiteral("\\\\?\\") + native;
+    }
+    return native.toStdWString();
+}
 // Time for the user to answer the elevation prompt.
 constexpr int kCopyStartLimitMs = 120000;
 // A copy whose heartbeat stops this long has died.
@@ -41,8 +58,8 @@ public:
     FreeSpace freeSpace(const QString& path) override
     {
         ULARGE_INTEGER totalFree{};
-        const std::wstring widePath = path.toStdWString();
-        if (!GetDiskFreeSpaceExW(widePath.c_str(), nullptr, nullptr, &totalFree))
+        const std::wstring wide = path.toStdWString();
+        if (!GetDiskFreeSpaceExW(wide.c_str(), nullptr, nullptr, &totalFree))
             return {false, 0, static_cast<qint64>(GetLastError())};
         return {true, static_cast<qint64>(totalFree.QuadPart), 0};
     }
@@ -105,8 +122,7 @@ private:
 
 Platform::PathKind Platform::pathKind(const QString& path)
 {
-    const std::wstring widePath = QDir::toNativeSeparators(path).toStdWString();
-    const DWORD attributes = GetFileAttributesW(widePath.c_str());
+    const DWORD attributes = GetFileAttributesW(widePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return PathKind::Missing;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
@@ -116,9 +132,7 @@ Platform::PathKind Platform::pathKind(const QString& path)
 
 bool Platform::moveFile(const QString& from, const QString& to)
 {
-    const std::wstring wideFrom = QDir::toNativeSeparators(from).toStdWString();
-    const std::wstring wideTo = QDir::toNativeSeparators(to).toStdWString();
-    return MoveFileExW(wideFrom.c_str(), wideTo.c_str(), 0) != 0;
+    return MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), 0) != 0;
 }
 
 Platform& Platform::native()

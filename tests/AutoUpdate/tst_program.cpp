@@ -306,7 +306,8 @@ private slots:
     }
 
     // A release that carries the whole updater folder: the running program and the tools the
-    // copy needs are replaced while they run, a read-only file like any other, and the
+    // copy needs are replaced while they run, a read-only file like any other, a file at a path
+    // longer than Windows' old limit too, and the
     // configuration keeps this installation's appPath while it takes the release's keys. The
     // next start runs the new updater, which hands over to the client and clears what the copy
     // set aside.
@@ -326,6 +327,9 @@ private slots:
         QMap<QString, QByteArray> carried{
             {program, ClientFiles::read(updater + program) + "release 2.1.0"},
             {"readme.txt", "new notes"},
+            // Longer than the 260 characters of a Windows path, in the client and in the download
+            // folder alike.
+            {QString("notes/%1/%2/more.txt").arg(QString(100, 'n'), QString(120, 'm')), "deep"},
             {"updateconfig.json", QJsonDocument(released).toJson()}};
         for (const QString& tool : QDir(updater).entryList({"*.exe"}))
             carried.insert(tool, ClientFiles::read(updater + tool));
