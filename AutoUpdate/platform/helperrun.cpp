@@ -79,16 +79,22 @@ QStringList HelperRun::removalArguments(const Platform::RemovalRequest& request)
            << removalSwitch() << verdict << pathListPath(verdict);
 }
 
-void HelperRun::prepare(const QString& verdictPath)
+void HelperRun::prepare(const QString& verdictPath, int silenceLimitMs)
 {
+    // A helper that outlived the updater that started it (a killed run) may still be copying:
+    // its end is waited for, so that two copies never run at once and its verdict is not taken
+    // from under it.
+    if (QFileInfo::exists(heartbeatPath(verdictPath)))
+        await(verdictPath, 0, silenceLimitMs);
     QDir().mkpath(QFileInfo(verdictPath).absolutePath());
     QFile::remove(verdictPath);
     QFile::remove(heartbeatPath(verdictPath));
 }
 
-bool HelperRun::prepareRemoval(const QString& verdictPath, const QStringList& paths)
+bool HelperRun::prepareRemoval(const QString& verdictPath, const QStringList& paths,
+                               int silenceLimitMs)
 {
-    prepare(verdictPath);
+    prepare(verdictPath, silenceLimitMs);
     return SavedFile::write(pathListPath(verdictPath),
                             paths.join(QLatin1Char('\n')).toUtf8() + '\n')
         .ok();

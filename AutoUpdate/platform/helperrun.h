@@ -41,11 +41,12 @@ struct Verdict
     int exitCode = -1;
 };
 
-// Before a helper is started: makes the verdict's folder and removes what an earlier helper left
-// there.
-void prepare(const QString& verdictPath);
+// Before a helper is started: waits for an earlier helper that still beats (until its verdict
+// comes or it falls silent for silenceLimitMs), makes the verdict's folder and removes what the
+// earlier helper left there.
+void prepare(const QString& verdictPath, int silenceLimitMs);
 // Before a removal is started: prepare(), then the list written whole.
-bool prepareRemoval(const QString& verdictPath, const QStringList& paths);
+bool prepareRemoval(const QString& verdictPath, const QStringList& paths, int silenceLimitMs);
 // Waits for the verdict of a helper started after prepare().
 Verdict await(const QString& verdictPath, int startLimitMs, int silenceLimitMs);
 

@@ -72,7 +72,7 @@ public:
 
     CopyOutcome copyTree(const CopyRequest& request) override
     {
-        HelperRun::prepare(request.helper.verdictPath);
+        HelperRun::prepare(request.helper.verdictPath, kCopySilenceLimitMs);
         return runHelper(request.helper, HelperRun::copyArguments(request));
     }
 
@@ -83,7 +83,7 @@ public:
         if (request.paths.isEmpty())
             return;
         const QString verdict = request.helper.verdictPath;
-        if (!HelperRun::prepareRemoval(verdict, request.paths)) {
+        if (!HelperRun::prepareRemoval(verdict, request.paths, kCopySilenceLimitMs)) {
             qDebug() << "remove paths error: list not written" << verdict;
             return;
         }

@@ -49,6 +49,25 @@ private slots:
         process.waitForFinished();
     }
 
+    // A helper that outlived the updater which started it is left to finish before another
+    // starts: two copies never run at once, and its verdict is not taken from under it.
+    void prepareWaitsForRunningHelper()
+    {
+        const QTemporaryDir folder;
+        const QString verdictPath = folder.filePath("copy-verdict");
+        QProcess helper;
+        helper.start("sh", {"-c",
+                            "for i in 1 2 3; do date > \"$1.alive\"; sleep 1; done; "
+                            "touch \"$1.done\"; echo 0 > \"$1\"; rm \"$1.alive\"",
+                            "helper", verdictPath});
+        QTRY_VERIFY(QFile::exists(verdictPath + ".alive"));
+
+        HelperRun::prepare(verdictPath, 1500);
+        QVERIFY(QFile::exists(verdictPath + ".done"));
+        QVERIFY(!QFile::exists(verdictPath));
+        helper.waitForFinished();
+    }
+
     // The copy replaces whatever stands at a file's path below the client folder, except a
     // folder: a link is replaced, never written through, and a read-only file like any other.
     void copy_data()
@@ -106,7 +125,7 @@ private slots:
         }
         paths.append(folder.filePath("added"));
         const QString verdictPath = folder.filePath("remove-verdict");
-        QVERIFY(HelperRun::prepareRemoval(verdictPath, paths));
+        QVERIFY(HelperRun::prepareRemoval(verdictPath, paths, 1000));
 
         QProcess removal;
         removal.start(AUTOUPDATE_BINARY, {HelperRun::removalSwitch(), verdictPath,
