@@ -4,7 +4,6 @@
 #include "base/savedfile.h"
 #include "base/userpaths.h"
 #include "check/launchrules.h"
-#include "install/installedconfig.h"
 #include "platform/platform.h"
 
 #include <QDebug>
@@ -88,7 +87,7 @@ void Global::ReadUserState()
 
 int Global::ReadInstalledConfig()
 {
-    const auto config = JsonFile::read(InstalledConfig::fileName());
+    const auto config = JsonFile::read(Global::InstalledConfigFile());
     if (!config) {
         if (config.error().kind == JsonFile::ReadError::ParseFailed)
             qDebug() << " Auto Jsondata Error:" << config.error().code;
@@ -265,6 +264,11 @@ QString Global::VolumeLackingSpace(qint64 packageSize)
     if (!workingHasRoom)
         return platform.volumeLabel(workingVolume);
     return QString();
+}
+
+QString Global::InstalledConfigFile()
+{
+    return QStringLiteral("updateconfig.json");
 }
 
 QString Global::UserStatePath() const

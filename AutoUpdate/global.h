@@ -19,6 +19,8 @@ class Global : public QObject
 public:
     Global() = default;
 
+    // The updater's installed configuration, in its own folder (the working folder of a run).
+    static QString InstalledConfigFile();
     // Loads the installed and the per-user configuration, the client's version and language.
     // 0 on success, -1 when the updater cannot work.
     int GetConfig();

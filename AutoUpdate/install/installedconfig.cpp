@@ -31,11 +31,6 @@ QString clientConfigPath(const QString& installed, const QJsonObject& config)
 
 } // namespace
 
-QString InstalledConfig::fileName()
-{
-    return QStringLiteral("updateconfig.json");
-}
-
 Outcome InstalledConfig::keepInstallation(const QString& packaged, const QString& installed)
 {
     if (!QFile::exists(packaged))

@@ -9,8 +9,6 @@
 // publisher's keys (addresses, "publicKey", the client's names) are taken from the release.
 namespace InstalledConfig {
 
-QString fileName();
-
 // Rewrites the release's configuration in the unpacked tree with this installation's "appPath";
 // nothing to do when the release carries none. A failure when either file is no JSON object.
 Outcome keepInstallation(const QString& packaged, const QString& installed);

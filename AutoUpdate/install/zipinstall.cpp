@@ -106,7 +106,7 @@ bool ZipInstall::Confirmed(const ReleaseOffer& offer)
         qDebug() << "files replace error";
         return false;
     }
-    const Outcome usable = InstalledConfig::check(InstalledConfig::fileName(), offer.version);
+    const Outcome usable = InstalledConfig::check(Global::InstalledConfigFile(), offer.version);
     if (!usable) {
         qDebug().noquote() << "installed configuration not usable:" << usable.error();
         return false;
@@ -124,7 +124,7 @@ Outcome ZipInstall::PrepareUpdaterFolder(const Platform::CopyRequest& copy,
 {
     const QString folder = copy.source + QLatin1Char('/') + QDir::current().dirName();
     const Outcome kept = InstalledConfig::keepInstallation(
-        folder + QLatin1Char('/') + InstalledConfig::fileName(), InstalledConfig::fileName());
+        folder + QLatin1Char('/') + Global::InstalledConfigFile(), Global::InstalledConfigFile());
     if (!kept || offer.sequence <= 0)
         return kept;
     const QString record =
