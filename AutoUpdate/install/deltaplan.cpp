@@ -1,0 +1,139 @@
+#include "install/deltaplan.h"
+
+#include "release/fieldreader.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
+namespace {
+
+const QString kFromVersion = QStringLiteral("fromVersion");
+const QString kToVersion = QStringLiteral("toVersion");
+const QString kChanges = QStringLiteral("changes");
+const QString kDropped = QStringLiteral("dropped");
+const QString kPath = QStringLiteral("path");
+const QString kKind = QStringLiteral("kind");
+const QString kOldSize = QStringLiteral("oldSize");
+const QString kOldSha256 = QStringLiteral("oldSha256");
+const QString kPatch = QStringLiteral("patch");
+const QString kWhole = QStringLiteral("whole");
+
+Result<DeltaPlan::Change> readChange(FieldReader& reader)
+{
+    DeltaPlan::Change change;
+    change.path = reader.path(kPath);
+    const QString kind = reader.text(kKind);
+    if (reader.ok() && kind != kPatch && kind != kWhole)
+        return Result<DeltaPlan::Change>::failure(
+            QStringLiteral("\"%1\" is neither \"%2\" nor \"%3\"").arg(kKind, kPatch, kWhole));
+    change.kind = kind == kPatch ? DeltaPlan::Kind::Patch : DeltaPlan::Kind::Whole;
+    if (change.kind == DeltaPlan::Kind::Patch) {
+        change.oldSize = reader.size(kOldSize);
+        change.oldSha256 = reader.sha256(kOldSha256);
+    }
+    if (!reader.ok())
+        return Result<DeltaPlan::Change>::failure(reader.fault());
+    return change;
+}
+
+// Reads each object of the list under key with read, which sees the object's fields.
+template <typename Read>
+Outcome readList(const QJsonObject& plan, const QString& key, QSet<QString>& paths, Read read)
+{
+    const Result<QJsonArray> list = FieldReader::list(plan, key);
+    if (!list)
+        return Outcome::failure(QStringLiteral("the delta plan ") + list.error());
+    for (int index = 0; index < list->size(); ++index) {
+        FieldReader reader(list->at(index).toObject());
+        const Result<QString> path = read(reader);
+        const auto refuse = [&](const QString& reason) {
+            return Outcome::failure(
+                QStringLiteral("delta plan entry %1 of \"%2\": %3").arg(index).arg(key, reason));
+        };
+        if (!path)
+            return refuse(path.error());
+        const QString fileKey = FieldReader::fileKey(path.value());
+        if (paths.contains(fileKey))
+            return refuse(QStringLiteral("\"%1\" names the file of another").arg(path.value()));
+        paths.insert(fileKey);
+    }
+    return Outcome::success();
+}
+
+} // namespace
+
+bool DeltaPlan::Change::operator==(const Change& other) const
+{
+    return path == other.path && kind == other.kind && oldSize == other.oldSize &&
+           oldSha256 == other.oldSha256;
+}
+
+DeltaPlan::DeltaPlan(QString fromVersion, QString toVersion, QVector<Change> changes,
+                     QStringList dropped)
+    : m_fromVersion(std::move(fromVersion)), m_toVersion(std::move(toVersion)),
+      m_changes(std::move(changes)), m_dropped(std::move(dropped))
+{}
+
+Result<DeltaPlan> DeltaPlan::fromJson(const QByteArray& json)
+{
+    using R = Result<DeltaPlan>;
+    const Result<QJsonObject> document = FieldReader::document(json);
+    if (!document)
+        return R::failure(QStringLiteral("the delta plan ") + document.error());
+    FieldReader versions(document.value());
+    const QString fromVersion = versions.text(kFromVersion);
+    const QString toVersion = versions.text(kToVersion);
+    DeltaPlan plan(fromVersion, toVersion, {}, {});
+    if (!versions.ok())
+        return R::failure(QStringLiteral("the delta plan's ") + versions.fault());
+
+    QSet<QString> paths;
+    Outcome read = readList(document.value(), kChanges, paths, [&](FieldReader& reader) {
+        const Result<Change> change = readChange(reader);
+        if (!change)
+            return Result<QString>::failure(change.error());
+        plan.m_changes.append(change.value());
+        return Result<QString>(change->path);
+    });
+    if (read)
+        read = readList(document.value(), kDropped, paths, [&](FieldReader& reader) {
+            const QString path = reader.path(kPath);
+            if (!reader.ok())
+                return Result<QString>::failure(reader.fault());
+            plan.m_dropped.append(path);
+            return Result<QString>(path);
+        });
+    if (!read)
+        return R::failure(read.error());
+    return plan;
+}
+
+QByteArray DeltaPlan::toJson() const
+{
+    QJsonArray changes;
+    for (const Change& change : m_changes) {
+        QJsonObject object{{kPath, change.path},
+                           {kKind, change.kind == Kind::Patch ? kPatch : kWhole}};
+        if (change.kind == Kind::Patch) {
+            object.insert(kOldSize, change.oldSize);
+            object.insert(kOldSha256, change.oldSha256);
+        }
+        changes.append(object);
+    }
+    QJsonArray dropped;
+    for (const QString& path : m_dropped)
+        dropped.append(QJsonObject{{kPath, path}});
+    return QJsonDocument(QJsonObject{{kFromVersion, m_fromVersion},
+                                     {kToVersion, m_toVersion},
+                                     {kChanges, changes},
+                                     {kDropped, dropped}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QString DeltaPlan::contentPath(const Change& change)
+{
+    return QString(change.kind == Kind::Patch ? kPatchFolder : kWholeFolder) + QLatin1Char('/') +
+           change.path;
+}
