@@ -134,6 +134,6 @@ QByteArray DeltaPlan::toJson() const
 
 QString DeltaPlan::contentPath(const Change& change)
 {
-    return QString(change.kind == Kind::Patch ? kPatchFolder : kWholeFolder) + QLatin1Char('/') +
+    return (change.kind == Kind::Patch ? patchFolder() : wholeFolder()) + QLatin1Char('/') +
            change.path;
 }

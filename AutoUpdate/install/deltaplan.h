@@ -11,8 +11,8 @@
 // that changed, whether it comes as a patch of the installed file or whole. Read from the
 // package as hostile input, like the manifest.
 //
-// The package's top folder holds kFileName, the new release's manifest as kManifestFile, and the
-// content of each change below kPatchFolder or kWholeFolder under the file's own path.
+// The package's top folder holds fileName(), the new release's manifest as manifestFile(), and
+// the content of each change below patchFolder() or wholeFolder() under the file's own path.
 class DeltaPlan
 {
 public:
@@ -29,10 +29,10 @@ public:
         bool operator==(const Change& other) const;
     };
 
-    static constexpr QLatin1String kFileName{"delta.json"};
-    static constexpr QLatin1String kManifestFile{"manifest.json"};
-    static constexpr QLatin1String kPatchFolder{"patches"};
-    static constexpr QLatin1String kWholeFolder{"files"};
+    static QString fileName() { return QStringLiteral("delta.json"); }
+    static QString manifestFile() { return QStringLiteral("manifest.json"); }
+    static QString patchFolder() { return QStringLiteral("patches"); }
+    static QString wholeFolder() { return QStringLiteral("files"); }
 
     DeltaPlan() = default;
     DeltaPlan(QString fromVersion, QString toVersion, QVector<Change> changes, QStringList dropped);

@@ -36,8 +36,8 @@ const QString kUnchanged = QStringLiteral("share/unchanged.txt");
 const QString kNew = QStringLiteral("share/sub/new.dat");
 const QString kDropped = QStringLiteral("share/dropped.txt");
 const QString kEmpty = QStringLiteral("empty");
-const QString kPatches = QString(DeltaPlan::kPatchFolder) + '/';
-const QString kWhole = QString(DeltaPlan::kWholeFolder) + '/';
+const QString kPatches = DeltaPlan::patchFolder() + '/';
+const QString kWhole = DeltaPlan::wholeFolder() + '/';
 
 QByteArray read(const QString& path)
 {
@@ -108,9 +108,10 @@ Tamper writeFile(const QString& path, const QByteArray& content)
 
 Outcome rebuildFrom(const Folders& folders, const QString& output)
 {
-    const Result<DeltaPlan> plan = DeltaPlan::fromJson(read(folders.delta + "/delta.json"));
+    const Result<DeltaPlan> plan =
+        DeltaPlan::fromJson(read(folders.delta + '/' + DeltaPlan::fileName()));
     const Result<ReleaseManifest> manifest =
-        ReleaseManifest::fromJson(read(folders.delta + "/manifest.json"));
+        ReleaseManifest::fromJson(read(folders.delta + '/' + DeltaPlan::manifestFile()));
     if (!plan || !manifest)
         return Outcome::failure(plan ? manifest.error() : plan.error());
     return DeltaRebuild(plan.value(), manifest.value(), folders.delta, folders.installed)
@@ -292,9 +293,9 @@ private slots:
         }) << "data after its frame";
         QTest::newRow("patch declares a huge output")
             << writeFile(kPatches + kClient, hugeFrame) << "makes 1099511627776 bytes";
-        QTest::newRow("path with ..")
-            << editEntry("delta.json", "changes", kConfig, "path", "../outside/client.json")
-            << "climbs out";
+        QTest::newRow("path with ..") << editEntry(DeltaPlan::fileName(), "changes", kConfig,
+                                                   "path", "../outside/client.json")
+                                      << "climbs out";
         QTest::newRow("patch against a file outside the client folder")
             << linkOutside("bin") << "bin is a link";
         QTest::newRow("manifest entry that is a link on disk")
@@ -304,10 +305,10 @@ private slots:
         }) << "new.dat is missing";
         // Written after the other files, which go again.
         QTest::newRow("rebuilt file of another digest")
-            << editEntry("manifest.json", "files", kUnchanged, "sha256", QString(64, 'b'))
+            << editEntry(DeltaPlan::manifestFile(), "files", kUnchanged, "sha256", QString(64, 'b'))
             << "another SHA-256";
         QTest::newRow("dropped file still in the release")
-            << editEntry("delta.json", "dropped", kDropped, "path", kEmpty)
+            << editEntry(DeltaPlan::fileName(), "dropped", kDropped, "path", kEmpty)
             << "drops a file the new release holds";
     }
 
@@ -338,7 +339,7 @@ private slots:
             QVERIFY2(rebuilt.ok(), qPrintable(rebuilt.error()));
             QCOMPARE(ClientFiles::tree(output), ClientFiles::tree(newTree()));
             QCOMPARE(ReleaseManifest::fromFolder(output)->toJson(),
-                     read(folders.delta + "/manifest.json"));
+                     read(folders.delta + '/' + DeltaPlan::manifestFile()));
         } else {
             QVERIFY2(rebuilt.error().contains(QRegularExpression(reason)),
                      qPrintable(rebuilt.error()));

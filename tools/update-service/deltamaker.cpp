@@ -213,10 +213,11 @@ private:
         m_plan =
             DeltaPlan(m_request.fromVersion, m_request.toVersion, m_changes, m_dropped).toJson();
         m_manifest = manifest;
-        const bool added = addFolders(archive) &&
-                           addBuffer(archive, m_top + '/' + DeltaPlan::kFileName, m_plan) &&
-                           addBuffer(archive, m_top + '/' + DeltaPlan::kManifestFile, m_manifest) &&
-                           addContents(archive);
+        const bool added =
+            addFolders(archive) &&
+            addBuffer(archive, m_top + '/' + DeltaPlan::fileName(), m_plan) &&
+            addBuffer(archive, m_top + '/' + DeltaPlan::manifestFile(), m_manifest) &&
+            addContents(archive);
         // A closed archive is gone; one that could not be closed is still to be discarded.
         if (!added || zip_close(archive) != 0) {
             const QString reason = QString::fromLocal8Bit(zip_strerror(archive));
