@@ -80,11 +80,14 @@ Result<ReleaseManifest> ReleaseManifest::fromJson(const QByteArray& json)
 Result<ReleaseManifest> ReleaseManifest::fromFolder(const QString& folder)
 {
     using R = Result<ReleaseManifest>;
-    const QDir root(folder);
     if (!QFileInfo(folder).isDir())
         return R::failure(QStringLiteral("%1 is not a folder").arg(folder));
+    // Paths are made relative between absolute ones: QDir takes a relative one for a path below
+    // itself.
+    const QDir root(QDir(folder).absolutePath());
     QVector<Entry> entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+    QDirIterator it(root.path(),
+                    QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo file(it.next());

@@ -186,8 +186,9 @@ private slots:
         write(newTree() + '/' + kNew, randomBytes(70000));
 
         m_deltaPackage = m_root.path() + "/QuorvexClient_2.0.0-2.1.0.zip";
-        m_summary =
-            updateservice::makeDelta({oldTree(), newTree(), "2.0.0", "2.1.0", m_deltaPackage});
+        // As publish is given them: relative to the working folder.
+        QDir::setCurrent(m_root.path());
+        m_summary = updateservice::makeDelta({"old", "new", "2.0.0", "2.1.0", m_deltaPackage});
         QVERIFY2(m_summary.ok(), qPrintable(m_summary.error()));
     }
 
