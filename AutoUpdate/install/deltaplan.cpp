@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <functional>
+
 namespace {
 
 const QString kFromVersion = QStringLiteral("fromVersion");
@@ -38,28 +40,22 @@ Result<DeltaPlan::Change> readChange(FieldReader& reader)
     return change;
 }
 
-// Reads each object of the list under key with read, which sees the object's fields.
-template <typename Read>
-Outcome readList(const QJsonObject& plan, const QString& key, QSet<QString>& paths, Read read)
+// Reads each entry of the list under key with read, which hands back the entry's path; no two
+// entries of the plan may name one file.
+Outcome readList(const FieldReader::Document& plan, const QString& key, QSet<QString>& paths,
+                 const std::function<Result<QString>(FieldReader&)>& read)
 {
-    const Result<QJsonArray> list = FieldReader::list(plan, key);
-    if (!list)
-        return Outcome::failure(QStringLiteral("the delta plan ") + list.error());
-    for (int index = 0; index < list->size(); ++index) {
-        FieldReader reader(list->at(index).toObject());
+    return FieldReader::forEachEntry(plan, key, [&](FieldReader& reader) {
         const Result<QString> path = read(reader);
-        const auto refuse = [&](const QString& reason) {
-            return Outcome::failure(
-                QStringLiteral("delta plan entry %1 of \"%2\": %3").arg(index).arg(key, reason));
-        };
         if (!path)
-            return refuse(path.error());
+            return Outcome::failure(path.error());
         const QString fileKey = FieldReader::fileKey(path.value());
         if (paths.contains(fileKey))
-            return refuse(QStringLiteral("\"%1\" names the file of another").arg(path.value()));
+            return Outcome::failure(
+                QStringLiteral("\"%1\" names the file of another").arg(path.value()));
         paths.insert(fileKey);
-    }
-    return Outcome::success();
+        return Outcome::success();
+    });
 }
 
 } // namespace
@@ -79,16 +75,17 @@ DeltaPlan::DeltaPlan(QString fromVersion, QString toVersion, QVector<Change> cha
 Result<DeltaPlan> DeltaPlan::fromJson(const QByteArray& json)
 {
     using R = Result<DeltaPlan>;
-    const Result<QJsonObject> document = FieldReader::document(json);
+    const Result<FieldReader::Document> document =
+        FieldReader::document(json, {kFromVersion, kToVersion, kChanges, kDropped});
     if (!document)
         return R::failure(QStringLiteral("the delta plan ") + document.error());
-    FieldReader versions(document.value());
+    FieldReader versions(document->values);
     const QString fromVersion = versions.text(kFromVersion);
     const QString toVersion = versions.text(kToVersion);
-    DeltaPlan plan(fromVersion, toVersion, {}, {});
     if (!versions.ok())
         return R::failure(QStringLiteral("the delta plan's ") + versions.fault());
 
+    DeltaPlan plan(fromVersion, toVersion, {}, {});
     QSet<QString> paths;
     Outcome read = readList(document.value(), kChanges, paths, [&](FieldReader& reader) {
         const Result<Change> change = readChange(reader);
@@ -106,7 +103,7 @@ Result<DeltaPlan> DeltaPlan::fromJson(const QByteArray& json)
             return Result<QString>(path);
         });
     if (!read)
-        return R::failure(read.error());
+        return R::failure(QStringLiteral("the delta plan's ") + read.error());
     return plan;
 }
 

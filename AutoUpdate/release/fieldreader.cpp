@@ -1,41 +1,53 @@
 #include "release/fieldreader.h"
 
 #include "base/relativepath.h"
+#include "release/jsonscanner.h"
 
-#include <QJsonDocument>
 #include <QRegularExpression>
 
 #include <cmath>
 
-Result<QJsonObject> FieldReader::document(const QByteArray& json)
+Result<FieldReader::Document> FieldReader::document(const QByteArray& json, const QStringList& keys)
 {
-    using R = Result<QJsonObject>;
+    using R = Result<Document>;
     if (json.size() > kMaxDocumentBytes)
         return R::failure(QStringLiteral("is %1 bytes long, more than %2")
                               .arg(json.size())
                               .arg(kMaxDocumentBytes));
-    QJsonParseError parsing{};
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parsing);
-    if (parsing.error != QJsonParseError::NoError)
-        return R::failure(QStringLiteral("is not JSON: ") + parsing.errorString());
-    if (!document.isObject())
-        return R::failure(QStringLiteral("is not a JSON object"));
-    return document.object();
+    const Result<QVector<JsonScanner::Member>> members = JsonScanner::members(json);
+    if (!members)
+        return R::failure(members.error());
+    Document document;
+    for (const JsonScanner::Member& member : members.value()) {
+        if (!keys.contains(member.key))
+            return R::failure(QStringLiteral("holds the unknown member \"%1\"").arg(member.key));
+        if (document.lists.contains(member.key) || document.values.contains(member.key))
+            return R::failure(QStringLiteral("holds \"%1\" twice").arg(member.key));
+        // A list is walked entry by entry; anything else is small enough to parse whole.
+        if (member.value.startsWith('[')) {
+            document.lists.insert(member.key, member.value);
+            continue;
+        }
+        const Result<QJsonValue> value = JsonScanner::parse(member.value);
+        if (!value)
+            return R::failure(QStringLiteral("\"%1\" %2").arg(member.key, value.error()));
+        document.values.insert(member.key, value.value());
+    }
+    return document;
 }
 
-Result<QJsonArray> FieldReader::list(const QJsonObject& object, const QString& key)
+Outcome FieldReader::forEachEntry(const Document& document, const QString& key,
+                                  const std::function<Outcome(FieldReader&)>& read)
 {
-    using R = Result<QJsonArray>;
-    const QJsonValue value = object.value(key);
-    if (!value.isArray())
-        return R::failure(QStringLiteral("\"%1\" is not a list").arg(key));
-    const QJsonArray array = value.toArray();
-    if (array.size() > kMaxEntries)
-        return R::failure(QStringLiteral("\"%1\" holds %2 entries, more than %3")
-                              .arg(key)
-                              .arg(array.size())
-                              .arg(kMaxEntries));
-    return array;
+    const Outcome walked = JsonScanner::forEachElement(
+        document.lists.value(key), kMaxEntries, [&](int index, const QJsonValue& entry) {
+            FieldReader reader(entry.toObject());
+            const Outcome outcome = read(reader);
+            return outcome ? outcome
+                           : Outcome::failure(
+                                 QStringLiteral("entry %1: %2").arg(index).arg(outcome.error()));
+        });
+    return walked ? walked : Outcome::failure(QStringLiteral("\"%1\" %2").arg(key, walked.error()));
 }
 
 QString FieldReader::fileKey(const QString& cleanPath)

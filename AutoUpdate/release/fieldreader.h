@@ -2,9 +2,13 @@
 
 #include "base/result.h"
 
-#include <QJsonArray>
+#include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 // Reads the objects of a release manifest or a delta plan. Both arrive from the network, so each
 // field is held to its rule as it is read, and the first field that breaks one is kept as the
@@ -12,17 +16,26 @@
 class FieldReader
 {
 public:
-    // Bounds on a document, checked before it is parsed and before its lists are walked.
+    // Bounds on a document, checked before it is parsed and while its lists are walked.
     static constexpr int kMaxDocumentBytes = 16 << 20;
     static constexpr int kMaxEntries = 100000;
     // Sizes are JSON numbers: beyond 2^53 they are no longer whole.
     static constexpr qint64 kMaxSize = qint64(1) << 53;
     static constexpr quint32 kMaxMode = 0777;
 
-    // The JSON object the bytes hold.
-    static Result<QJsonObject> document(const QByteArray& json);
-    // The list under key, of at most kMaxEntries values.
-    static Result<QJsonArray> list(const QJsonObject& object, const QString& key);
+    // A document's object: its lists as raw JSON text, read entry by entry with forEachEntry(),
+    // and its other members.
+    struct Document
+    {
+        QHash<QString, QByteArray> lists;
+        QJsonObject values;
+    };
+
+    // Refuses members other than keys, and a key given twice.
+    static Result<Document> document(const QByteArray& json, const QStringList& keys);
+    // Reads each object of the list under key with read; the reason names the entry.
+    static Outcome forEachEntry(const Document& document, const QString& key,
+                                const std::function<Outcome(FieldReader&)>& read);
     // The text by which two cleaned paths name the same file on this system.
     static QString fileKey(const QString& cleanPath);
 

@@ -57,23 +57,18 @@ bool ReleaseManifest::Entry::operator==(const Entry& other) const
 Result<ReleaseManifest> ReleaseManifest::fromJson(const QByteArray& json)
 {
     using R = Result<ReleaseManifest>;
-    const Result<QJsonObject> document = FieldReader::document(json);
+    const Result<FieldReader::Document> document = FieldReader::document(json, {kFiles});
     if (!document)
         return R::failure(QStringLiteral("the manifest ") + document.error());
-    const Result<QJsonArray> files = FieldReader::list(document.value(), kFiles);
-    if (!files)
-        return R::failure(QStringLiteral("the manifest ") + files.error());
     QVector<Entry> entries;
-    entries.reserve(files->size());
-    for (int index = 0; index < files->size(); ++index) {
-        FieldReader reader(files->at(index).toObject());
-        Entry entry{reader.path(kPath), reader.size(kSize), reader.sha256(kSha256),
-                    reader.mode(kMode)};
-        if (!reader.ok())
-            return R::failure(
-                QStringLiteral("manifest entry %1: %2").arg(index).arg(reader.fault()));
-        entries.append(std::move(entry));
-    }
+    const Outcome read =
+        FieldReader::forEachEntry(document.value(), kFiles, [&](FieldReader& reader) {
+            entries.append({reader.path(kPath), reader.size(kSize), reader.sha256(kSha256),
+                            reader.mode(kMode)});
+            return reader.ok() ? Outcome::success() : Outcome::failure(reader.fault());
+        });
+    if (!read)
+        return R::failure(QStringLiteral("the manifest's ") + read.error());
     return fromEntries(std::move(entries));
 }
 

@@ -229,8 +229,15 @@ private slots:
         QTest::newRow("not JSON") << manifest << QByteArray("{") << "not JSON";
         QTest::newRow("larger than 16 MiB")
             << manifest << QByteArray(16 * 1024 * 1024 + 1, ' ') << "bytes long";
-        QTest::newRow("more than 100000 entries")
-            << manifest << manifestOf(QString("{},").repeated(100000) + "{}") << "100001 entries";
+
+        QTest::newRow("unknown member")
+            << manifest << QByteArray(R"({"files": [], "signed": true})") << "unknown member";
+        QTest::newRow("member twice")
+            << manifest << QByteArray(R"({"files": [], "files": []})") << "twice";
+        QTest::newRow("mismatched brackets")
+            << manifest << manifestOf(R"({"path": "a"])") << "not JSON";
+        QTest::newRow("text after the object")
+            << manifest << QByteArray(R"({"files": []} {})") << "after its object";
         QTest::newRow("climbs out") << manifest << manifestOf(fileEntry("a/../../x")) << "climbs";
         QTest::newRow("absolute") << manifest << manifestOf(fileEntry("/etc/passwd")) << "absolute";
         QTest::newRow("one file twice once cleaned")
@@ -254,6 +261,11 @@ private slots:
             << plan << planOf(R"({"path": "a", "kind": "patch", "oldSize": 1})") << "oldSha256";
         QTest::newRow("patch and drop of one file")
             << plan << planOf(patch.arg(QString(64, 'a')), R"({"path": "./a"})") << "another";
+        QStringList drops;
+        for (int index = 0; index <= 100000; ++index)
+            drops.append(QStringLiteral(R"({"path": "%1"})").arg(index));
+        QTest::newRow("more than 100000 entries")
+            << plan << planOf("", drops.join(',')) << "more than 100000 entries";
         QTest::newRow("drop outside") << plan << planOf("", R"({"path": "../a"})") << "climbs";
         QTest::newRow("no versions")
             << plan << QByteArray(R"({"changes": [], "dropped": []})") << "fromVersion";
