@@ -1,11 +1,12 @@
 #include "release/fieldreader.h"
 
 #include "base/relativepath.h"
+#include "release/answerfields.h"
 #include "release/jsonscanner.h"
 
 #include <QRegularExpression>
 
-#include <cmath>
+#include <optional>
 
 Result<FieldReader::Document> FieldReader::document(const QByteArray& json, const QStringList& keys)
 {
@@ -107,12 +108,10 @@ QJsonValue FieldReader::field(const QString& key)
 
 qint64 FieldReader::wholeNumber(const QString& key, qint64 maximum)
 {
-    const QJsonValue value = field(key);
-    const double number = value.toDouble(-1);
-    if (ok() && (!value.isDouble() || number < 0 || number > double(maximum) ||
-                 std::trunc(number) != number))
+    const std::optional<qint64> number = AnswerFields::wholeNumber(field(key));
+    if (ok() && (!number || *number < 0 || *number > maximum))
         fail(key, QStringLiteral("is not a whole number from 0 to %1").arg(maximum));
-    return ok() ? static_cast<qint64>(number) : 0;
+    return ok() ? *number : 0;
 }
 
 void FieldReader::fail(const QString& key, const QString& reason)
