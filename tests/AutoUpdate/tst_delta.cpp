@@ -5,6 +5,7 @@
 #include "install/packageunpacker.h"
 #include "release/releasemanifest.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -360,6 +361,22 @@ private slots:
         }
         QCOMPARE(ClientFiles::tree(folders.installed), installed);
         QCOMPARE(ClientFiles::tree(folders.outside), outside);
+    }
+
+    // Publish names the SHA-256 of what it writes; one tree always gives the same bytes.
+    void releaseManifestFile()
+    {
+        const QString path = m_root.path() + "/release-manifest.json";
+        const Result<QString> digest = updateservice::writeReleaseManifest(newTree(), path);
+        QVERIFY2(digest.ok(), qPrintable(digest.error()));
+        const QByteArray written = read(path);
+        QCOMPARE(digest.value(),
+                 QString(QCryptographicHash::hash(written, QCryptographicHash::Sha256).toHex()));
+        QTemporaryDir unpacked;
+        QVERIFY(PackageUnpacker(m_deltaPackage, unpacked.path() + '/').unpack(qint64(1) << 30) ==
+                PackageUnpacker::Result::Unpacked);
+        QCOMPARE(written,
+                 read(unpacked.path() + "/QuorvexClient_2.0.0-2.1.0/" + DeltaPlan::manifestFile()));
     }
 
     // A tree that cannot be published leaves no package behind.
