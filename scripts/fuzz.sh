@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 seconds=${1:-30}
 build="build-fuzz"
-targets=(checkanswer journal unpacker)
+targets=(checkanswer delta journal unpacker)
 
 if ! command -v clang++ >/dev/null; then
     echo "fuzz: clang is not installed, the fuzz targets are skipped"
