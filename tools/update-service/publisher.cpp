@@ -1,5 +1,6 @@
 #include "publisher.h"
 
+#include "buildfolderwarnings.h"
 #include "packagezip.h"
 #include "release/releasesignature.h"
 #include "signingkey.h"
@@ -9,12 +10,10 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -101,38 +100,6 @@ Result<Digests> fileDigests(const QString& path)
     return Digests{QString::fromLatin1(md5.result().toHex()),
                    QString::fromLatin1(sha1.result().toHex()),
                    QString::fromLatin1(sha256.result().toHex())};
-}
-
-bool isAbsoluteOnSomeSystem(const QString& path)
-{
-    static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:"));
-    return QDir::isAbsolutePath(path) || path.startsWith('\\') || drive.match(path).hasMatch();
-}
-
-// An updater's configuration in the build folder travels with the release. Clients keep their
-// own "appPath" when they install it, but a new installation made from the build folder would
-// look for its client where the build machine had it.
-QStringList absoluteAppPaths(const QString& buildPath)
-{
-    QStringList warnings;
-    QDirIterator it(buildPath, {QStringLiteral("updateconfig.json")}, QDir::Files,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QFile file(it.next());
-        const QString appPath = file.open(QIODevice::ReadOnly)
-                                    ? QJsonDocument::fromJson(file.readAll())
-                                          .object()
-                                          .value(QStringLiteral("appPath"))
-                                          .toString()
-                                    : QString();
-        if (isAbsoluteOnSomeSystem(appPath)) {
-            warnings.append(QStringLiteral("%1 names the absolute appPath \"%2\"; installed "
-                                           "clients keep their own, but a relative one (\"../\") "
-                                           "serves every installation")
-                                .arg(it.filePath(), appPath));
-        }
-    }
-    return warnings;
 }
 
 class Publication
