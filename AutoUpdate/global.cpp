@@ -242,12 +242,12 @@ int Global::WriteScptFile(QString& text)
 
 qint64 Global::DiskSpaceDetection(QString path)
 {
-    const Platform::FreeSpace space = Platform::current().freeSpace(path);
-    if (!space.ok) {
-        qDebug() << "Call to GetDiskFreeSpaceEx() failed:" << space.errorCode;
+    const Result<qint64, Failure> space = Platform::current().freeSpace(path);
+    if (!space) {
+        qDebug() << "Call to GetDiskFreeSpaceEx() failed:" << space.error().code;
         return 0;
     }
-    return space.bytes;
+    return space.value();
 }
 
 QString Global::VolumeLackingSpace(qint64 packageSize)

@@ -35,10 +35,10 @@ Result<ReleaseOffer> verified(const ReleaseOffer& offer, const ReleaseSignature:
 {
     // Without keys nothing is verified, so the record of installed releases is not read.
     const qint64 installed = keys.required ? InstalledSequence::read() : 0;
-    const ReleaseSignature::Verdict verdict = ReleaseSignature::verify(offer, keys, installed);
-    if (!verdict.accepted) {
-        qWarning().noquote() << "release signature refused:" << verdict.reason;
-        return Result<ReleaseOffer>::failure(verdict.reason);
+    const Result<qint64> verdict = ReleaseSignature::verify(offer, keys, installed);
+    if (!verdict) {
+        qWarning().noquote() << "release signature refused:" << verdict.error();
+        return Result<ReleaseOffer>::failure(verdict.error());
     }
     return offer;
 }

@@ -179,10 +179,11 @@ bool ClientBackup::restore()
     // saved files need to come back.
     platform.removePaths(CopyCommand::removal(addedPaths(), elevate));
     if (!saved.isEmpty()) {
-        const Platform::CopyOutcome copy = platform.copyTree(
+        const Platform::ToolRun copied = platform.copyTree(
             CopyCommand::request(m_backupFolder, m_journal.place().clientFolder, elevate));
-        if (!copy.ran || copy.exitCode != 0)
-            qDebug() << "restore copy error:" << copy.error << copy.exitCode;
+        if (!copied || copied.value() != 0)
+            qDebug() << "restore copy error:" << (copied ? QProcess::UnknownError : copied.error())
+                     << (copied ? copied.value() : 0);
     }
     keepPermissions();
     if (!clientFolderRestored(saved))

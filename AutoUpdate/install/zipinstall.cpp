@@ -75,13 +75,13 @@ qint64 ZipInstall::RoomForUnpacking(const QString& unpackFolder)
 // folder: a copy tool can fail halfway, and on Windows the elevated one can still be running.
 bool ZipInstall::CopyUnpackedTree(const Platform::CopyRequest& copy)
 {
-    const Platform::CopyOutcome outcome = Platform::current().copyTree(copy);
-    if (!outcome.ran) {
-        qDebug() << "copy file error: " << outcome.error;
+    const Platform::ToolRun copied = Platform::current().copyTree(copy);
+    if (!copied) {
+        qDebug() << "copy file error: " << copied.error();
         return false;
     }
-    if (outcome.exitCode != 0) {
-        qDebug() << "copy file error: exit code" << outcome.exitCode;
+    if (copied.value() != 0) {
+        qDebug() << "copy file error: exit code" << copied.value();
         return false;
     }
     Platform::current().pause(kCopySettleMs);

@@ -100,28 +100,25 @@ bool HelperRun::prepareRemoval(const QString& verdictPath, const QStringList& pa
         .ok();
 }
 
-HelperRun::Verdict HelperRun::await(const QString& verdictPath, int startLimitMs,
-                                    int silenceLimitMs)
+Result<int> HelperRun::await(const QString& verdictPath, int startLimitMs, int silenceLimitMs)
 {
     const QString heartbeat = heartbeatPath(verdictPath);
+    const auto noVerdict = [] { return Result<int>::failure(QStringLiteral("no verdict")); };
     QElapsedTimer waited;
     waited.start();
     bool started = false;
     for (;;) {
-        Verdict verdict;
-        if (readVerdict(verdictPath, &verdict.exitCode)) {
-            verdict.reached = true;
-            return verdict;
-        }
+        int exitCode = -1;
+        if (readVerdict(verdictPath, &exitCode))
+            return exitCode;
         const QFileInfo beating(heartbeat);
         if (beating.exists()) {
             started = true;
             if (beating.lastModified().msecsTo(QDateTime::currentDateTime()) > silenceLimitMs)
-                return verdict;
+                return noVerdict();
         } else if (started || waited.elapsed() > startLimitMs) {
             // The helper removes its heartbeat after leaving its verdict.
-            verdict.reached = readVerdict(verdictPath, &verdict.exitCode);
-            return verdict;
+            return readVerdict(verdictPath, &exitCode) ? Result<int>(exitCode) : noVerdict();
         }
         QThread::msleep(kPollMs);
     }

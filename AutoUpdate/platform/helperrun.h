@@ -33,21 +33,15 @@ QStringList copyArguments(const Platform::CopyRequest& request);
 // the file that lists the paths.
 QStringList removalArguments(const Platform::RemovalRequest& request);
 
-struct Verdict
-{
-    // False when no helper started within startLimitMs, or one fell silent for silenceLimitMs
-    // without leaving its verdict.
-    bool reached = false;
-    int exitCode = -1;
-};
-
 // Before a helper is started: waits for an earlier helper that still beats (until its verdict
 // comes or it falls silent for silenceLimitMs), makes the verdict's folder and removes what the
 // earlier helper left there.
 void prepare(const QString& verdictPath, int silenceLimitMs);
 // Before a removal is started: prepare(), then the list written whole.
 bool prepareRemoval(const QString& verdictPath, const QStringList& paths, int silenceLimitMs);
-// Waits for the verdict of a helper started after prepare().
-Verdict await(const QString& verdictPath, int startLimitMs, int silenceLimitMs);
+// Waits for the verdict of a helper started after prepare(): its exit code, or a failure when no
+// helper started within startLimitMs, or one fell silent for silenceLimitMs without leaving its
+// verdict.
+Result<int> await(const QString& verdictPath, int startLimitMs, int silenceLimitMs);
 
 } // namespace HelperRun

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/result.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -11,13 +13,6 @@
 class Platform
 {
 public:
-    struct FreeSpace
-    {
-        bool ok = false;
-        qint64 bytes = 0;
-        qint64 errorCode = 0; // GetLastError() on Windows, errno elsewhere
-    };
-
     // The updater's own program where the system runs the copy through a helper (Windows), and
     // the file where that helper leaves its verdict.
     struct Helper
@@ -43,14 +38,9 @@ public:
         Helper helper;
     };
 
-    struct CopyOutcome
-    {
-        // False when the tool could not be started or waited for; error then says why.
-        bool ran = false;
-        QProcess::ProcessError error = QProcess::UnknownError;
-        // The copy's own exit code where the tool that was waited for is the copy; 0 otherwise.
-        int exitCode = 0;
-    };
+    // A tool's run: its exit code (-1 when it crashed), or why it could not be started or
+    // waited for.
+    using ToolRun = Result<int, QProcess::ProcessError>;
 
     virtual ~Platform() = default;
 
@@ -59,7 +49,9 @@ public:
     virtual QString queryProcesses(const QString& imageName) = 0;
     // Ends every process of the current user running the program imageName, and waits for it.
     virtual void killProcesses(const QString& imageName) = 0;
-    virtual FreeSpace freeSpace(const QString& path) = 0;
+    // Free bytes of the volume holding path; a failure's code is GetLastError() on Windows, errno
+    // elsewhere.
+    virtual Result<qint64, Failure> freeSpace(const QString& path) = 0;
     // Root of the system volume ("C:\" on Windows).
     virtual QString systemVolume() const = 0;
     // The path that stands for the volume of the working folder.
@@ -67,7 +59,7 @@ public:
     // How the volume of a path is named to the user: a drive letter, or a mount point.
     virtual QString volumeLabel(const QString& path) const = 0;
     // Runs the copy and waits for it without a time limit.
-    virtual CopyOutcome copyTree(const CopyRequest& request) = 0;
+    virtual ToolRun copyTree(const CopyRequest& request) = 0;
     // Removes what the request lists, with elevated rights where asked. What is left is for the
     // caller to look at.
     virtual void removePaths(const RemovalRequest& request) = 0;

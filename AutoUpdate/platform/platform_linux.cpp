@@ -96,14 +96,14 @@ public:
             QThread::msleep(50);
     }
 
-    FreeSpace freeSpace(const QString& path) override
+    Result<qint64, Failure> freeSpace(const QString& path) override
     {
         struct statvfs info
         {
         };
         if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
-            return {false, 0, errno};
-        return {true, static_cast<qint64>(info.f_bfree) * static_cast<qint64>(info.f_frsize), 0};
+            return Result<qint64, Failure>::failure({QStringLiteral("statvfs failed"), errno});
+        return static_cast<qint64>(info.f_bfree) * static_cast<qint64>(info.f_frsize);
     }
 
     QString systemVolume() const override { return QStringLiteral("/"); }
@@ -115,7 +115,7 @@ public:
         return QStorageInfo(path).rootPath();
     }
 
-    CopyOutcome copyTree(const CopyRequest& request) override
+    ToolRun copyTree(const CopyRequest& request) override
     {
         return run(request.elevate,
                    {QStringLiteral("cp"), QStringLiteral("-R"), QStringLiteral("-f"),
@@ -129,11 +129,13 @@ public:
         const QStringList remove{QStringLiteral("rm"), QStringLiteral("-f"), QStringLiteral("-d"),
                                  QStringLiteral("--")};
         for (int first = 0; first < paths.size(); first += kRemoveBatchSize) {
-            const CopyOutcome outcome =
+            const ToolRun removed =
                 run(request.elevate, remove + paths.mid(first, kRemoveBatchSize));
-            if (!outcome.ran || outcome.exitCode != 0)
-                qDebug() << "remove paths error:" << outcome.error << outcome.exitCode
-                         << "in the batch from" << paths.at(first);
+            if (!removed || removed.value() != 0)
+                qDebug() << "remove paths error:"
+                         << (removed ? QProcess::UnknownError : removed.error())
+                         << (removed ? removed.value() : 0) << "in the batch from"
+                         << paths.at(first);
         }
     }
 
@@ -155,17 +157,15 @@ public:
 private:
     // Runs a tool on the client's files, through pkexec where elevated rights are asked for and
     // not already held, and waits for it without a time limit.
-    static CopyOutcome run(bool elevate, QStringList command)
+    static ToolRun run(bool elevate, QStringList command)
     {
         if (elevate && ::geteuid() != 0)
             command.prepend(QStringLiteral("pkexec"));
         QProcess tool;
         tool.start(command.takeFirst(), command, QIODevice::ReadWrite);
         if (!tool.waitForFinished(-1))
-            return {false, tool.error(), 0};
-        const bool crashed = tool.exitStatus() != QProcess::NormalExit;
-        return {true, crashed ? QProcess::Crashed : QProcess::UnknownError,
-                crashed ? kCrashExitCode : tool.exitCode()};
+            return ToolRun::failure(tool.error());
+        return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : kCrashExitCode;
     }
 };
 

@@ -55,13 +55,14 @@ public:
         taskkill.waitForFinished(-1);
     }
 
-    FreeSpace freeSpace(const QString& path) override
+    Result<qint64, Failure> freeSpace(const QString& path) override
     {
         ULARGE_INTEGER totalFree{};
         const std::wstring wide = path.toStdWString();
         if (!GetDiskFreeSpaceExW(wide.c_str(), nullptr, nullptr, &totalFree))
-            return {false, 0, static_cast<qint64>(GetLastError())};
-        return {true, static_cast<qint64>(totalFree.QuadPart), 0};
+            return Result<qint64, Failure>::failure(
+                {QStringLiteral("GetDiskFreeSpaceExW failed"), static_cast<int>(GetLastError())});
+        return static_cast<qint64>(totalFree.QuadPart);
     }
 
     QString systemVolume() const override { return QStringLiteral("C:\\"); }
@@ -70,7 +71,7 @@ public:
 
     QString volumeLabel(const QString& path) const override { return path.left(1); }
 
-    CopyOutcome copyTree(const CopyRequest& request) override
+    ToolRun copyTree(const CopyRequest& request) override
     {
         HelperRun::prepare(request.helper.verdictPath, kCopySilenceLimitMs);
         return runHelper(request.helper, HelperRun::copyArguments(request));
@@ -87,9 +88,11 @@ public:
             qDebug() << "remove paths error: list not written" << verdict;
             return;
         }
-        const CopyOutcome outcome = runHelper(request.helper, HelperRun::removalArguments(request));
-        if (!outcome.ran || outcome.exitCode != 0)
-            qDebug() << "remove paths error:" << outcome.error << outcome.exitCode;
+        const ToolRun removed = runHelper(request.helper, HelperRun::removalArguments(request));
+        if (!removed || removed.value() != 0)
+            qDebug() << "remove paths error:"
+                     << (removed ? QProcess::UnknownError : removed.error())
+                     << (removed ? removed.value() : 0);
     }
 
     bool startDetached(const QString& program, const QStringList& arguments) override
@@ -104,17 +107,17 @@ public:
 private:
     // nircmd's own end and exit code tell nothing of the command it launched; the helper leaves
     // its verdict.
-    static CopyOutcome runHelper(const Helper& helper, const QStringList& nircmdArguments)
+    static ToolRun runHelper(const Helper& helper, const QStringList& nircmdArguments)
     {
         QProcess nircmd;
         nircmd.start(QStringLiteral("nircmd.exe"), nircmdArguments, QIODevice::ReadWrite);
         if (!nircmd.waitForFinished(-1))
-            return {false, nircmd.error(), 0};
-        const HelperRun::Verdict verdict =
+            return ToolRun::failure(nircmd.error());
+        const Result<int> verdict =
             HelperRun::await(helper.verdictPath, kCopyStartLimitMs, kCopySilenceLimitMs);
-        if (!verdict.reached)
-            return {false, QProcess::Crashed, 0};
-        return {true, QProcess::UnknownError, verdict.exitCode};
+        if (!verdict)
+            return ToolRun::failure(QProcess::Crashed);
+        return verdict.value();
     }
 };
 

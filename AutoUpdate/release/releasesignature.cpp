@@ -51,14 +51,14 @@ const PublicKey* findKey(const TrustedKeys& trusted, const QString& id)
     return found == trusted.keys.end() ? nullptr : &*found;
 }
 
-Verdict accepted(qint64 sequence)
+Result<qint64> accepted(qint64 sequence)
 {
-    return Verdict{true, QString(), sequence};
+    return sequence;
 }
 
-Verdict refused(const QString& reason)
+Result<qint64> refused(const QString& reason)
 {
-    return Verdict{false, reason, 0};
+    return Result<qint64>::failure(reason);
 }
 
 // Checks what must hold before the signature itself is worth checking.
@@ -132,7 +132,7 @@ Result<QByteArray> signedMessage(const ReleaseOffer& offer)
     return message;
 }
 
-Verdict verify(const ReleaseOffer& offer, const TrustedKeys& keys, qint64 installedSequence)
+Result<qint64> verify(const ReleaseOffer& offer, const TrustedKeys& keys, qint64 installedSequence)
 {
     if (!keys.required || offer.offersNothing())
         return accepted(0);

@@ -35,13 +35,6 @@ struct TrustedKeys
     QString problem; // why a present setting cannot be used
 };
 
-struct Verdict
-{
-    bool accepted = false;
-    QString reason;      // why the answer was refused
-    qint64 sequence = 0; // of an accepted signed release; 0 when nothing was verified
-};
-
 struct KeyPair
 {
     QByteArray publicKey; // 32 bytes
@@ -60,7 +53,8 @@ Result<QByteArray> signedMessage(const ReleaseOffer& offer);
 // answer while no key is required are accepted unsigned. An offered update must be signed by a
 // trusted key, carry a 64-digit lower-case "sha256", and have a "sequence" not lower than the
 // one of the last release installed.
-Verdict verify(const ReleaseOffer& offer, const TrustedKeys& keys, qint64 installedSequence);
+// Accepted, the sequence of a verified signed release (0 when nothing was verified); refused, why.
+Result<qint64> verify(const ReleaseOffer& offer, const TrustedKeys& keys, qint64 installedSequence);
 
 KeyPair generateKeyPair();
 // A 64-byte secret key whose public half belongs to its private part.

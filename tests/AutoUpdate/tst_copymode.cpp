@@ -43,8 +43,8 @@ private slots:
         if (!helper.isEmpty())
             process.start("sh", {"-c", helper, "helper", verdictPath});
 
-        const HelperRun::Verdict verdict = HelperRun::await(verdictPath, limitMs, limitMs);
-        QCOMPARE(verdict.reached ? verdict.exitCode : -1, exitCode);
+        const Result<int> verdict = HelperRun::await(verdictPath, limitMs, limitMs);
+        QCOMPARE(verdict ? verdict.value() : -1, exitCode);
         process.kill();
         process.waitForFinished();
     }
@@ -131,7 +131,9 @@ private slots:
         removal.start(AUTOUPDATE_BINARY, {HelperRun::removalSwitch(), verdictPath,
                                           HelperRun::pathListPath(verdictPath)});
         QVERIFY(removal.waitForFinished(60000));
-        QCOMPARE(HelperRun::await(verdictPath, 1000, 1000).exitCode, 0);
+        const Result<int> verdict = HelperRun::await(verdictPath, 1000, 1000);
+        QVERIFY(verdict);
+        QCOMPARE(verdict.value(), 0);
         QVERIFY(!QFileInfo::exists(folder.filePath("added")));
         rusage usage{};
         getrusage(RUSAGE_CHILDREN, &usage);

@@ -240,12 +240,12 @@ private slots:
         QJsonObject biz = AnswerFields::toBiz(offer);
         tamper(biz);
 
-        const ReleaseSignature::Verdict verdict = ReleaseSignature::verify(
+        const Result<qint64> verdict = ReleaseSignature::verify(
             AnswerFields::fromBiz(biz), ReleaseSignature::trustedKeys(setting), installedSequence);
 
-        QVERIFY2(verdict.accepted == refusal.isEmpty(), qPrintable(verdict.reason));
-        QVERIFY2(verdict.reason.contains(refusal), qPrintable(verdict.reason));
-        QTEST(verdict.sequence, "sequence");
+        QVERIFY2(verdict.ok() == refusal.isEmpty(), qPrintable(verdict.error()));
+        QVERIFY2(verdict.error().contains(refusal), qPrintable(verdict.error()));
+        QTEST(verdict ? verdict.value() : 0, "sequence");
     }
 };
 

@@ -53,12 +53,12 @@ public:
     // No client is running.
     QString queryProcesses(const QString&) override { return QString(); }
     void killProcesses(const QString&) override {}
-    FreeSpace freeSpace(const QString&) override { return {true, m_freeSpace, 0}; }
+    Result<qint64, Failure> freeSpace(const QString&) override { return m_freeSpace.load(); }
     QString systemVolume() const override { return QStringLiteral("C:\\"); }
     QString workingVolume() const override { return QStringLiteral("D:/"); }
     QString volumeLabel(const QString& path) const override { return path.left(1); }
     // Really copies the source folder's content over the target, as the tools would.
-    CopyOutcome copyTree(const CopyRequest& request) override
+    ToolRun copyTree(const CopyRequest& request) override
     {
         QMutexLocker lock(&m_mutex);
         m_calls.append(QStringList{"copy", request.source, request.target}.join(' '));
@@ -66,14 +66,14 @@ public:
         while (held && !m_copiesReleased)
             m_copyRelease.wait(&m_mutex);
         if (++m_copies == m_failingCopy)
-            return {true, QProcess::UnknownError, 1};
+            return 1;
         QDirIterator it(request.source, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString target = request.target + it.next().mid(request.source.size());
             ClientFiles::write(target, ClientFiles::read(it.filePath()));
             QFile::setPermissions(target, it.fileInfo().permissions());
         }
-        return {true, QProcess::UnknownError, 0};
+        return 0;
     }
     // Removes as asked, with the test's own rights.
     void removePaths(const RemovalRequest& request) override

@@ -142,7 +142,7 @@ private slots:
         QCOMPARE(release->offer.packageSize, package.size());
         const auto verdict = ReleaseSignature::verify(
             release->offer, ReleaseSignature::trustedKeys(m_keys.publicKey), 0);
-        QVERIFY2(verdict.accepted == sign, qPrintable(verdict.reason));
+        QVERIFY2(verdict.ok() == sign, qPrintable(verdict.error()));
 
         // Every package is served, so that downloads begun before a newer release still work.
         QCOMPARE(fetch("/pack/" + release->id()), package);
