@@ -253,22 +253,30 @@ build_libsodium() {
     pack "$stage" "$name" "$name.tar.xz" "$source" "$arch"
 }
 
+# cmake_library <arch> <name> <CMake source folder> <.pc file name> [cmake option...]
+# Builds a static library with CMake into the staged install $work/stage/<name>/<name>, its .pc
+# file made relocatable.
+cmake_library() {
+    local arch=$1 name=$2 cmake_source=$3 pc=$4 stage=$work/stage/$2
+    shift 4
+    rm -rf "$stage"
+    cmake_cross "$arch" "$cmake_source" "$work/build/$name" "$stage/$name" "$@"
+    relocatable_pc "$stage/$name/lib/pkgconfig/$pc"
+}
+
 build_libzip() {
     local arch=$1 source name=libzip-1.7.3-mingw-w64-$1
     # Debian's one patch adds a dummy function for Debian's own ABI: the upstream tarball is built.
     source=$(fetch "$zip_source" upstream)
-    local stage=$work/stage/$name
-    rm -rf "$stage"
     # Deflate and store only, what zip packages use: every other codec and every crypto
     # backend off. zlib is mingw-w64's static one from Debian.
-    cmake_cross "$arch" "$source" "$work/build/$name" "$stage/$name" -DBUILD_SHARED_LIBS=OFF \
+    cmake_library "$arch" "$name" "$source" libzip.pc -DBUILD_SHARED_LIBS=OFF \
         -DENABLE_COMMONCRYPTO=OFF -DENABLE_GNUTLS=OFF -DENABLE_MBEDTLS=OFF -DENABLE_OPENSSL=OFF \
         -DENABLE_WINDOWS_CRYPTO=OFF -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF \
         -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF \
         -DZLIB_LIBRARY="/usr/$arch-w64-mingw32/lib/libz.a" -DZLIB_INCLUDE_DIR="/usr/$arch-w64-mingw32/include"
-    relocatable_pc "$stage/$name/lib/pkgconfig/libzip.pc"
-    cp "$source/LICENSE" "$stage/$name/"
-    pack "$stage" "$name" "$name.tar.xz" "$source" "$arch"
+    cp "$source/LICENSE" "$work/stage/$name/$name/"
+    pack "$work/stage/$name" "$name" "$name.tar.xz" "$source" "$arch"
 }
 
 build_libzstd() {
@@ -276,16 +284,14 @@ build_libzstd() {
     # Debian's patches serve its tests, its command line tool and one compressor fix; the upstream
     # tarball is built.
     source=$(fetch "$zstd_source" upstream)
-    local stage=$work/stage/$name
-    rm -rf "$stage"
     # Decompression is what a Windows program does with it: no worker threads, no legacy formats.
-    cmake_cross "$arch" "$source/build/cmake" "$work/build/$name" "$stage/$name" \
+    cmake_library "$arch" "$name" "$source/build/cmake" libzstd.pc \
         -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_STATIC=ON -DZSTD_BUILD_PROGRAMS=OFF \
         -DZSTD_BUILD_TESTS=OFF -DZSTD_MULTITHREAD_SUPPORT=OFF -DZSTD_LEGACY_SUPPORT=OFF
-    relocatable_pc "$stage/$name/lib/pkgconfig/libzstd.pc"
-    mkdir -p "$stage/$name/share/licenses"
-    cp "$source/LICENSE" "$source/COPYING" "$stage/$name/share/licenses/"
-    pack "$stage" "$name" "$name.tar.xz" "$source" "$arch"
+    local licenses=$work/stage/$name/$name/share/licenses
+    mkdir -p "$licenses"
+    cp "$source/LICENSE" "$source/COPYING" "$licenses/"
+    pack "$work/stage/$name" "$name" "$name.tar.xz" "$source" "$arch"
 }
 
 build_qt() {
