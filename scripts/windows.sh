@@ -6,7 +6,9 @@
 #   build-windows-32/  the 32-bit program, the product's own bitness: compiled and linked only,
 #                      and packaged for vendors: package/AutoUpdate-<version>-win32.zip
 # Then the Linux build given as argument (default: build) runs the 64-bit program under Wine
-# against the update service.
+# against the update service. Last, scripts/wine-screenshots.sh shows the windows with Qt's
+# windows platform plugin on a virtual screen, checks their size and keeps the pictures in
+# build-windows/screenshots/.
 # AUTOUPDATE_TOOLCHAINS names another folder of toolchains (scripts/windows-toolchains.sh builds
 # them). Without the toolchains (a fresh clone) it says so and exits 0, leaving the verdict to the
 # Linux tests; with CI=true the toolchains are required.
@@ -140,4 +142,8 @@ bash scripts/configure.sh "$linux_build" -DAUTOUPDATE_WINDOWS_BUILD="$repo/build
 cmake --build "$linux_build" --parallel "$(nproc)" --target tst_programwine
 ctest --test-dir "$linux_build" -L wine --output-on-failure --timeout 300 || status=1
 report_time "the runs of the Windows program from Linux" $start
+
+start=$SECONDS
+bash scripts/wine-screenshots.sh build-windows || status=1
+report_time "the screenshots under Wine" $start
 exit $status
