@@ -21,5 +21,8 @@ done
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 echo "Installing: ${missing[*]}"
-"${sudo[@]}" apt-get update -qq
+# An index that fails to download (a mirror in the middle of a sync, say of an architecture added
+# for scripts/wine32.sh) fails "apt-get update"; the install goes on with the lists there are,
+# and fails by itself when they lack a package.
+"${sudo[@]}" apt-get update -qq || echo "setup.sh: apt-get update reported the errors above; installing with the lists there are"
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -3,11 +3,12 @@
 # shared/toolchains beside the repository, and tests it under Wine:
 #   build-windows/     64-bit program and test programs; the tests run under Wine, in the
 #                      prefix build-windows/wine
-#   build-windows-32/  the 32-bit program, the product's own bitness: compiled and linked only,
-#                      and packaged for vendors: package/AutoUpdate-<version>-win32.zip
-# Then the Linux build given as argument (default: build) runs the 64-bit program under Wine
-# against the update service. Last, scripts/wine-screenshots.sh shows the windows with Qt's
-# windows platform plugin on a virtual screen, checks their size and keeps the pictures in
+#   build-windows-32/  the 32-bit program, the product's own bitness, packaged for vendors:
+#                      package/AutoUpdate-<version>-win32.zip
+# Then the Linux build given as argument (default: build) runs the program under Wine against the
+# update service: the 32-bit one where 32-bit Wine works (scripts/wine32.sh installs and checks
+# it), else the 64-bit one, and says so. Last, scripts/wine-screenshots.sh shows the windows with
+# Qt's windows platform plugin on a virtual screen, checks their size and keeps the pictures in
 # build-windows/screenshots/.
 # AUTOUPDATE_TOOLCHAINS names another folder of toolchains (scripts/windows-toolchains.sh builds
 # them). Without the toolchains (a fresh clone) it says so and exits 0, leaving the verdict to the
@@ -30,7 +31,7 @@ toolchains=${AUTOUPDATE_TOOLCHAINS:-"$(dirname "$repo")/shared/toolchains"}
 
 if [ ! -d "$toolchains" ]; then
     if [ "${CI:-}" = true ]; then
-        echo "windows.sh: CI needs the Windows toolchains (static Qt, libzip, libsodium, libzstd), but $toolchains does not exist" >&2
+        echo "windows.sh: CI needs the Windows toolchains (static Qt, libzip, libsodium), but $toolchains does not exist" >&2
         exit 1
     fi
     echo "windows.sh: skipped: no Windows toolchains at $toolchains (scripts/windows-toolchains.sh builds them, AUTOUPDATE_TOOLCHAINS names their folder); the Linux tests decide"
@@ -63,18 +64,16 @@ unpack_qt() {
 }
 
 # configure <build folder> <mingw-w64 target> <Qt folder in the build folder> [cmake options...]
-# Qt, libzip, libsodium and libzstd are found through the prefix path; libzip links mingw-w64's static
+# Qt, libzip and libsodium are found through the prefix path; libzip links mingw-w64's static
 # zlib.
 configure() {
     local build=$1 arch=$2 qt=$3 zip="libzip-1.7.3-mingw-w64-$2" sodium="libsodium-1.0.18-mingw-w64-$2"
-    local zstd="libzstd-1.5.4-mingw-w64-$2"
     shift 3
     unpack "$zip.tar.xz" "$zip" "$build"
     unpack "$sodium.tar.xz" "$sodium" "$build"
-    unpack "$zstd.tar.xz" "$zstd" "$build"
     bash scripts/configure.sh "$build" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-w64.cmake" -DMINGW_ARCH="$arch" \
-        -DCMAKE_PREFIX_PATH="$repo/$build/$qt;$repo/$build/$zip;$repo/$build/$sodium;$repo/$build/$zstd" \
+        -DCMAKE_PREFIX_PATH="$repo/$build/$qt;$repo/$build/$zip;$repo/$build/$sodium" \
         -DZLIB_LIBRARY="/usr/$arch-w64-mingw32/lib/libz.a" \
         -DZLIB_INCLUDE_DIR="/usr/$arch-w64-mingw32/include" "$@"
 }
@@ -122,6 +121,7 @@ if [ $product_only -eq 1 ]; then
 fi
 
 bash scripts/setup.sh g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine wine64
+bash scripts/wine32.sh install
 
 start=$SECONDS
 unpack_qt qt-5.15.8-mingw-w64-x86_64-static.tar.xz qt5-win64 build-windows
@@ -138,7 +138,17 @@ ctest --test-dir build-windows --output-on-failure --timeout 300 || status=1
 report_time "the tests under Wine" $start
 
 start=$SECONDS
-bash scripts/configure.sh "$linux_build" -DAUTOUPDATE_WINDOWS_BUILD="$repo/build-windows"
+# The product's own bitness where this machine runs it; the stand-in client and tools stay 64-bit.
+if WINEPREFIX="$repo/build-windows/wine" bash scripts/wine32.sh check build-windows-32/wine32-probe; then
+    program=$repo/build-windows-32/bin/AutoUpdate.exe
+    bitness="the 32-bit AutoUpdate.exe, the product's own bitness"
+else
+    program=$repo/build-windows/bin/AutoUpdate.exe
+    bitness="the 64-bit AutoUpdate.exe INSTEAD of the 32-bit product, which 32-bit Wine cannot run here"
+fi
+echo "windows.sh: tst_programwine runs $bitness ($program)"
+bash scripts/configure.sh "$linux_build" -DAUTOUPDATE_WINDOWS_BUILD="$repo/build-windows" \
+    -DAUTOUPDATE_WINDOWS_PROGRAM="$program"
 cmake --build "$linux_build" --parallel "$(nproc)" --target tst_programwine
 ctest --test-dir "$linux_build" -L wine --output-on-failure --timeout 300 || status=1
 report_time "the runs of the Windows program from Linux" $start
@@ -146,4 +156,6 @@ report_time "the runs of the Windows program from Linux" $start
 start=$SECONDS
 bash scripts/wine-screenshots.sh build-windows || status=1
 report_time "the screenshots under Wine" $start
+
+echo "windows.sh: the runs of the program under Wine ran $bitness"
 exit $status

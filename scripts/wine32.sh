@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Whether 32-bit Windows programs run under Wine here, in the prefix that WINEPREFIX names.
+#   install  installs Debian's 32-bit Wine (wine32, an i386 package) where the machine allows it.
+#            Never fails: without it, "check" says so.
+#   check <folder>  builds a small 32-bit program into <folder>, runs it under Wine and looks for
+#            the file it writes: without a working 32-bit Wine a program may seem to run, and end
+#            with 0, having done nothing. Exits 0 when the file names 32 bits, otherwise says why
+#            and exits 1.
+# Usage: scripts/wine32.sh install | check <folder>
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+
+installed() {
+    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'
+}
+
+# The i386 architecture stays enabled only when wine32 installs: an i386 index that fails to
+# download would otherwise fail every later "apt-get update" on the machine.
+install_wine32() {
+    installed && return 0
+    local added=0
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        "${sudo[@]}" dpkg --add-architecture i386
+        added=1
+    fi
+    echo "wine32.sh: installing wine32:i386"
+    "${sudo[@]}" apt-get update -qq ||
+        echo "wine32.sh: apt-get update reported the errors above; trying the install with the lists it has"
+    if DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        -o DPkg::Lock::Timeout=300 wine32:i386; then
+        return 0
+    fi
+    echo "wine32.sh: wine32:i386 did not install (see above)"
+    if [ $added -eq 1 ]; then
+        if "${sudo[@]}" dpkg --remove-architecture i386; then
+            echo "wine32.sh: the i386 architecture is disabled again"
+        else
+            echo "wine32.sh: i386 packages were installed, so the i386 architecture stays enabled"
+        fi
+    fi
+}
+
+check_wine32() {
+    local folder=$1 result status=0 missing=
+    mkdir -p "$folder"
+    folder=$(realpath "$folder")
+    result=$folder/probe-result.txt
+    cat >"$folder/probe.c" <<'C'
+#include <stdio.h>
+
+/* Writes how many bits its pointers have to the file it is given. */
+int main(int argc, char** argv)
+{
+    FILE* file = argc == 2 ? fopen(argv[1], "w") : NULL;
+    if (!file)
+        return 1;
+    fprintf(file, "%d bits\n", (int)(sizeof(void*) * 8));
+    return fclose(file) != 0;
+}
+C
+    i686-w64-mingw32-gcc -O2 -o "$folder/probe.exe" "$folder/probe.c"
+    rm -f "$result"
+    bash tests/support/wine-session.sh start
+    wine "$folder/probe.exe" "Z:$result" >"$folder/probe-output.txt" 2>&1 || status=$?
+    bash tests/support/wine-session.sh stop
+    if [ "$(cat "$result" 2>/dev/null)" = "32 bits" ]; then
+        echo "wine32.sh: 32-bit programs run under Wine"
+        return 0
+    fi
+    installed || missing=" (wine32:i386 is not installed)"
+    echo "wine32.sh: no 32-bit Wine$missing: a 32-bit program ended with $status and did not" \
+        "write its file; Wine said: $(head -c 300 "$folder/probe-output.txt" | tr '\n' ' ')"
+    return 1
+}
+
+case "${1:-}" in
+install) install_wine32 ;;
+check)
+    [ $# -eq 2 ] || { echo "usage: scripts/wine32.sh install | check <folder>" >&2; exit 2; }
+    check_wine32 "$2"
+    ;;
+*)
+    echo "usage: scripts/wine32.sh install | check <folder>" >&2
+    exit 2
+    ;;
+esac
