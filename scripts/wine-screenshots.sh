@@ -79,6 +79,7 @@ shown() {
 shoot() {
     local state=$1 language=$2 expected=$3 file="$out/$1-$2.png" screen="$out/$1-$2.screen.png"
     local output="$out/$1-$2.log" pid box status=0
+    : >"$output"
     wine "$preview" "$state" "$language" >"$output" 2>&1 &
     pid=$!
     if shown "$output" $pid; then
