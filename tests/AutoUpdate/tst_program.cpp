@@ -35,7 +35,7 @@ class TestProgram : public QObject
 #ifdef PROGRAM_UNDER_WINE
     // The Windows program of a Windows build under Wine in the build's prefix, its client in
     // C:/Program Files, where it copies and removes with "elevatecmd" through the stand-in
-    // nircmd.exe beside it (with the stand-in tasklist.exe, and Wine's taskkill and xcopy).
+    // nircmd.exe beside it (with the stand-in tasklist.exe, and Wine's taskkill).
     const QString kProgramSuffix = QStringLiteral(".exe");
 
     const QString kDriveC = qEnvironmentVariable("WINEPREFIX") + "/drive_c";
