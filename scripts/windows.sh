@@ -31,7 +31,7 @@ toolchains=${AUTOUPDATE_TOOLCHAINS:-"$(dirname "$repo")/shared/toolchains"}
 
 if [ ! -d "$toolchains" ]; then
     if [ "${CI:-}" = true ]; then
-        echo "windows.sh: CI needs the Windows toolchains (static Qt, libzip, libsodium), but $toolchains does not exist" >&2
+        echo "windows.sh: CI needs the Windows toolchains (static Qt, libzip, libsodium, libzstd), but $toolchains does not exist" >&2
         exit 1
     fi
     echo "windows.sh: skipped: no Windows toolchains at $toolchains (scripts/windows-toolchains.sh builds them, AUTOUPDATE_TOOLCHAINS names their folder); the Linux tests decide"
@@ -64,16 +64,18 @@ unpack_qt() {
 }
 
 # configure <build folder> <mingw-w64 target> <Qt folder in the build folder> [cmake options...]
-# Qt, libzip and libsodium are found through the prefix path; libzip links mingw-w64's static
-# zlib.
+# Qt, libzip, libsodium and libzstd are found through the prefix path; libzip links mingw-w64's
+# static zlib.
 configure() {
     local build=$1 arch=$2 qt=$3 zip="libzip-1.7.3-mingw-w64-$2" sodium="libsodium-1.0.18-mingw-w64-$2"
+    local zstd="libzstd-1.5.4-mingw-w64-$2"
     shift 3
     unpack "$zip.tar.xz" "$zip" "$build"
     unpack "$sodium.tar.xz" "$sodium" "$build"
+    unpack "$zstd.tar.xz" "$zstd" "$build"
     bash scripts/configure.sh "$build" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-w64.cmake" -DMINGW_ARCH="$arch" \
-        -DCMAKE_PREFIX_PATH="$repo/$build/$qt;$repo/$build/$zip;$repo/$build/$sodium" \
+        -DCMAKE_PREFIX_PATH="$repo/$build/$qt;$repo/$build/$zip;$repo/$build/$sodium;$repo/$build/$zstd" \
         -DZLIB_LIBRARY="/usr/$arch-w64-mingw32/lib/libz.a" \
         -DZLIB_INCLUDE_DIR="/usr/$arch-w64-mingw32/include" "$@"
 }
