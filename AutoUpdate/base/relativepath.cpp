@@ -40,6 +40,15 @@ QString RelativePath::unsafeReason(const QString& path)
     return QString();
 }
 
+QString RelativePath::fileKey(const QString& cleanPath)
+{
+#ifdef Q_OS_WIN
+    return cleanPath.toCaseFolded();
+#else
+    return cleanPath;
+#endif
+}
+
 QString RelativePath::clean(const QString& path)
 {
     return QDir::cleanPath(QDir::fromNativeSeparators(path));

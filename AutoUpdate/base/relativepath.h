@@ -15,4 +15,8 @@ QString unsafeReason(const QString& path);
 // gone. Two paths that come out equal here name the same file.
 QString clean(const QString& path);
 
+// The key under which the file system tells cleaned paths apart: the path itself, case-folded on
+// Windows, whose names ignore case.
+QString fileKey(const QString& cleanPath);
+
 } // namespace RelativePath

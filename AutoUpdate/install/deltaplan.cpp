@@ -1,5 +1,6 @@
 #include "install/deltaplan.h"
 
+#include "base/relativepath.h"
 #include "release/fieldreader.h"
 
 #include <QJsonArray>
@@ -49,7 +50,7 @@ Outcome readList(const FieldReader::Document& plan, const QString& key, QSet<QSt
         const Result<QString> path = read(reader);
         if (!path)
             return Outcome::failure(path.error());
-        const QString fileKey = FieldReader::fileKey(path.value());
+        const QString fileKey = RelativePath::fileKey(path.value());
         if (paths.contains(fileKey))
             return Outcome::failure(
                 QStringLiteral("\"%1\" names the file of another").arg(path.value()));

@@ -1,6 +1,7 @@
 #include "install/deltarebuild.h"
 
 #include "base/filedigest.h"
+#include "base/relativepath.h"
 #include "install/filepatch.h"
 #include "install/verifiedfile.h"
 #include "platform/platform.h"
@@ -65,7 +66,7 @@ DeltaRebuild::DeltaRebuild(const DeltaPlan& plan, const ReleaseManifest& manifes
       m_installedFolder(QDir::cleanPath(installedFolder))
 {
     for (const DeltaPlan::Change& change : m_plan.changes())
-        m_changes.insert(FieldReader::fileKey(change.path), &change);
+        m_changes.insert(RelativePath::fileKey(change.path), &change);
 }
 
 Outcome DeltaRebuild::rebuild(const QString& outputFolder)
@@ -112,7 +113,7 @@ Outcome DeltaRebuild::checkPlan() const
 
 Result<DeltaRebuild::Step> DeltaRebuild::stepFor(const ReleaseManifest::Entry& entry) const
 {
-    const DeltaPlan::Change* change = m_changes.value(FieldReader::fileKey(entry.path));
+    const DeltaPlan::Change* change = m_changes.value(RelativePath::fileKey(entry.path));
     if (change && change->kind == DeltaPlan::Kind::Patch)
         return patchStep(entry, *change);
     const Result<QString> source =

@@ -33,15 +33,6 @@ QString decodeName(const QByteArray& bytes)
     return state.invalidChars == 0 ? name : QString::fromLocal8Bit(bytes);
 }
 
-QString duplicateKey(const QString& relativePath)
-{
-#ifdef Q_OS_WIN
-    return relativePath.toCaseFolded();
-#else
-    return relativePath;
-#endif
-}
-
 // A link already on disk between the folder and the target would carry the write elsewhere.
 bool passesThroughLink(const QString& target, const QString& folder)
 {
@@ -186,7 +177,7 @@ bool PackageUnpacker::readEntries(qint64 freeBytes)
         Entry entry;
         if (!readEntry(static_cast<quint64>(index), &entry))
             return false;
-        const QString key = duplicateKey(RelativePath::clean(entry.name));
+        const QString key = RelativePath::fileKey(RelativePath::clean(entry.name));
         if (written.contains(key))
             return refuse(entry.name, QStringLiteral("repeats an earlier entry's path"));
         written.insert(key);

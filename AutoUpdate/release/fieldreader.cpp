@@ -51,15 +51,6 @@ Outcome FieldReader::forEachEntry(const Document& document, const QString& key,
     return walked ? walked : Outcome::failure(QStringLiteral("\"%1\" %2").arg(key, walked.error()));
 }
 
-QString FieldReader::fileKey(const QString& cleanPath)
-{
-#ifdef Q_OS_WIN
-    return cleanPath.toCaseFolded();
-#else
-    return cleanPath;
-#endif
-}
-
 FieldReader::FieldReader(QJsonObject object) : m_object(std::move(object)) {}
 
 QString FieldReader::text(const QString& key)

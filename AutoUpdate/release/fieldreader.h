@@ -36,8 +36,6 @@ public:
     // Reads each object of the list under key with read; the reason names the entry.
     static Outcome forEachEntry(const Document& document, const QString& key,
                                 const std::function<Outcome(FieldReader&)>& read);
-    // The text by which two cleaned paths name the same file on this system.
-    static QString fileKey(const QString& cleanPath);
 
     explicit FieldReader(QJsonObject object);
 

@@ -116,7 +116,7 @@ QByteArray ReleaseManifest::toJson() const
 
 const ReleaseManifest::Entry* ReleaseManifest::find(const QString& path) const
 {
-    const auto found = m_index.constFind(FieldReader::fileKey(path));
+    const auto found = m_index.constFind(RelativePath::fileKey(path));
     return found == m_index.constEnd() ? nullptr : &m_entries.at(found.value());
 }
 
@@ -143,7 +143,7 @@ Result<ReleaseManifest> ReleaseManifest::fromEntries(QVector<Entry> entries)
               [](const Entry& a, const Entry& b) { return a.path < b.path; });
     ReleaseManifest manifest;
     for (int index = 0; index < entries.size(); ++index) {
-        const QString key = FieldReader::fileKey(entries.at(index).path);
+        const QString key = RelativePath::fileKey(entries.at(index).path);
         if (manifest.m_index.contains(key))
             return R::failure(QStringLiteral("manifest entry \"%1\" names the file of another")
                                   .arg(entries.at(index).path));
@@ -153,7 +153,7 @@ Result<ReleaseManifest> ReleaseManifest::fromEntries(QVector<Entry> entries)
     for (const Entry& entry : qAsConst(entries)) {
         for (int slash = entry.path.indexOf('/'); slash > 0;
              slash = entry.path.indexOf('/', slash + 1)) {
-            if (manifest.m_index.contains(FieldReader::fileKey(entry.path.left(slash))))
+            if (manifest.m_index.contains(RelativePath::fileKey(entry.path.left(slash))))
                 return R::failure(QStringLiteral("manifest entry \"%1\" lies below the file \"%2\"")
                                       .arg(entry.path, entry.path.left(slash)));
         }
