@@ -86,6 +86,8 @@ class TestElevated : public QObject
     QString tool(const QString& name) const { return m_root.filePath("tools/" + name); }
     QString userFile(const QString& name) const { return m_home + "/AppData/Roaming/" + name; }
     QByteArray log() const { return ClientFiles::read(userFile("AutoUpdate/AutoUpdate.log")); }
+    // The lines of the log from the elevated side's, for a failure's message.
+    QByteArray elevatedLog() const { return log().mid(log().indexOf("elevated: ") - 60); }
     QString staged(const QString& name) const { return m_client + '/' + kStaging + '/' + name; }
 
     // Version 2.1.0 of the client: its configuration, a changed file, a file and a folder added,
@@ -124,8 +126,8 @@ class TestElevated : public QObject
         m_service->setCheckResponse(200, m_answer.toStdString());
     }
 
-    // The hook the stand-in runs as the user, with the updater and its arguments after $0:
-    // $3 the downloaded package, $4 the answer handed over.
+    // The hook the stand-in runs as the user, with the updater and its arguments: $4 is the
+    // downloaded package, $5 the answer handed over.
     void setPromptHook(const QString& script)
     {
         ClientFiles::write(tool("prompt-hook"), ("#!/bin/sh\n" + script + '\n').toUtf8());
@@ -246,30 +248,30 @@ private slots:
         QTest::addColumn<QString>("hook");    // run as the user while the prompt shows
         QTest::addColumn<QString>("plant");   // laid in the staging folder before the run
         QTest::addColumn<QString>("refusal"); // a regular expression; empty: installed
-        const QString forged = "cp \"$3.forged\" \"$3\"; ";
+        const QString forged = "cp \"$4.forged\" \"$4\"; ";
         const QString rewrite =
-            "sed -i -e 's/\"md5\": \"[0-9a-f]*\"/\"md5\": \"'$(md5sum < \"$3\" | "
+            "sed -i -e 's/\"md5\": \"[0-9a-f]*\"/\"md5\": \"'$(md5sum < \"$4\" | "
             "cut -c1-32)'\"/' -e 's/\"packageSize\": [0-9]*/\"packageSize\": '$(stat -c "
-            "%s \"$3\")'/' -e 's/\"sha256\": \"[0-9a-f]*\"/\"sha256\": \"'$(sha256sum < "
-            "\"$3\" | cut -c1-64)'\"/' \"$4\"";
+            "%s \"$4\")'/' -e 's/\"sha256\": \"[0-9a-f]*\"/\"sha256\": \"'$(sha256sum < "
+            "\"$4\" | cut -c1-64)'\"/' \"$5\"";
         QTest::newRow("installed") << ""
                                    << ""
                                    << "";
         QTest::newRow("package replaced") << forged << ""
                                           << "package (MD5|holds|longer)";
-        QTest::newRow("package grown") << "echo more >> \"$3\""
+        QTest::newRow("package grown") << "echo more >> \"$4\""
                                        << ""
                                        << "package longer than";
         QTest::newRow("package and answer's digests replaced") << forged + rewrite << ""
                                                                << "does not verify";
-        QTest::newRow("answer unsigned") << "sed -i -e '/\"signature\"/d' -e '/\"keyId\"/d' \"$4\""
+        QTest::newRow("answer unsigned") << "sed -i -e '/\"signature\"/d' -e '/\"keyId\"/d' \"$5\""
                                          << ""
                                          << "not signed|not configured";
         QTest::newRow("answer offers nothing")
-            << "sed -i 's/\"update\": \"1\"/\"update\": \"0\"/' \"$4\""
+            << "sed -i 's/\"update\": \"1\"/\"update\": \"0\"/' \"$5\""
             << ""
             << "offers no zip";
-        QTest::newRow("answer is a FIFO") << "rm \"$4\"; mkfifo \"$4\""
+        QTest::newRow("answer is a FIFO") << "rm \"$5\"; mkfifo \"$5\""
                                           << ""
                                           << "answer cannot be read";
         QTest::newRow("staging folder is a link") << ""
@@ -297,7 +299,7 @@ private slots:
         // A package that adds a file of the user's choice, ready beside the downloaded one.
         setPromptHook(hook);
         if (hook.contains(".forged"))
-            setPromptHook(QString("printf '%1' | base64 -d > \"$3.forged\"; ")
+            setPromptHook(QString("printf '%1' | base64 -d > \"$4.forged\"; ")
                               .arg(QString(release(0)
                                                .file("QuorvexClient_2.1.0/evil.txt", "evil")
                                                .bytes()
@@ -325,7 +327,13 @@ private slots:
                 QVERIFY(QFile::link(m_outside + "/sentinel.txt", staging + '/' + name));
         }
 
-        QCOMPARE(runUpdater({"-immediately"}), QString());
+        // A refused install leaves the run waiting for the user's retry.
+        if (refusal.isEmpty()) {
+            QCOMPARE(runUpdater({"-immediately"}), QString());
+        } else {
+            startUpdater({"-immediately"});
+            QTRY_VERIFY_WITH_TIMEOUT(log().contains("elevated install verdict: 1"), kRunTimeoutMs);
+        }
         QCOMPARE(ClientFiles::read(m_outside + "/sentinel.txt"), QByteArray("sentinel"));
         QCOMPARE(QDir(m_outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                  QStringList{"sentinel.txt"});
@@ -334,14 +342,14 @@ private slots:
         QCOMPARE(QFileInfo(staging).ownerId(), 0u);
         QVERIFY(log().contains("elevated: "));
         if (refusal.isEmpty()) {
-            QVERIFY2(log().contains(" copy file successed\r\n"), log().right(3000).constData());
+            QVERIFY2(log().contains(" copy file successed\r\n"), elevatedLog().constData());
             QCOMPARE(contents(m_client), expected);
             QCOMPARE(ClientFiles::read(userFile("AutoUpdate/installedsequence.txt")), "1\n");
             QCOMPARE(ClientFiles::read(userFile("quorvexAssistant/isShowUpdataInfo.txt")), "1");
         } else {
             QVERIFY2(QString(log()).contains(QRegularExpression(
                          "elevated: .*elevated install refused: .*(" + refusal + ")")),
-                     log().right(3000).constData());
+                     elevatedLog().constData());
             QCOMPARE(contents(m_client), before);
         }
         QVERIFY(QFileInfo::exists(staged("verdict")));
@@ -368,7 +376,7 @@ private slots:
         m_service->setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
         QCOMPARE(runUpdater({}), QString());
         QVERIFY2(log().contains("elevated: ") && log().contains("client folder restored:"),
-                 log().right(3000).constData());
+                 elevatedLog().constData());
         QCOMPARE(contents(m_client), before);
         QVERIFY(!QFileInfo::exists(journal));
     }
