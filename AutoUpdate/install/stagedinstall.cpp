@@ -83,7 +83,10 @@ Result<QString> stagedPackagePath(const StagingFolder& staging, const ReleaseOff
     if (name.isEmpty() || PackageUnpacker::topFolderName(name).isEmpty() ||
         name.contains(QLatin1Char('\\')))
         return Result<QString>::failure(QStringLiteral("answer names no package file"));
-    return staging.path() + QLatin1Char('/') + name;
+    const Outcome made = staging.makeWorkFolder();
+    if (!made)
+        return Result<QString>::failure(made.error());
+    return staging.workFolder() + QLatin1Char('/') + name;
 }
 
 Outcome checkDigests(const PackageDigest& digest, qint64 size, const ReleaseOffer& offer)
@@ -138,12 +141,11 @@ Result<QString> stagedTree(const StagingFolder& staging, const QString& package,
     const Outcome ready = stagePackage(package, staged.value(), offer);
     if (!ready)
         return Result<QString>::failure(ready.error());
-    PackageUnpacker unpacker(staged.value(), staging.path() + QLatin1Char('/'));
-    if (unpacker.unpack(g_global.DiskSpaceDetection(staging.path())) !=
-        PackageUnpacker::Result::Unpacked)
+    const QString work = staging.workFolder() + QLatin1Char('/');
+    PackageUnpacker unpacker(staged.value(), work);
+    if (unpacker.unpack(g_global.DiskSpaceDetection(work)) != PackageUnpacker::Result::Unpacked)
         return Result<QString>::failure(QStringLiteral("package not unpacked"));
-    const QString tree =
-        staging.path() + QLatin1Char('/') + PackageUnpacker::topFolderName(staged.value());
+    const QString tree = work + PackageUnpacker::topFolderName(staged.value());
     const Outcome prepared = ZipInstall::PrepareUpdaterFolder(tree, offer);
     if (!prepared)
         return Result<QString>::failure(prepared.error());

@@ -67,6 +67,11 @@ QString StagingFolder::verdictPath() const
     return file(QStringLiteral("verdict"));
 }
 
+QString StagingFolder::workFolder() const
+{
+    return file(QStringLiteral("work"));
+}
+
 Outcome StagingFolder::prepare() const
 {
     if (Platform::pathKind(m_path) != Platform::PathKind::Missing && !trustedFolder(m_path) &&
@@ -97,6 +102,18 @@ void StagingFolder::clearWork() const
         if (!kept.contains(path))
             removeEntry(path);
     }
+}
+
+// Made empty and closed before anything is put in it, so that no one else can open what it will
+// hold.
+Outcome StagingFolder::makeWorkFolder() const
+{
+    const QString folder = workFolder();
+    removeEntry(folder);
+    if (!QDir().mkdir(folder) ||
+        !QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return Outcome::failure(QStringLiteral("cannot create ") + folder);
+    return Outcome::success();
 }
 
 QString StagingFolder::file(const QString& name) const

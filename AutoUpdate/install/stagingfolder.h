@@ -19,6 +19,9 @@ public:
     QString logPath() const;
     // "<tag> <exit code>" of the last install or restore; its heartbeat beside it.
     QString verdictPath() const;
+    // Where the package is copied and unpacked: readable by the elevated side's user alone, as
+    // the package is copied from whatever file the user names before its digests are checked.
+    QString workFolder() const;
 
     // Makes the folder the elevated side's own before anything in it is read or written: a link
     // or file in its place, or a folder that another user owns or may write to, is removed; so is
@@ -27,6 +30,8 @@ public:
     // Removes everything an earlier install left, but the lock and what a restore still needs
     // (the journal and the backup).
     void clearWork() const;
+    // A new, empty work folder.
+    Outcome makeWorkFolder() const;
 
 private:
     QString file(const QString& name) const;

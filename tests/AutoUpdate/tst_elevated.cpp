@@ -315,14 +315,9 @@ private slots:
         }
         if (plant == "links") {
             QDir().mkpath(staging);
-            const QStringList written{"verdict",
-                                      "verdict.alive",
-                                      "elevated.log",
-                                      "install.lock",
-                                      "install-journal.json",
-                                      "install-backup",
-                                      "QuorvexClient_2.1.0",
-                                      kPackageName};
+            const QStringList written{"verdict",      "verdict.alive",        "elevated.log",
+                                      "install.lock", "install-journal.json", "install-backup",
+                                      "work"};
             for (const QString& name : written)
                 QVERIFY(QFile::link(m_outside + "/sentinel.txt", staging + '/' + name));
         }
