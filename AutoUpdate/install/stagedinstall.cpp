@@ -174,9 +174,10 @@ int copyOverClient(const QString& tree, ClientBackup& backup, const ReleaseOffer
     const Outcome copied = copyInProcess(tree, client, heartbeat);
     if (!copied)
         qDebug().noquote() << "copy file error:" << copied.error();
-    Outcome confirmed = copied && ZipInstall::CopiedWhole(tree, client)
-                            ? InstalledConfig::check(Global::InstalledConfigFile(), offer.version)
-                            : Outcome::failure(QStringLiteral("copy incomplete"));
+    const Outcome confirmed =
+        copied && ZipInstall::CopiedWhole(tree, client)
+            ? InstalledConfig::check(Global::InstalledConfigFile(), offer.version)
+            : Outcome::failure(QStringLiteral("copy incomplete"));
     if (!confirmed) {
         qDebug().noquote() << "install not confirmed:" << confirmed.error();
         backup.restore();
