@@ -91,8 +91,14 @@ class TestProgram : public QObject
     // lies beside it: the updater and its copy are killed there.
     void killDuringCopy(const QString&)
     {
+        killAfterHelper("");
+    }
+
+    // The updater is killed once its helper ran a command holding this text ("" for any).
+    void killAfterHelper(const QByteArray& command)
+    {
         const QString hold = m_clientDir + "/AutoUpdate/nircmd.hold";
-        ClientFiles::write(hold, "");
+        ClientFiles::write(hold, command);
         QProcess* updater = startUpdater({"-immediately"});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_clientDir + "/AutoUpdate/nircmd.held"),
                                  kRunTimeoutMs);
@@ -101,6 +107,11 @@ class TestProgram : public QObject
         updater->waitForFinished();
         QFile::remove(hold);
         QFile::remove(m_clientDir + "/AutoUpdate/nircmd.held");
+    }
+
+    void killAfterRemovalStep()
+    {
+        killAfterHelper("-removepaths");
     }
 
     // The per-user folders are the profile's own.
@@ -140,7 +151,8 @@ class TestProgram : public QObject
         QVERIFY(QDir().mkpath(userFile("quorvexAssistant")));
     }
 
-    // Programs run with the sandbox's HOME and TMPDIR, and look for cp in its tools folder first.
+    // Programs run with the sandbox's HOME and TMPDIR, and look for tools in its tools folder
+    // first.
     QProcess* start(const QString& program, const QStringList& arguments)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -158,14 +170,26 @@ class TestProgram : public QObject
     // that started it.
     void killDuringCopy(const QString& stage)
     {
-        const QString cp = m_dir->filePath("tools/cp");
         const QString script = "#!/bin/sh\n[ %1 = before ] || /bin/cp \"$@\"\nkill -9 $PPID\n";
-        ClientFiles::write(cp, script.arg(stage).toUtf8());
-        QFile::setPermissions(cp, QFile::permissions(cp) | QFile::ExeOwner);
+        killInTool("cp", script.arg(stage).toUtf8());
+    }
+
+    // rm, as the removal of what an install added runs it, removes, then kills the updater.
+    void killAfterRemovalStep()
+    {
+        killInTool("rm", "#!/bin/sh\n/bin/rm \"$@\"\nkill -9 $PPID\n");
+    }
+
+    // Runs the updater with a stand-in for a tool, the script given, which kills it.
+    void killInTool(const QString& tool, const QByteArray& script)
+    {
+        const QString path = m_dir->filePath("tools/" + tool);
+        ClientFiles::write(path, script);
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
         QProcess* updater = startUpdater({"-immediately"});
         QVERIFY(updater->waitForFinished(kRunTimeoutMs));
         QCOMPARE(updater->exitStatus(), QProcess::CrashExit);
-        QFile::remove(cp);
+        QFile::remove(path);
     }
 
     // A killed updater leaves its single-instance segment, keyed by a file's inode in this TMPDIR,
@@ -502,6 +526,41 @@ private slots:
             QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
         }
         QCOMPARE(ClientFiles::tree(m_clientDir), before);
+    }
+
+    // A failed install whose restore is cut off after it removed what the copy added: the
+    // journal and the backup stay, and the next start restores the client folder, a read-only
+    // file and one at a long path included, before it installs the release again.
+    void interruptedRestoreRetried()
+    {
+        const QString readOnly = m_clientDir + "/data files/read me.txt";
+        ClientFiles::write(readOnly, "old release");
+        makeReadOnly(readOnly);
+        ClientFiles::write(m_clientDir + '/' + deepPath("data files"), "old deep");
+        offerRelease(PackageKind::Zip, {{deepPath("data files"), "new deep"}});
+        const QMap<QString, QByteArray> expected = installedTree(ClientFiles::tree(m_clientDir));
+        // A folder where the release has a file fails the copy.
+        const QString obstacle = m_clientDir + "/plugins/plugin.dat";
+        ClientFiles::write(obstacle + "/kept.txt", "in the way");
+
+        killAfterRemovalStep();
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(log().contains("copy file error: "));
+        QVERIFY(!log().contains("client folder restored:"));
+        QVERIFY(QFile::exists(userFile("AutoUpdate/install-journal.json")));
+        QVERIFY(!QFile::exists(m_clientDir + "/added.txt"));
+        QVERIFY(QDir(obstacle).removeRecursively());
+
+        const int logSize = log().size();
+        QCOMPARE(runUpdater({"-immediately"}), QString());
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
+        QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
+        const QByteArray run = log().mid(logSize);
+        const int restored = run.indexOf("client folder restored:");
+        QVERIFY2(restored >= 0 && restored < run.indexOf("client files saved:"), run.constData());
+        QVERIFY(!QFile::exists(userFile("AutoUpdate/install-journal.json")));
+        QCOMPARE(ClientFiles::tree(m_clientDir), expected);
     }
 
 #ifndef PROGRAM_UNDER_WINE
