@@ -257,8 +257,10 @@ int StagedInstall::run(const QStringList& arguments)
     qInstallMessageHandler(LogFile::messageHandler);
     const QString tag = arguments.at(1);
     HelperRun::beat(HelperRun::heartbeatPath(staging.verdictPath()));
-    ClientBackup backup(staging.journalPath(), {CopyCommand::targetFolder(QDir::currentPath()),
-                                                staging.backupFolder(), false});
+    ClientBackup backup(
+        staging.journalPath(),
+        {CopyCommand::targetFolder(QDir::currentPath()), staging.backupFolder(), false},
+        ClientBackup::Writer::ThisProcess);
     int exitCode = backup.restoreInterrupted() ? Done : Failed;
     if (installing && exitCode == Done)
         exitCode = install(staging, backup, arguments.at(2), arguments.at(3));
