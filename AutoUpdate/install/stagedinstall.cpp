@@ -252,6 +252,9 @@ int StagedInstall::run(const QStringList& arguments)
     lock.setStaleLockTime(0);
     if (!lock.lock())
         return Unusable;
+    // The user's side cannot remove what an earlier install set aside in a folder only this side
+    // may change, such as the updater that ran then.
+    TreeCopy::removeSetAside(QDir::currentPath());
     QFile::remove(staging.logPath());
     LogFile::setPath(staging.logPath());
     qInstallMessageHandler(LogFile::messageHandler);
