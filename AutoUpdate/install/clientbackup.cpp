@@ -4,6 +4,7 @@
 #include "base/userpaths.h"
 #include "install/copycommand.h"
 #include "install/treecomparison.h"
+#include "install/treecopy.h"
 #include "platform/helperrun.h"
 #include "platform/platform.h"
 
@@ -72,10 +73,12 @@ InstallJournal changesOf(const QString& tree, const InstallJournal::Place& place
 
 } // namespace
 
-ClientBackup::ClientBackup() : ClientBackup(journalPath(), currentPlace()) {}
+ClientBackup::ClientBackup() : ClientBackup(journalPath(), currentPlace(), Writer::Platform) {}
 
-ClientBackup::ClientBackup(const QString& journalPath, const InstallJournal::Place& place)
-    : m_journalPath(journalPath), m_backupFolder(place.backupFolder), m_place(place)
+ClientBackup::ClientBackup(const QString& journalPath, const InstallJournal::Place& place,
+                           Writer writer)
+    : m_journalPath(journalPath), m_backupFolder(place.backupFolder), m_place(place),
+      m_writer(writer)
 {}
 
 QString ClientBackup::journalPath()
@@ -175,20 +178,12 @@ bool ClientBackup::writeJournal() const
 
 bool ClientBackup::restore()
 {
-    Platform& platform = Platform::current();
-    const bool elevate = m_journal.place().elevate;
     removeStrayBackupFiles();
     const QStringList saved = savedInBackup();
-    // What the package added goes first: on a volume the copy filled, that makes the room the
-    // saved files need to come back.
-    platform.removePaths(CopyCommand::removal(addedPaths(), elevate));
-    if (!saved.isEmpty()) {
-        const Platform::ToolRun copied = platform.copyTree(
-            CopyCommand::request(m_backupFolder, m_journal.place().clientFolder, elevate));
-        if (!copied || copied.value() != 0)
-            qDebug() << "restore copy error:" << (copied ? QProcess::UnknownError : copied.error())
-                     << (copied ? copied.value() : 0);
-    }
+    if (m_writer == Writer::ThisProcess)
+        putBackInProcess(saved);
+    else
+        putBackThroughPlatform(saved);
     keepPermissions();
     if (!clientFolderRestored(saved))
         return false;
@@ -196,6 +191,41 @@ bool ClientBackup::restore()
             << "files put back," << m_journal.added().size() << "added files removed";
     discard();
     return true;
+}
+
+// What the package added goes first: on a volume the copy filled, that makes the room the saved
+// files need to come back.
+void ClientBackup::putBackThroughPlatform(const QStringList& saved) const
+{
+    Platform& platform = Platform::current();
+    const bool elevate = m_journal.place().elevate;
+    platform.removePaths(CopyCommand::removal(addedPaths(), elevate));
+    if (saved.isEmpty())
+        return;
+    const Platform::ToolRun copied = platform.copyTree(
+        CopyCommand::request(m_backupFolder, m_journal.place().clientFolder, elevate));
+    if (!copied || copied.value() != 0)
+        qDebug() << "restore copy error:" << (copied ? QProcess::UnknownError : copied.error())
+                 << (copied ? copied.value() : 0);
+}
+
+// In the same order as through the platform; a link is removed as itself, and an added folder
+// only once it is empty.
+void ClientBackup::putBackInProcess(const QStringList& saved) const
+{
+    for (const QString& path : addedPaths()) {
+        const Platform::PathKind kind = Platform::pathKind(path);
+        const bool removed = kind == Platform::PathKind::Missing ||
+                             (kind != Platform::PathKind::Folder && QFile::remove(path)) ||
+                             QDir().rmdir(path);
+        if (!removed)
+            qDebug() << "remove paths error:" << path;
+    }
+    if (saved.isEmpty())
+        return;
+    const Outcome copied = TreeCopy::copy(m_backupFolder, m_journal.place().clientFolder, [] {});
+    if (!copied)
+        qDebug().noquote() << "restore copy error:" << copied.error();
 }
 
 void ClientBackup::keepPermissions() const

@@ -16,10 +16,15 @@
 class ClientBackup
 {
 public:
+    // How the restore writes the client folder: through the system layer's copy and removal
+    // (elevated where the install was), or in this process, which already holds the rights it
+    // needs and so hands no list of paths and waits for no verdict in a folder of the user's.
+    enum class Writer { Platform, ThisProcess };
+
     // The backup and the journal in the current user's updater folder.
     ClientBackup();
     // The journal at journalPath, for installs at place (its backup folder included).
-    ClientBackup(const QString& journalPath, const InstallJournal::Place& place);
+    ClientBackup(const QString& journalPath, const InstallJournal::Place& place, Writer writer);
 
     // Saves what copying tree over clientFolder will change and writes the journal. A journal
     // left by an earlier install is restored first, or given up when it cannot be. False, with
@@ -27,8 +32,8 @@ public:
     // not be touched then.
     bool save(const QString& tree, const QString& clientFolder, bool elevate);
     // Puts the client folder back as the journal has it: the added files and folders are removed
-    // (so that a full volume has room again), the saved files are copied back the way the install
-    // copied (elevated where it was), and the result is compared with the backup. The journal and
+    // (so that a full volume has room again), the saved files are copied back by the writer
+    // (elevated where the install was), and the result is compared with the backup. The journal and
     // the backup are removed only when the client folder holds again exactly what it held;
     // otherwise they stay for the next try.
     bool restore();
@@ -60,6 +65,8 @@ private:
     bool saveFile(const QString& relativePath, qint64* moved, qint64* copied) const;
     QStringList savedInBackup() const;
     void removeStrayBackupFiles() const;
+    void putBackThroughPlatform(const QStringList& saved) const;
+    void putBackInProcess(const QStringList& saved) const;
     QStringList addedPaths() const;
     bool clientFolderRestored(const QStringList& saved) const;
     QString clientPath(const QString& relativePath) const;
@@ -69,4 +76,5 @@ private:
     QString m_backupFolder;
     InstallJournal::Place m_place;
     InstallJournal m_journal;
+    Writer m_writer;
 };

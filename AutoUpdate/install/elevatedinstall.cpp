@@ -51,7 +51,8 @@ int runStaged(QStringList arguments)
         return -1;
     }
     // A launcher that ended with an error either ran the elevated side to its end (pkexec hands
-    // its exit code on) or never ran it (a declined prompt): nothing more is to come.
+    // its exit code on) or never ran it (a declined prompt): nothing more is to come. One that
+    // ended well may only have launched it (nircmd): its verdict is waited for while it beats.
     const int startLimitMs = launched.value() == 0 ? kStartLimitMs : 0;
     const Result<int> verdict =
         HelperRun::await(staging.verdictPath(), startLimitMs, kSilenceLimitMs, tag);
@@ -68,13 +69,9 @@ int runStaged(QStringList arguments)
 
 bool ElevatedInstall::needed()
 {
-#ifdef Q_OS_WIN
-    return false;
-#else
     const QString client = CopyCommand::targetFolder(QDir::currentPath());
     return CopyCommand::needsElevation(HelperRun::toBackslashes(client),
                                        HelperRun::toBackslashes(QDir::homePath()));
-#endif
 }
 
 bool ElevatedInstall::install(const QString& package, const ReleaseOffer& offer)

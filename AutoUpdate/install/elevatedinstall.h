@@ -10,9 +10,8 @@
 // and copies its log into the user's, each line after "elevated: ".
 namespace ElevatedInstall {
 
-// The client folder (the parent of the working folder) lies where the user may not write, and
-// the system runs the elevated install. On Windows the copy helper (copymode.h) still carries
-// the elevated part of the user's own install.
+// The client folder (the parent of the working folder) lies where the user may not write: outside
+// the user's home on its drive or volume.
 bool needed();
 // False when the install failed or no verdict came; the client folder is then as it was.
 bool install(const QString& package, const ReleaseOffer& offer);

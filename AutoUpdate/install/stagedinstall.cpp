@@ -252,13 +252,18 @@ int StagedInstall::run(const QStringList& arguments)
     lock.setStaleLockTime(0);
     if (!lock.lock())
         return Unusable;
+    // The user's side cannot remove what an earlier install set aside in a folder only this side
+    // may change, such as the updater that ran then.
+    TreeCopy::removeSetAside(QDir::currentPath());
     QFile::remove(staging.logPath());
     LogFile::setPath(staging.logPath());
     qInstallMessageHandler(LogFile::messageHandler);
     const QString tag = arguments.at(1);
     HelperRun::beat(HelperRun::heartbeatPath(staging.verdictPath()));
-    ClientBackup backup(staging.journalPath(), {CopyCommand::targetFolder(QDir::currentPath()),
-                                                staging.backupFolder(), false});
+    ClientBackup backup(
+        staging.journalPath(),
+        {CopyCommand::targetFolder(QDir::currentPath()), staging.backupFolder(), false},
+        ClientBackup::Writer::ThisProcess);
     int exitCode = backup.restoreInterrupted() ? Done : Failed;
     if (installing && exitCode == Done)
         exitCode = install(staging, backup, arguments.at(2), arguments.at(3));

@@ -31,9 +31,8 @@ bool trustedEntry(const QString& path)
 
 bool trustedFolder(const QString& path)
 {
-    const QFile::Permissions others = QFile::WriteGroup | QFile::WriteOther;
     return Platform::pathKind(path) == Platform::PathKind::Folder && trustedEntry(path) &&
-           (QFile::permissions(path) & others) == 0;
+           !Platform::writableByOthers(path);
 }
 
 } // namespace
@@ -110,8 +109,7 @@ Outcome StagingFolder::makeWorkFolder() const
 {
     const QString folder = workFolder();
     removeEntry(folder);
-    if (!QDir().mkdir(folder) ||
-        !QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+    if (!Platform::makePrivateFolder(folder))
         return Outcome::failure(QStringLiteral("cannot create ") + folder);
     return Outcome::success();
 }

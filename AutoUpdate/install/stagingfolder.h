@@ -19,13 +19,16 @@ public:
     QString logPath() const;
     // "<tag> <exit code>" of the last install or restore; its heartbeat beside it.
     QString verdictPath() const;
-    // Where the package is copied and unpacked: readable by the elevated side's user alone, as
-    // the package is copied from whatever file the user names before its digests are checked.
+    // Where the package is copied and unpacked: readable by the elevated side alone, as the
+    // package is copied from whatever file the user names before its digests are checked.
     QString workFolder() const;
 
     // Makes the folder the elevated side's own before anything in it is read or written: a link
-    // or file in its place, or a folder that another user owns or may write to, is removed; so is
-    // every link or foreign entry below it. The folder is then created, readable for all.
+    // (on Windows any reparse point, a junction too) or file in its place, or a folder that
+    // another user owns or may write to, is removed; so is every link or foreign entry below it.
+    // The folder is then created, readable for all. Windows has no owner to compare that would
+    // tell more than the access rules do: there the folder relies on the client folder's rules
+    // (Program Files: only administrators and the system may write), and only links are removed.
     Outcome prepare() const;
     // Removes everything an earlier install left, but the lock and what a restore still needs
     // (the journal and the backup).

@@ -114,6 +114,13 @@ Result<int> HelperRun::await(const QString& verdictPath, int startLimitMs, int s
 {
     const QString heartbeat = heartbeatPath(verdictPath);
     const auto noVerdict = [] { return Result<int>::failure(QStringLiteral("no verdict")); };
+    // A heartbeat already silent when the wait begins is one a killed helper left where the
+    // waiting side cannot remove it (the elevated side's folder): it counts once it is rewritten.
+    const QFileInfo left(heartbeat);
+    const QDateTime stale =
+        left.exists() && left.lastModified().msecsTo(QDateTime::currentDateTime()) > silenceLimitMs
+            ? left.lastModified()
+            : QDateTime();
     QElapsedTimer waited;
     waited.start();
     bool started = false;
@@ -122,7 +129,7 @@ Result<int> HelperRun::await(const QString& verdictPath, int startLimitMs, int s
         if (readVerdict(verdictPath, tag, &exitCode))
             return exitCode;
         const QFileInfo beating(heartbeat);
-        if (beating.exists()) {
+        if (beating.exists() && (!stale.isValid() || beating.lastModified() > stale)) {
             started = true;
             if (beating.lastModified().msecsTo(QDateTime::currentDateTime()) > silenceLimitMs)
                 return noVerdict();

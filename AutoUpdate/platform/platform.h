@@ -84,6 +84,13 @@ public:
     // nobody with fewer rights can have put it there. Windows leaves that to the folder's access
     // rules: true wherever the path exists.
     static bool ownedByProcessUser(const QString& path);
+    // Whether users other than the process's own may add to or change what is at the path. On
+    // Windows the folder's access rules decide that, and a folder below Program Files inherits
+    // rules under which only administrators and the system may write: false there.
+    static bool writableByOthers(const QString& path);
+    // Creates a folder that no one but the process's user (on Windows: administrators and the
+    // system, whatever the parent's rules) may list, read or change, nor anything put in it.
+    static bool makePrivateFolder(const QString& path);
 
     static Platform& current();
     // Replaces the system layer, for tests; nullptr restores the native one.

@@ -203,6 +203,18 @@ bool Platform::ownedByProcessUser(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && info.st_uid == ::geteuid();
 }
 
+bool Platform::writableByOthers(const QString& path)
+{
+    return (QFile::permissions(path) & (QFile::WriteGroup | QFile::WriteOther)) != 0;
+}
+
+// Created with its final mode, so that it is never open to others for a moment.
+bool Platform::makePrivateFolder(const QString& path)
+{
+    return ::mkdir(QFile::encodeName(path).constData(), S_IRWXU) == 0 &&
+           QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 Platform& Platform::native()
 {
     static LinuxPlatform platform;

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 namespace {
 
 constexpr int kProcessQueryTimeoutMs = 30000;
@@ -154,6 +156,27 @@ bool Platform::moveFile(const QString& from, const QString& to)
 bool Platform::ownedByProcessUser(const QString& path)
 {
     return pathKind(path) != PathKind::Missing;
+}
+
+// The access rules of the folder hold this: below Program Files only administrators and the
+// system may write.
+bool Platform::writableByOthers(const QString&)
+{
+    return false;
+}
+
+// Full control for the system and administrators only, not inherited from the parent ("P") and
+// handed on to everything created below ("OICI").
+bool Platform::makePrivateFolder(const QString& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    const bool made = CreateDirectoryW(widePath(path).c_str(), &attributes) != 0;
+    LocalFree(descriptor);
+    return made;
 }
 
 Platform& Platform::native()

@@ -1,6 +1,7 @@
 #include "clientfiles.h"
 #include "platform/helperrun.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -17,28 +18,39 @@ class TestCopyMode : public QObject
 
 private slots:
     // The wait reads a verdict however long it takes to come, as long as the heartbeat stays
-    // fresh; it gives up when nothing starts or what started falls silent. Stand-ins in sh play
-    // the helper, so that each case takes the time it names.
+    // fresh; it gives up when nothing starts or what started falls silent. A heartbeat a killed
+    // helper left long ago is not taken for the new helper's. Stand-ins in sh play the helper, so
+    // that each case takes the time it names.
     void verdict_data()
     {
         QTest::addColumn<QString>("helper"); // run by sh with the verdict's path; none: nothing
         QTest::addColumn<int>(
             "limitMs"); // for the helper to start, and for its heartbeat's silence
-        QTest::addColumn<int>("exitCode"); // -1: no verdict reached
+        QTest::addColumn<bool>("staleHeartbeat"); // an hour old when the wait begins
+        QTest::addColumn<int>("exitCode");        // -1: no verdict reached
         const QString beating = "for i in 1 2 3; do date > \"$1.alive\"; sleep 1; done; ";
-        QTest::newRow("verdict after a while")
-            << beating + "echo 4 > \"$1\"; rm \"$1.alive\"" << 1500 << 4;
-        QTest::newRow("never started") << QString() << 500 << -1;
-        QTest::newRow("fell silent") << "date > \"$1.alive\"; sleep 5" << 1500 << -1;
+        const QString verdict = "echo 4 > \"$1\"; rm \"$1.alive\"";
+        QTest::newRow("verdict after a while") << beating + verdict << 1500 << false << 4;
+        QTest::newRow("never started") << QString() << 500 << false << -1;
+        QTest::newRow("fell silent") << "date > \"$1.alive\"; sleep 5" << 1500 << false << -1;
+        QTest::newRow("started after a killed one")
+            << "sleep 1; " + beating + verdict << 3000 << true << 4;
     }
 
     void verdict()
     {
         QFETCH(QString, helper);
         QFETCH(int, limitMs);
+        QFETCH(bool, staleHeartbeat);
         QFETCH(int, exitCode);
         const QTemporaryDir folder;
         const QString verdictPath = folder.filePath("copy-verdict");
+        if (staleHeartbeat) {
+            QFile left(verdictPath + ".alive");
+            QVERIFY(left.open(QIODevice::WriteOnly));
+            QVERIFY(left.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                     QFileDevice::FileModificationTime));
+        }
         QProcess process;
         if (!helper.isEmpty())
             process.start("sh", {"-c", helper, "helper", verdictPath});

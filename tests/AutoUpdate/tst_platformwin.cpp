@@ -4,10 +4,46 @@
 #include "clientfiles.h"
 #include "platform/platform.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <windows.h>
+
+#include <aclapi.h>
+
+namespace {
+
+// Whether the path's access rules let nobody in but the system, administrators and the path's
+// owner (who created it); what is wrong otherwise. Wine shows rules as it derives them from the
+// file's mode bits, without the flag that keeps a parent's rules out, so that flag is not asked.
+QString onlySystemAdministratorsAndOwner(const QString& path)
+{
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(reinterpret_cast<const wchar_t*>(path.utf16()), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return "no access rules read";
+    QString wrong = !dacl || dacl->AceCount == 0 ? "no entries" : QString();
+    for (DWORD i = 0; wrong.isEmpty() && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        GetAce(dacl, i, &ace);
+        const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+        if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+            !(IsWellKnownSid(sid, WinLocalSystemSid) ||
+              IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || EqualSid(sid, owner)))
+            wrong = QString("entry %1 lets someone else in").arg(i);
+    }
+    LocalFree(descriptor);
+    return wrong;
+}
+
+} // namespace
 
 // The parts of the Windows platform file that the program's runs under Wine do not show, against
 // the system itself. The stand-in tasklist.exe lies beside this program, where its child
@@ -47,6 +83,18 @@ private slots:
         client.waitForFinished();
         QVERIFY2(listing.contains(image), qPrintable(listing));
         QCOMPARE(LaunchRules::isClientRunning(listing, queried), running);
+    }
+
+    // The elevated install's work folder, wherever it lies, lets nobody else in, where a folder
+    // made as usual takes its parent's rules (under Wine: everyone may read); a folder that is
+    // already there is not taken over.
+    void privateFolder()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("work");
+        QVERIFY(Platform::makePrivateFolder(folder));
+        QCOMPARE(onlySystemAdministratorsAndOwner(QDir::toNativeSeparators(folder)), QString());
+        QVERIFY(!Platform::makePrivateFolder(folder));
     }
 
     // Each line in the local code page, ended by "\r\n".

@@ -120,6 +120,14 @@ class TestProgram : public QObject
         QDir(userFile("AutoUpdate")).removeRecursively();
         QDir(userFile("quorvexAssistant")).removeRecursively();
     }
+
+    // The elevated side installs a client in Program Files itself, and no stand-in tool runs
+    // within its install; the copy helper, whose runs the stand-in nircmd.exe holds, copies over
+    // a client folder that needs no elevation, as one on D:.
+    void useCopyHelper()
+    {
+        separateBackupFromClient();
+    }
 #else
     // The Linux program, its client in HOME, whose files are replaced without elevated rights.
     const QString kProgramSuffix;
@@ -191,6 +199,9 @@ class TestProgram : public QObject
         QCOMPARE(updater->exitStatus(), QProcess::CrashExit);
         QFile::remove(path);
     }
+
+    // The client in HOME needs no elevation: its install is the updater's own.
+    void useCopyHelper() {}
 
     // A killed updater leaves its single-instance segment, keyed by a file's inode in this TMPDIR,
     // behind for a later sandbox's file of the same inode: it is removed as the next updater would.
@@ -303,6 +314,16 @@ class TestProgram : public QObject
         before.insert("AutoUpdate/installedsequence.txt",
                       withContent(build.value("added.txt"), "1\n"));
         return before;
+    }
+
+    // The client folder's files but those of the elevated side's staging folder, which holds its
+    // log and verdict after an install.
+    QMap<QString, QByteArray> clientTree() const
+    {
+        QMap<QString, QByteArray> tree = ClientFiles::tree(m_clientDir);
+        for (auto entry = tree.begin(); entry != tree.end();)
+            entry = entry.key().startsWith("AutoUpdate/.staging/") ? tree.erase(entry) : ++entry;
+        return tree;
     }
 
     // A tree entry is the file's permissions, a space and its content.
@@ -425,6 +446,62 @@ private slots:
                  ClientFiles::config("2.2.0"));
     }
 
+#ifdef PROGRAM_UNDER_WINE
+    // A client in Program Files is installed by the updater beside it, run elevated, from its own
+    // copy of the package: what the user changes in the downloaded package after the checks,
+    // while the elevation prompt is up, reaches nothing. The journal and the backup never lie in
+    // the profile, and the staging folder keeps nothing of the install but its log and verdict.
+    void elevatedInstall_data()
+    {
+        QTest::addColumn<bool>("packageChanged");
+        QTest::newRow("installed") << false;
+        QTest::newRow("package changed after the checks") << true;
+    }
+
+    void elevatedInstall()
+    {
+        QFETCH(bool, packageChanged);
+        offerRelease(PackageKind::Zip);
+        const QMap<QString, QByteArray> before = clientTree();
+        const QString pause = m_clientDir + "/AutoUpdate/nircmd.pause";
+        const QString paused = m_clientDir + "/AutoUpdate/nircmd.paused";
+        ClientFiles::write(pause, "-installpackage");
+        QProcess* updater = startUpdater({"-immediately"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(paused), kRunTimeoutMs);
+        QVERIFY(!QFile::exists(userFile("AutoUpdate/install-journal.json")));
+        if (packageChanged) {
+            // The same size, one byte changed: only the digests can tell.
+            const QString package =
+                userFile("AutoUpdate/QuorvexClient/" + m_published.last().packageFile);
+            QByteArray bytes = ClientFiles::read(package);
+            QVERIFY(!bytes.isEmpty());
+            bytes[bytes.size() / 2] = char(bytes.at(bytes.size() / 2) ^ 0x5a);
+            ClientFiles::write(package, bytes);
+        }
+        QVERIFY(QFile::remove(pause) && QFile::remove(paused));
+
+        if (packageChanged) {
+            QTRY_VERIFY_WITH_TIMEOUT(log().contains("elevated install verdict: 1"), kRunTimeoutMs);
+            QVERIFY2(log().contains("elevated: ") &&
+                         log().contains("MD5 differs from the answer's"),
+                     log().right(3000).constData());
+            QCOMPARE(updater->state(), QProcess::Running);
+            QCOMPARE(clientTree(), before);
+        } else {
+            QVERIFY(updater->waitForFinished(kRunTimeoutMs));
+            QCOMPARE(updater->exitCode(), 0);
+            QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{ "-autoupdate" }});
+            QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
+            QVERIFY(log().contains("elevated install verdict: 0"));
+            QCOMPARE(clientTree(), installedTree(before));
+        }
+        QVERIFY(!QFile::exists(userFile("AutoUpdate/install-journal.json")));
+        QCOMPARE(QDir(m_clientDir + "/AutoUpdate/.staging")
+                     .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList({"elevated.log", "verdict"}));
+    }
+#endif
+
     // A release that carries the whole updater folder: the running program and the tools the
     // copy needs are replaced while they run, a read-only file like any other, a file at a path
     // longer than Windows' old limit too, and the configuration keeps this installation's appPath
@@ -462,7 +539,7 @@ private slots:
         for (const QString& tool : QDir(updater).entryList({"*.exe"}))
             carried.insert("AutoUpdate/" + tool, ClientFiles::read(updater + tool));
         offerRelease(PackageKind::Zip, carried);
-        QMap<QString, QByteArray> expected = installedTree(ClientFiles::tree(m_clientDir));
+        QMap<QString, QByteArray> expected = installedTree(clientTree());
         released["appPath"] = config["appPath"];
         expected["AutoUpdate/updateconfig.json"] = withContent(
             expected.value("AutoUpdate/updateconfig.json"), QJsonDocument(released).toJson());
@@ -479,13 +556,13 @@ private slots:
         QCOMPARE(runUpdater({}), QString());
         QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
         QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
-        QCOMPARE(ClientFiles::tree(m_clientDir), expected);
+        QCOMPARE(clientTree(), expected);
     }
 
     // The copy fails on a folder standing where the package has a file, or the updater and its copy
-    // are killed. A failed copy is undone at once (under Wine, elevated, through copy mode) while
-    // the run waits with its retry; a killed one by the next start, with no update offered. The
-    // client folder ends as it was, file by file.
+    // are killed. A failed copy is undone at once (under Wine by the elevated side) while the run
+    // waits with its retry; a killed one by the next start, with no update offered. The client
+    // folder ends as it was, file by file.
     void interruptedInstallRestored_data()
     {
         QTest::addColumn<QString>("stage");
@@ -500,17 +577,22 @@ private slots:
     void interruptedInstallRestored()
     {
         QFETCH(QString, stage);
+        if (stage != "fails")
+            useCopyHelper();
+        if (QTest::currentTestFailed())
+            return;
         offerRelease(PackageKind::Zip);
         if (stage == "fails")
             ClientFiles::write(m_clientDir + "/data files/read me.txt/kept.txt", "in the way");
-        const QMap<QString, QByteArray> before = ClientFiles::tree(m_clientDir);
+        const QMap<QString, QByteArray> before = clientTree();
         if (stage == "fails") {
             QProcess* updater = startUpdater({"-immediately"});
             QTRY_VERIFY_WITH_TIMEOUT(log().contains("client folder restored:"), kRunTimeoutMs);
             QVERIFY(log().contains("copy file error: "));
             QCOMPARE(updater->state(), QProcess::Running);
 #ifdef PROGRAM_UNDER_WINE
-            QCOMPARE(ClientFiles::read(userFile("AutoUpdate/remove-verdict")), QByteArray("0"));
+            QVERIFY(ClientFiles::read(m_clientDir + "/AutoUpdate/.staging/verdict").endsWith(" 1"));
+            QVERIFY(!QFile::exists(userFile("AutoUpdate/install-journal.json")));
 #endif
         } else {
             killDuringCopy(stage);
@@ -525,7 +607,7 @@ private slots:
             QVERIFY(!QFile::exists(userFile("AutoUpdate/install-journal.json")));
             QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
         }
-        QCOMPARE(ClientFiles::tree(m_clientDir), before);
+        QCOMPARE(clientTree(), before);
     }
 
     // A failed install whose restore is cut off after it removed what the copy added: the
@@ -533,6 +615,9 @@ private slots:
     // file and one at a long path included, before it installs the release again.
     void interruptedRestoreRetried()
     {
+        useCopyHelper();
+        if (QTest::currentTestFailed())
+            return;
         const QString readOnly = m_clientDir + "/data files/read me.txt";
         ClientFiles::write(readOnly, "old release");
         makeReadOnly(readOnly);

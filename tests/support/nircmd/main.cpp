@@ -3,17 +3,22 @@
 // it stands (the tests run with the rights they have) and exits with its exit code, or 1. While a
 // file "nircmd.hold" lies in the folder it runs in, the updater's own, it then leaves "nircmd.held"
 // there and stays until killed: after every command when the file is empty, else after those that
-// hold its text (such as "-removepaths").
+// hold its text (such as "-removepaths"). A file "nircmd.pause" works the same way before the
+// command, with "nircmd.paused", and lets it run once the test removes "nircmd.pause": the test
+// does what the user could do between the updater's checks and the elevated run.
 #include <windows.h>
 
 #include <string>
 
 namespace {
 
-bool holdsAfter(const std::wstring& command)
+constexpr DWORD kPollMs = 50;
+
+// Whether the file lies in the folder and names the command: empty, or a text the command holds.
+bool names(const wchar_t* fileName, const std::wstring& command)
 {
-    const HANDLE file = CreateFileW(L"nircmd.hold", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     char text[256] = {};
@@ -22,6 +27,21 @@ bool holdsAfter(const std::wstring& command)
     CloseHandle(file);
     const std::string wanted(text, size);
     return command.find(std::wstring(wanted.begin(), wanted.end())) != std::wstring::npos;
+}
+
+void leaveMark(const wchar_t* fileName)
+{
+    CloseHandle(CreateFileW(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+void pauseBefore(const std::wstring& command)
+{
+    if (!names(L"nircmd.pause", command))
+        return;
+    leaveMark(L"nircmd.paused");
+    while (GetFileAttributesW(L"nircmd.pause") != INVALID_FILE_ATTRIBUTES)
+        Sleep(kPollMs);
 }
 
 } // namespace
@@ -34,6 +54,7 @@ int main()
     if (at == std::wstring::npos)
         return 1;
     std::wstring command = ownCommand.substr(at + execmd.size());
+    pauseBefore(command);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -45,9 +66,8 @@ int main()
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    if (holdsAfter(command)) {
-        CloseHandle(CreateFileW(L"nircmd.held", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (names(L"nircmd.hold", command)) {
+        leaveMark(L"nircmd.held");
         Sleep(INFINITE);
     }
     return static_cast<int>(exitCode);
