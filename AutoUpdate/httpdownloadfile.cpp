@@ -9,6 +9,7 @@
 #include "global.h"
 #include "install/copycommand.h"
 #include "install/deltainstall.h"
+#include "install/elevatedinstall.h"
 #include "install/packageinstall.h"
 #include "install/packageunpacker.h"
 #include "install/zipinstall.h"
@@ -180,6 +181,10 @@ void HttpDownLoadFile::GetPackData()
     const DeltaOffer* delta = DeltaInstall::UsableDelta(m_offer, g_global.m_currentVersion);
     if (!delta) {
         GetFullPackage();
+        return;
+    }
+    if (ElevatedInstall::needed()) {
+        FallBackToFullPackage(QStringLiteral("the elevated side installs whole packages only"));
         return;
     }
     qInfo() << "delta from" << delta->fromVersion << "offered:" << delta->size << "of"

@@ -4,6 +4,8 @@
 #include "global.h"
 #include "install/clientbackup.h"
 #include "install/copymode.h"
+#include "install/elevatedinstall.h"
+#include "install/stagedinstall.h"
 #include "install/treecopy.h"
 #include "updaterun.h"
 
@@ -78,6 +80,10 @@ int RunUpdater(int& argc, char** argv)
         QCoreApplication app(argc, argv);
         return CopyMode::run(QCoreApplication::arguments().mid(1));
     }
+    if (StagedInstall::requested(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        return StagedInstall::run(QCoreApplication::arguments().mid(1));
+    }
     // The windows grow with the system's scale, as the user's other programs do.
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
@@ -96,6 +102,7 @@ int RunUpdater(int& argc, char** argv)
 
     // An install that a killed run or a stopped machine left half done is undone before anything
     // reads the client's configuration, which may be one of its half-copied files.
+    ElevatedInstall::restoreUnfinished();
     ClientBackup::restoreInterruptedInstall();
     if (g_global.GetConfig() != 0)
         return 0;

@@ -4,11 +4,18 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTextStream>
 
 namespace {
+
+QString& chosenPath()
+{
+    static QString path;
+    return path;
+}
 
 // Compilers name sources with either separator; only a forward-slash path is shortened, so a
 // backslash path stays whole, as the line format has always shown it.
@@ -34,7 +41,13 @@ void appendLine(const QString& line)
 
 QString LogFile::path()
 {
-    return UserPaths::updaterDir() + QStringLiteral("/AutoUpdate.log");
+    const QString& chosen = chosenPath();
+    return chosen.isEmpty() ? UserPaths::updaterDir() + QStringLiteral("/AutoUpdate.log") : chosen;
+}
+
+void LogFile::setPath(const QString& path)
+{
+    chosenPath() = path;
 }
 
 QString LogFile::levelWord(QtMsgType type)
@@ -67,6 +80,6 @@ void LogFile::messageHandler(QtMsgType type, const QMessageLogContext& context,
 {
     static QMutex mutex;
     QMutexLocker lock(&mutex);
-    QDir().mkpath(UserPaths::updaterDir());
+    QDir().mkpath(QFileInfo(LogFile::path()).absolutePath());
     appendLine(formatLine(type, context, message, QDateTime::currentDateTime()));
 }

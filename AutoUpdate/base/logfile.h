@@ -13,6 +13,9 @@ namespace LogFile {
 constexpr qint64 kMaxSize = 31457280;
 
 QString path();
+// Sends the lines to another file from now on: the elevated install keeps its log where only it
+// can write.
+void setPath(const QString& path);
 // "DEBUG", "INFO" or "WARNING"; empty for critical and fatal messages, as the file has always
 // shown them.
 QString levelWord(QtMsgType type);

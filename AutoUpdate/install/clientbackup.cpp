@@ -77,7 +77,11 @@ InstallJournal changesOf(const QString& tree, const InstallJournal::Place& place
 
 } // namespace
 
-ClientBackup::ClientBackup() : m_journalPath(journalPath()), m_backupFolder(backupFolder()) {}
+ClientBackup::ClientBackup() : ClientBackup(journalPath(), currentPlace()) {}
+
+ClientBackup::ClientBackup(const QString& journalPath, const InstallJournal::Place& place)
+    : m_journalPath(journalPath), m_backupFolder(place.backupFolder), m_place(place)
+{}
 
 QString ClientBackup::journalPath()
 {
@@ -281,42 +285,45 @@ void ClientBackup::discard()
     QDir(m_backupFolder).removeRecursively();
 }
 
-bool ClientBackup::restoreInterruptedInstall()
+bool ClientBackup::restoreInterrupted()
 {
     return restoreLeftover() == Leftover::None;
 }
 
+bool ClientBackup::restoreInterruptedInstall()
+{
+    return ClientBackup().restoreInterrupted();
+}
+
 ClientBackup::Leftover ClientBackup::restoreLeftover()
 {
-    ClientBackup backup;
-    if (!QFile::exists(backup.m_journalPath))
+    if (!QFile::exists(m_journalPath))
         return Leftover::None;
-    qInfo() << "unfinished install found:" << backup.m_journalPath;
-    const Result<InstallJournal> journal =
-        InstallJournal::fromFile(backup.m_journalPath, currentPlace());
+    qInfo() << "unfinished install found:" << m_journalPath;
+    const Result<InstallJournal> journal = InstallJournal::fromFile(m_journalPath, m_place);
     if (!journal)
         return setAside(journal.error()) ? Leftover::None : Leftover::Rejected;
-    backup.m_journal = journal.value();
-    return backup.restore() ? Leftover::None : Leftover::Unrestored;
+    m_journal = journal.value();
+    return restore() ? Leftover::None : Leftover::Unrestored;
 }
 
 // A rejected journal is kept for whoever looks into what happened, under a name no run reads;
 // so is the backup folder, which may hold the only copy of client files.
-bool ClientBackup::setAside(const QString& reason)
+bool ClientBackup::setAside(const QString& reason) const
 {
     const QString stamp =
         QStringLiteral(".rejected-") + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz");
-    const QString journal =
-        UserPaths::updaterDir() + QLatin1Char('/') + kJournalName + stamp + QStringLiteral(".json");
-    if (!QFile::rename(journalPath(), journal)) {
+    const QString journal = QFileInfo(m_journalPath).path() + QLatin1Char('/') + kJournalName +
+                            stamp + QStringLiteral(".json");
+    if (!QFile::rename(m_journalPath, journal)) {
         qWarning().noquote()
             << QStringLiteral("install journal rejected: %1; not set aside").arg(reason);
         return false;
     }
     qWarning().noquote()
         << QStringLiteral("install journal rejected: %1; set aside as %2").arg(reason, journal);
-    if (QFileInfo::exists(backupFolder()) && !QDir().rename(backupFolder(), backupFolder() + stamp))
-        qWarning() << "backup folder not set aside:" << backupFolder();
+    if (QFileInfo::exists(m_backupFolder) && !QDir().rename(m_backupFolder, m_backupFolder + stamp))
+        qWarning() << "backup folder not set aside:" << m_backupFolder;
     return true;
 }
 

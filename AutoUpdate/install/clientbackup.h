@@ -18,6 +18,8 @@ class ClientBackup
 public:
     // The backup and the journal in the current user's updater folder.
     ClientBackup();
+    // The journal at journalPath, for installs at place (its backup folder included).
+    ClientBackup(const QString& journalPath, const InstallJournal::Place& place);
 
     // Saves what copying tree over clientFolder will change and writes the journal. A journal
     // left by an earlier install is restored first, or given up when it cannot be. False, with
@@ -39,9 +41,11 @@ public:
     // After a successful install: the journal and the backup are no longer needed.
     void discard();
 
-    // At start-up: restores the install that an earlier run left unfinished, if any, and sets a
-    // journal that fails its checks aside. False when a journal stays in place: one that could
-    // not be restored, or a rejected one that could not be set aside.
+    // Restores the install that an earlier run left unfinished in this backup's place, if any,
+    // and sets a journal that fails its checks aside. False when a journal stays in place: one
+    // that could not be restored, or a rejected one that could not be set aside.
+    bool restoreInterrupted();
+    // At start-up: the same for the current user's journal.
     static bool restoreInterruptedInstall();
 
     static QString journalPath();
@@ -52,8 +56,8 @@ public:
 private:
     // What became of a journal that an earlier run left in place.
     enum class Leftover { None, Unrestored, Rejected };
-    static Leftover restoreLeftover();
-    static bool setAside(const QString& reason);
+    Leftover restoreLeftover();
+    bool setAside(const QString& reason) const;
 
     bool writeJournal() const;
     bool saveFile(const QString& relativePath, qint64* moved, qint64* copied) const;
@@ -66,5 +70,6 @@ private:
 
     QString m_journalPath;
     QString m_backupFolder;
+    InstallJournal::Place m_place;
     InstallJournal m_journal;
 };

@@ -5,6 +5,7 @@
 #include "global.h"
 #include "install/clientbackup.h"
 #include "install/copycommand.h"
+#include "install/elevatedinstall.h"
 #include "install/installedconfig.h"
 #include "install/packageunpacker.h"
 #include "install/treecomparison.h"
@@ -30,6 +31,8 @@ bool ZipInstall::Install(const QString& package, const ReleaseOffer& offer)
 
 int ZipInstall::DecompressionReplac(const QString& package, const ReleaseOffer& offer)
 {
+    if (ElevatedInstall::needed())
+        return InstallElevated(package, offer);
     const QString unpackFolder = QFileInfo(package).absolutePath() + QLatin1Char('/');
     PackageUnpacker unpacker(package, unpackFolder);
     if (unpacker.unpack(RoomForUnpacking(unpackFolder)) != PackageUnpacker::Result::Unpacked)
@@ -42,7 +45,7 @@ int ZipInstall::ReplaceClient(const QString& package, const ReleaseOffer& offer)
 {
     const Platform::CopyRequest copy =
         CopyCommand::unpackedTreeCopy(package, QDir::currentPath(), QDir::homePath());
-    const Outcome prepared = PrepareUpdaterFolder(copy, offer);
+    const Outcome prepared = PrepareUpdaterFolder(copy.source, offer);
     if (!prepared) {
         qDebug().noquote() << "package refused:" << prepared.error();
         return -1;
@@ -57,16 +60,37 @@ int ZipInstall::ReplaceClient(const QString& package, const ReleaseOffer& offer)
     if (!Confirmed(offer))
         return RestoreClient(backup);
     qInfo() << QDir::currentPath() << " copy file successed";
-    if (!WriteForClient(UserPaths::clientDataDir() + QStringLiteral("/update.log"),
-                        offer.notesIn(g_global.m_language).toUtf8()) ||
-        !WriteForClient(UserPaths::notesMarker(), QByteArrayLiteral("1")) ||
-        g_global.WriteConfigToFile(QStringLiteral("version"), offer.version) != 0)
+    if (!LeaveForClient(offer))
         return RestoreClient(backup);
-    qWarning() << "autoupdate config veison update successed";
     if (offer.sequence > 0)
         InstalledSequence::write(offer.sequence);
     backup.discard();
     return 0;
+}
+
+// The elevated side installs the client and keeps its journal, backup and sequence beside it;
+// what is left here is the user's own: the notes for the client and the per-user records. Once
+// the client folder holds the new release, a note that cannot be written undoes nothing.
+int ZipInstall::InstallElevated(const QString& package, const ReleaseOffer& offer)
+{
+    if (!ElevatedInstall::install(package, offer))
+        return -1;
+    if (!LeaveForClient(offer))
+        qDebug() << "installed, but the notes or the state file for the client are missing";
+    if (offer.sequence > 0)
+        InstalledSequence::write(offer.sequence);
+    return 0;
+}
+
+bool ZipInstall::LeaveForClient(const ReleaseOffer& offer)
+{
+    if (!WriteForClient(UserPaths::clientDataDir() + QStringLiteral("/update.log"),
+                        offer.notesIn(g_global.m_language).toUtf8()) ||
+        !WriteForClient(UserPaths::notesMarker(), QByteArrayLiteral("1")) ||
+        g_global.WriteConfigToFile(QStringLiteral("version"), offer.version) != 0)
+        return false;
+    qWarning() << "autoupdate config veison update successed";
+    return true;
 }
 
 // The unpacked tree is written beside the package and then copied over the client: both volumes
@@ -91,12 +115,17 @@ bool ZipInstall::CopyUnpackedTree(const Platform::CopyRequest& copy)
         return false;
     }
     Platform::current().pause(kCopySettleMs);
+    return CopiedWhole(copy.source, copy.target);
+}
+
+bool ZipInstall::CopiedWhole(const QString& tree, const QString& clientFolder)
+{
     QElapsedTimer timer;
     timer.start();
-    const QStringList files = TreeComparison::filesBelow(copy.source);
-    const QString different = TreeComparison::firstDifference(copy.source, copy.target, files);
+    const QStringList files = TreeComparison::filesBelow(tree);
+    const QString different = TreeComparison::firstDifference(tree, clientFolder, files);
     if (!different.isEmpty()) {
-        qDebug() << "copy file error: differs" << copy.target + QLatin1Char('/') + different;
+        qDebug() << "copy file error: differs" << clientFolder + QLatin1Char('/') + different;
         return false;
     }
     qInfo() << "copied files compared:" << files.size() << "files, in" << timer.elapsed() << "ms";
@@ -153,15 +182,12 @@ bool ZipInstall::Confirmed(const ReleaseOffer& offer)
     return true;
 }
 
-// The updater's own folder in the unpacked tree, where a release that carries the updater has
-// its configuration.
 // The updater's own folder in the unpacked tree is copied beside the client with the rest of the
 // release, with the rights of the copy: the configuration it carries is made this installation's,
 // and the signed release's sequence is recorded there.
-Outcome ZipInstall::PrepareUpdaterFolder(const Platform::CopyRequest& copy,
-                                         const ReleaseOffer& offer)
+Outcome ZipInstall::PrepareUpdaterFolder(const QString& tree, const ReleaseOffer& offer)
 {
-    const QString folder = copy.source + QLatin1Char('/') + QDir::current().dirName();
+    const QString folder = tree + QLatin1Char('/') + QDir::current().dirName();
     const Outcome kept = InstalledConfig::keepInstallation(
         folder + QLatin1Char('/') + Global::InstalledConfigFile(), Global::InstalledConfigFile());
     if (!kept || offer.sequence <= 0)

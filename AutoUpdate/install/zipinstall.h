@@ -30,14 +30,20 @@ public:
     // with the copy, and put back with the rest on failure.
     int ReplaceClient(const QString& package, const ReleaseOffer& offer);
 
+    // The updater's own folder in the unpacked tree, made this installation's (see the
+    // definition); the elevated install prepares its tree the same way.
+    static Outcome PrepareUpdaterFolder(const QString& tree, const ReleaseOffer& offer);
+    // Every file of the unpacked tree came out whole below the client folder.
+    static bool CopiedWhole(const QString& tree, const QString& clientFolder);
+
 private:
     static qint64 RoomForUnpacking(const QString& unpackFolder);
     static bool CopyUnpackedTree(const Platform::CopyRequest& copy);
     QStringList DroppedFrom(const QString& tree) const;
     static bool RemoveDropped(const Platform::CopyRequest& copy, const QStringList& dropped);
     static bool Confirmed(const ReleaseOffer& offer);
-    static Outcome PrepareUpdaterFolder(const Platform::CopyRequest& copy,
-                                        const ReleaseOffer& offer);
+    static int InstallElevated(const QString& package, const ReleaseOffer& offer);
+    static bool LeaveForClient(const ReleaseOffer& offer);
     static int RestoreClient(ClientBackup& backup);
     static bool WriteForClient(const QString& path, const QByteArray& content);
 

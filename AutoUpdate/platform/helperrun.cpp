@@ -12,6 +12,7 @@
 namespace {
 
 constexpr int kPollMs = 100;
+constexpr qint64 kMaxVerdictBytes = 256;
 
 QStringList nircmdArguments(const Platform::Helper& helper, bool elevate)
 {
@@ -21,13 +22,21 @@ QStringList nircmdArguments(const Platform::Helper& helper, bool elevate)
     return arguments << QStringLiteral("execmd") << HelperRun::toBackslashes(helper.program);
 }
 
-bool readVerdict(const QString& path, int* exitCode)
+// A tagged verdict is "<tag> <exit code>": one left by an earlier run names another tag.
+bool readVerdict(const QString& path, const QString& tag, int* exitCode)
 {
     QFile verdict(path);
     if (!verdict.open(QIODevice::ReadOnly))
         return false;
+    QByteArray text = verdict.read(kMaxVerdictBytes).trimmed();
+    if (!tag.isEmpty()) {
+        const QByteArray prefix = tag.toUtf8() + ' ';
+        if (!text.startsWith(prefix))
+            return false;
+        text = text.mid(prefix.size());
+    }
     bool ok = false;
-    *exitCode = verdict.readAll().trimmed().toInt(&ok);
+    *exitCode = text.toInt(&ok);
     return ok;
 }
 
@@ -100,7 +109,8 @@ bool HelperRun::prepareRemoval(const QString& verdictPath, const QStringList& pa
         .ok();
 }
 
-Result<int> HelperRun::await(const QString& verdictPath, int startLimitMs, int silenceLimitMs)
+Result<int> HelperRun::await(const QString& verdictPath, int startLimitMs, int silenceLimitMs,
+                             const QString& tag)
 {
     const QString heartbeat = heartbeatPath(verdictPath);
     const auto noVerdict = [] { return Result<int>::failure(QStringLiteral("no verdict")); };
@@ -109,7 +119,7 @@ Result<int> HelperRun::await(const QString& verdictPath, int startLimitMs, int s
     bool started = false;
     for (;;) {
         int exitCode = -1;
-        if (readVerdict(verdictPath, &exitCode))
+        if (readVerdict(verdictPath, tag, &exitCode))
             return exitCode;
         const QFileInfo beating(heartbeat);
         if (beating.exists()) {
@@ -118,7 +128,7 @@ Result<int> HelperRun::await(const QString& verdictPath, int startLimitMs, int s
                 return noVerdict();
         } else if (started || waited.elapsed() > startLimitMs) {
             // The helper removes its heartbeat after leaving its verdict.
-            return readVerdict(verdictPath, &exitCode) ? Result<int>(exitCode) : noVerdict();
+            return readVerdict(verdictPath, tag, &exitCode) ? Result<int>(exitCode) : noVerdict();
         }
         QThread::msleep(kPollMs);
     }

@@ -41,7 +41,8 @@ void prepare(const QString& verdictPath, int silenceLimitMs);
 bool prepareRemoval(const QString& verdictPath, const QStringList& paths, int silenceLimitMs);
 // Waits for the verdict of a helper started after prepare(): its exit code, or a failure when no
 // helper started within startLimitMs, or one fell silent for silenceLimitMs without leaving its
-// verdict.
-Result<int> await(const QString& verdictPath, int startLimitMs, int silenceLimitMs);
+// verdict. With a tag, only a verdict "<tag> <exit code>" counts.
+Result<int> await(const QString& verdictPath, int startLimitMs, int silenceLimitMs,
+                  const QString& tag = QString());
 
 } // namespace HelperRun

@@ -64,6 +64,10 @@ public:
     // caller to look at.
     virtual void removePaths(const RemovalRequest& request) = 0;
     virtual bool startDetached(const QString& program, const QStringList& arguments) = 0;
+    // Runs program with elevated rights and waits as far as the system lets: for its end on
+    // Linux (pkexec, or the program itself when already root), its exit code then; for the
+    // launch only on Windows (nircmd elevatecmd execmd). The program's verdict tells the rest.
+    virtual ToolRun runElevated(const QString& program, const QStringList& arguments) = 0;
     // Lets the owner run a downloaded program where the system asks for it.
     virtual void makeExecutable(const QString& path) = 0;
     virtual void pause(int milliseconds) = 0;
@@ -76,6 +80,10 @@ public:
     // Gives a file another path on the same volume, never by copying it: false where the system
     // will not (another volume, no right to remove it from its folder, a file at the new path).
     static bool moveFile(const QString& from, const QString& to);
+    // Whether the path itself (never followed) belongs to the running process's user, so that
+    // nobody with fewer rights can have put it there. Windows leaves that to the folder's access
+    // rules: true wherever the path exists.
+    static bool ownedByProcessUser(const QString& path);
 
     static Platform& current();
     // Replaces the system layer, for tests; nullptr restores the native one.

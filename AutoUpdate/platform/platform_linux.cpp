@@ -144,6 +144,11 @@ public:
         return QProcess::startDetached(program, arguments, QDir::currentPath());
     }
 
+    ToolRun runElevated(const QString& program, const QStringList& arguments) override
+    {
+        return run(true, QStringList{program} + arguments);
+    }
+
     void makeExecutable(const QString& path) override
     {
         QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
@@ -188,6 +193,14 @@ bool Platform::moveFile(const QString& from, const QString& to)
     // rename() would replace a file at the new path without a word.
     return !QFileInfo::exists(to) && !QFileInfo(to).isSymLink() &&
            ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+bool Platform::ownedByProcessUser(const QString& path)
+{
+    struct stat info
+    {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && info.st_uid == ::geteuid();
 }
 
 Platform& Platform::native()

@@ -100,6 +100,19 @@ public:
         return QProcess::startDetached(program, arguments, QDir::currentPath());
     }
 
+    ToolRun runElevated(const QString& program, const QStringList& arguments) override
+    {
+        QProcess nircmd;
+        nircmd.start(QStringLiteral("nircmd.exe"),
+                     QStringList{QStringLiteral("elevatecmd"), QStringLiteral("execmd"),
+                                 HelperRun::toBackslashes(program)} +
+                         arguments,
+                     QIODevice::ReadWrite);
+        if (!nircmd.waitForFinished(-1))
+            return ToolRun::failure(nircmd.error());
+        return nircmd.exitCode();
+    }
+
     void makeExecutable(const QString&) override {}
 
     void pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
@@ -136,6 +149,11 @@ Platform::PathKind Platform::pathKind(const QString& path)
 bool Platform::moveFile(const QString& from, const QString& to)
 {
     return MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), 0) != 0;
+}
+
+bool Platform::ownedByProcessUser(const QString& path)
+{
+    return pathKind(path) != PathKind::Missing;
 }
 
 Platform& Platform::native()

@@ -45,6 +45,11 @@ qint64 InstalledSequence::read()
     return qMax(readRecord(path()), readRecord(clientSidePath()));
 }
 
+qint64 InstalledSequence::readBesideClient()
+{
+    return readRecord(clientSidePath());
+}
+
 bool InstalledSequence::write(qint64 sequence, const QString& recordPath)
 {
     const Outcome written = SavedFile::write(recordPath, QByteArray::number(sequence) + '\n');

@@ -16,6 +16,9 @@ QString clientSidePath();
 // 0 while no signed release was installed. A file that holds no number is logged and counts as
 // none: whoever can write it could as well remove it.
 qint64 read();
+// The record beside the client alone: all that an elevated install, which trusts nothing in the
+// user's profile, counts.
+qint64 readBesideClient();
 // Replaces the file at recordPath as a whole; false, logged, when it cannot be written.
 bool write(qint64 sequence, const QString& recordPath = path());
 

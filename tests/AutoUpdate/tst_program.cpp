@@ -34,10 +34,15 @@ class TestProgram : public QObject
     std::unique_ptr<QTemporaryDir> m_releasesDir;
     std::unique_ptr<FakeUpdateService> m_service;
     std::unique_ptr<QTemporaryDir> m_dir;
+    // A folder on another volume than the sandbox's, made by a test that needs one.
+    std::unique_ptr<QTemporaryDir> m_otherVolume;
     QString m_home;
     QString m_clientDir;
     std::list<QProcess> m_processes;
     QVector<updateservice::Release> m_published;
+
+    // A tmpfs apart from the sandbox's volume; the Wine session links it as drive D:.
+    const QString kOtherVolume = QStringLiteral("/dev/shm");
 
 #ifdef PROGRAM_UNDER_WINE
     // The Windows program of a Windows build under Wine in the build's prefix, its client in
@@ -49,9 +54,12 @@ class TestProgram : public QObject
 
     QString programPath(const QString& path) const
     {
+        if (path.startsWith(kOtherVolume + '/'))
+            return "D:" + path.mid(kOtherVolume.size());
         return "C:" + path.mid(kDriveC.size());
     }
 
+    // The client in C:/Program Files.
     void makeSandbox()
     {
         m_dir = std::make_unique<QTemporaryDir>(kDriveC + "/Program Files/Quorvex Client XXXXXX");
@@ -61,9 +69,21 @@ class TestProgram : public QObject
         names.removeAll("Public");
         m_home = names.size() == 1 ? users.filePath(names.first()) : QString();
         m_clientDir = m_dir->path();
-        QDir().mkpath(m_clientDir + "/AutoUpdate");
+    }
+
+    void installTools() const
+    {
         for (const QString& tool : {QStringLiteral("nircmd.exe"), QStringLiteral("tasklist.exe")})
             QFile::copy(WINDOWS_PROGRAMS "/" + tool, m_clientDir + "/AutoUpdate/" + tool);
+    }
+
+    // The client moves to drive D:, the Wine session's link to the other volume, away from the
+    // profile on C: that holds the backup.
+    void separateBackupFromClient()
+    {
+        m_otherVolume = std::make_unique<QTemporaryDir>(kOtherVolume + "/Quorvex Client XXXXXX");
+        QVERIFY(m_otherVolume->isValid());
+        installClient(m_otherVolume->path());
     }
 
     QProcess* start(const QString& program, const QStringList& arguments)
@@ -78,8 +98,14 @@ class TestProgram : public QObject
     // lies beside it: the updater and its copy are killed there.
     void killDuringCopy(const QString&)
     {
+        killAfterHelper("");
+    }
+
+    // The updater is killed once its helper ran a command holding this text ("" for any).
+    void killAfterHelper(const QByteArray& command)
+    {
         const QString hold = m_clientDir + "/AutoUpdate/nircmd.hold";
-        ClientFiles::write(hold, "");
+        ClientFiles::write(hold, command);
         QProcess* updater = startUpdater({"-immediately"});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_clientDir + "/AutoUpdate/nircmd.held"),
                                  kRunTimeoutMs);
@@ -88,6 +114,11 @@ class TestProgram : public QObject
         updater->waitForFinished();
         QFile::remove(hold);
         QFile::remove(m_clientDir + "/AutoUpdate/nircmd.held");
+    }
+
+    void killAfterRemovalStep()
+    {
+        killAfterHelper("-removepaths");
     }
 
     // The per-user folders are the profile's own.
@@ -105,16 +136,30 @@ class TestProgram : public QObject
         return path;
     }
 
+    // The client in HOME.
     void makeSandbox()
     {
         m_dir = std::make_unique<QTemporaryDir>();
         m_home = m_dir->filePath("home");
         m_clientDir = m_home + "/Apps/Quorvex";
         QDir().mkpath(m_dir->filePath("tmp"));
-        QDir().mkpath(m_clientDir + "/AutoUpdate");
     }
 
-    // Programs run with the sandbox's HOME and TMPDIR, and look for cp in its tools folder first.
+    void installTools() const {}
+
+    // The per-user folders, and so the backup, move to the other volume: the client stays in
+    // HOME, where it needs no elevation.
+    void separateBackupFromClient()
+    {
+        m_otherVolume = std::make_unique<QTemporaryDir>(kOtherVolume + "/quorvex-home-XXXXXX");
+        QVERIFY(m_otherVolume->isValid());
+        QVERIFY(QDir(m_home + "/AppData").removeRecursively());
+        QVERIFY(QFile::link(m_otherVolume->path(), m_home + "/AppData"));
+        QVERIFY(QDir().mkpath(userFile("quorvexAssistant")));
+    }
+
+    // Programs run with the sandbox's HOME and TMPDIR, and look for tools in its tools folder
+    // first.
     QProcess* start(const QString& program, const QStringList& arguments)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -132,14 +177,26 @@ class TestProgram : public QObject
     // that started it.
     void killDuringCopy(const QString& stage)
     {
-        const QString cp = m_dir->filePath("tools/cp");
         const QString script = "#!/bin/sh\n[ %1 = before ] || /bin/cp \"$@\"\nkill -9 $PPID\n";
-        ClientFiles::write(cp, script.arg(stage).toUtf8());
-        QFile::setPermissions(cp, QFile::permissions(cp) | QFile::ExeOwner);
+        killInTool("cp", script.arg(stage).toUtf8());
+    }
+
+    // rm, as the removal of what an install added runs it, removes, then kills the updater.
+    void killAfterRemovalStep()
+    {
+        killInTool("rm", "#!/bin/sh\n/bin/rm \"$@\"\nkill -9 $PPID\n");
+    }
+
+    // Runs the updater with a stand-in for a tool, the script given, which kills it.
+    void killInTool(const QString& tool, const QByteArray& script)
+    {
+        const QString path = m_dir->filePath("tools/" + tool);
+        ClientFiles::write(path, script);
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
         QProcess* updater = startUpdater({"-immediately"});
         QVERIFY(updater->waitForFinished(kRunTimeoutMs));
         QCOMPARE(updater->exitStatus(), QProcess::CrashExit);
-        QFile::remove(cp);
+        QFile::remove(path);
     }
 
     // A killed updater leaves its single-instance segment, keyed by a file's inode in this TMPDIR,
@@ -187,14 +244,14 @@ class TestProgram : public QObject
     // without an execute bit, as packages made on Windows are) and its configuration, and adds a
     // file beside the program, one in a folder the client has and one in a folder of its own. An
     // installer release is the stand-in client, which records its start in the download folder.
-    // updaterFiles: files of the updater's own folder the release carries too.
-    void offerRelease(PackageKind kind, const QMap<QString, QByteArray>& updaterFiles = {},
+    // moreFiles: files the release carries too, by their paths in the client folder.
+    void offerRelease(PackageKind kind, const QMap<QString, QByteArray>& moreFiles = {},
                       const QString& version = "2.1.0")
     {
         const QString program = "QuorvexClient" + kProgramSuffix;
         const QString build = m_releasesDir->filePath("build/");
-        for (auto file = updaterFiles.begin(); file != updaterFiles.end(); ++file)
-            ClientFiles::write(build + "AutoUpdate/" + file.key(), file.value());
+        for (auto file = moreFiles.begin(); file != moreFiles.end(); ++file)
+            ClientFiles::write(build + file.key(), file.value());
         ClientFiles::write(m_clientDir + "/data files/old.txt", "kept");
         ClientFiles::write(build + program, ClientFiles::read(m_clientDir + '/' + program));
         ClientFiles::write(build + "added.txt", "added");
@@ -316,6 +373,80 @@ class TestProgram : public QObject
         return tree;
     }
 
+    // The stand-in client of version 2.0.3 in folder, its updater beside it accepting only
+    // releases signed by the test's key.
+    void installClient(const QString& folder)
+    {
+        m_clientDir = folder;
+        QDir().mkpath(m_clientDir + "/AutoUpdate");
+        installTools();
+        const QString client = "QuorvexClient" + kProgramSuffix;
+        QFile::copy(FAKECLIENT_BINARY, m_clientDir + '/' + client);
+        QFile::copy(AUTOUPDATE_BINARY, m_clientDir + "/AutoUpdate/AutoUpdate" + kProgramSuffix);
+        const QJsonObject config{
+            {"appName", client},
+            {"appConfigFile", "config/client.json"},
+            {"appPath", programPath(m_clientDir) + "/"},
+            {"updateCheckUrl", QString::fromStdString(m_service->checkUrl())},
+            {"updatePackageUrl", QString::fromStdString(m_service->packageUrl())},
+            {"publicKey", m_keys->publicKey}};
+        ClientFiles::write(m_clientDir + "/AutoUpdate/updateconfig.json",
+                           QJsonDocument(config).toJson());
+        ClientFiles::write(m_clientDir + "/config/client.json", ClientFiles::config("2.0.3"));
+    }
+
+    // The client folder that installing the first release over one holding before leaves: every
+    // file of the release's build, a replaced one keeping the permissions it had, and the
+    // installed sequence beside the updater.
+    QMap<QString, QByteArray> installedTree(QMap<QString, QByteArray> before) const
+    {
+        const QMap<QString, QByteArray> build = ClientFiles::tree(m_releasesDir->filePath("build"));
+        for (auto file = build.begin(); file != build.end(); ++file)
+            before.insert(file.key(), withContent(before.value(file.key(), file.value()),
+                                                  contentOf(file.value())));
+        before.insert("AutoUpdate/installedsequence.txt",
+                      withContent(build.value("added.txt"), "1\n"));
+        return before;
+    }
+
+    // A tree entry is the file's permissions, a space and its content.
+    static QByteArray contentOf(const QByteArray& entry)
+    {
+        return entry.mid(entry.indexOf(' ') + 1);
+    }
+    static QByteArray withContent(const QByteArray& entry, const QByteArray& content)
+    {
+        return entry.left(entry.indexOf(' ') + 1) + content;
+    }
+
+    // Longer than the 260 characters of a Windows path once below the client or the download
+    // folder.
+    static QString deepPath(const QString& folder)
+    {
+        return QString("%1/%2/%3/more.txt").arg(folder, QString(100, 'n'), QString(120, 'm'));
+    }
+
+    // Read-only for everyone, as Windows' read-only attribute shows under Wine.
+    static void makeReadOnly(const QString& path)
+    {
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadUser | QFile::ReadGroup |
+                                        QFile::ReadOther);
+    }
+
+    // The sizes the log line of the saved client files gives of the last install: the bytes
+    // saved, and of those the bytes copied rather than moved.
+    QPair<qint64, qint64> savedAndCopiedBytes() const
+    {
+        const QRegularExpression saved(
+            "client files saved: \\d+ files, (\\d+) bytes, (\\d+) bytes copied");
+        QRegularExpressionMatch match;
+        for (auto found = saved.globalMatch(log()); found.hasNext();)
+            match = found.next();
+        if (!match.hasMatch())
+            return {-1, -1};
+        return {match.captured(1).toLongLong(), match.captured(2).toLongLong()};
+    }
+
 private slots:
 #ifndef PROGRAM_UNDER_WINE
     // A delta from the installed release installs exactly the new release's tree: contents,
@@ -416,19 +547,7 @@ private slots:
         makeSandbox();
         QVERIFY(m_dir->isValid() && !m_home.isEmpty());
         clearUserFolders();
-        const QString client = "QuorvexClient" + kProgramSuffix;
-        QFile::copy(FAKECLIENT_BINARY, m_clientDir + '/' + client);
-        QFile::copy(AUTOUPDATE_BINARY, m_clientDir + "/AutoUpdate/AutoUpdate" + kProgramSuffix);
-        const QJsonObject config{
-            {"appName", client},
-            {"appConfigFile", "config/client.json"},
-            {"appPath", programPath(m_clientDir) + "/"},
-            {"updateCheckUrl", QString::fromStdString(m_service->checkUrl())},
-            {"updatePackageUrl", QString::fromStdString(m_service->packageUrl())},
-            {"publicKey", m_keys->publicKey}};
-        ClientFiles::write(m_clientDir + "/AutoUpdate/updateconfig.json",
-                           QJsonDocument(config).toJson());
-        ClientFiles::write(m_clientDir + "/config/client.json", ClientFiles::config("2.0.3"));
+        installClient(m_clientDir);
         QDir().mkpath(userFile("quorvexAssistant"));
     }
 
@@ -440,6 +559,7 @@ private slots:
         }
         m_processes.clear();
         clearUserFolders();
+        m_otherVolume.reset();
     }
 
     // The running client is stopped, the package is copied over the installation folder (names
@@ -497,51 +617,54 @@ private slots:
 
     // A release that carries the whole updater folder: the running program and the tools the
     // copy needs are replaced while they run, a read-only file like any other, a file at a path
-    // longer than Windows' old limit too, and the
-    // configuration keeps this installation's appPath while it takes the release's keys. The
-    // next start runs the new updater, which hands over to the client and clears what the copy
-    // set aside.
+    // longer than Windows' old limit too, and the configuration keeps this installation's appPath
+    // while it takes the release's keys. So on both roads of the backup: moving the client's
+    // files, and copying them where the backup lies on another volume. The next start runs the
+    // new updater, which hands over to the client and clears what the copy set aside.
+    void releaseCarriesUpdater_data()
+    {
+        QTest::addColumn<bool>("otherVolume");
+        QTest::newRow("backup by moving") << false;
+        QTest::newRow("backup by copying") << true;
+    }
+
     void releaseCarriesUpdater()
     {
+        QFETCH(bool, otherVolume);
+        if (otherVolume)
+            separateBackupFromClient();
+        if (QTest::currentTestFailed())
+            return;
         const QString updater = m_clientDir + "/AutoUpdate/";
         const QString program = "AutoUpdate" + kProgramSuffix;
         ClientFiles::write(updater + "readme.txt", "old notes");
-        // Read-only for everyone, as Windows' read-only attribute shows under Wine.
-        QFile::setPermissions(updater + "readme.txt", QFile::ReadOwner | QFile::ReadUser |
-                                                          QFile::ReadGroup | QFile::ReadOther);
+        makeReadOnly(updater + "readme.txt");
         QJsonObject config =
             QJsonDocument::fromJson(ClientFiles::read(updater + "updateconfig.json")).object();
         QJsonObject released = config;
         released["appPath"] = "C:/Program Files/Vendor Build/";
         released["updateCheckUrl"] = released["updateCheckUrl"].toString() + "?from=2.1.0";
         QMap<QString, QByteArray> carried{
-            {program, ClientFiles::read(updater + program) + "release 2.1.0"},
-            {"readme.txt", "new notes"},
-            // Longer than the 260 characters of a Windows path, in the client and in the download
-            // folder alike.
-            {QString("notes/%1/%2/more.txt").arg(QString(100, 'n'), QString(120, 'm')), "deep"},
-            {"updateconfig.json", QJsonDocument(released).toJson()}};
+            {"AutoUpdate/" + program, ClientFiles::read(updater + program) + "release 2.1.0"},
+            {"AutoUpdate/readme.txt", "new notes"},
+            {deepPath("AutoUpdate/notes"), "deep"},
+            {"AutoUpdate/updateconfig.json", QJsonDocument(released).toJson()}};
         for (const QString& tool : QDir(updater).entryList({"*.exe"}))
-            carried.insert(tool, ClientFiles::read(updater + tool));
+            carried.insert("AutoUpdate/" + tool, ClientFiles::read(updater + tool));
         offerRelease(PackageKind::Zip, carried);
-        // Every file of the release, a replaced one with the permissions it had.
-        QMap<QString, QByteArray> expected = ClientFiles::tree(m_clientDir);
-        const auto install = [&expected](const QString& path, const QByteArray& entry) {
-            const QByteArray content = entry.mid(entry.indexOf(' ') + 1);
-            const QByteArray old = expected.value(path, entry);
-            expected.insert(path, old.left(old.indexOf(' ') + 1) + content);
-        };
-        const QMap<QString, QByteArray> build = ClientFiles::tree(m_releasesDir->filePath("build"));
-        for (auto file = build.begin(); file != build.end(); ++file)
-            install(file.key(), file.value());
+        QMap<QString, QByteArray> expected = installedTree(ClientFiles::tree(m_clientDir));
         released["appPath"] = config["appPath"];
-        install("AutoUpdate/updateconfig.json", ' ' + QJsonDocument(released).toJson());
-        const QByteArray newFile = expected.value("added.txt");
-        install("AutoUpdate/installedsequence.txt", newFile.left(newFile.indexOf(' ') + 1) + "1\n");
+        expected["AutoUpdate/updateconfig.json"] = withContent(
+            expected.value("AutoUpdate/updateconfig.json"), QJsonDocument(released).toJson());
 
         QCOMPARE(runUpdater({"-immediately"}), QString());
         QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
         QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
+        // The updater's own files are copied on either road; the client's are moved where they
+        // can be.
+        const auto [saved, copied] = savedAndCopiedBytes();
+        QVERIFY2(saved > 0 && copied > 0, log().right(2000).constData());
+        QCOMPARE(copied == saved, otherVolume);
         m_service->setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
         QCOMPARE(runUpdater({}), QString());
         QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
@@ -593,6 +716,41 @@ private slots:
             QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
         }
         QCOMPARE(ClientFiles::tree(m_clientDir), before);
+    }
+
+    // A failed install whose restore is cut off after it removed what the copy added: the
+    // journal and the backup stay, and the next start restores the client folder, a read-only
+    // file and one at a long path included, before it installs the release again.
+    void interruptedRestoreRetried()
+    {
+        const QString readOnly = m_clientDir + "/data files/read me.txt";
+        ClientFiles::write(readOnly, "old release");
+        makeReadOnly(readOnly);
+        ClientFiles::write(m_clientDir + '/' + deepPath("data files"), "old deep");
+        offerRelease(PackageKind::Zip, {{deepPath("data files"), "new deep"}});
+        const QMap<QString, QByteArray> expected = installedTree(ClientFiles::tree(m_clientDir));
+        // A folder where the release has a file fails the copy.
+        const QString obstacle = m_clientDir + "/plugins/plugin.dat";
+        ClientFiles::write(obstacle + "/kept.txt", "in the way");
+
+        killAfterRemovalStep();
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(log().contains("copy file error: "));
+        QVERIFY(!log().contains("client folder restored:"));
+        QVERIFY(QFile::exists(userFile("AutoUpdate/install-journal.json")));
+        QVERIFY(!QFile::exists(m_clientDir + "/added.txt"));
+        QVERIFY(QDir(obstacle).removeRecursively());
+
+        const int logSize = log().size();
+        QCOMPARE(runUpdater({"-immediately"}), QString());
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
+        QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
+        const QByteArray run = log().mid(logSize);
+        const int restored = run.indexOf("client folder restored:");
+        QVERIFY2(restored >= 0 && restored < run.indexOf("client files saved:"), run.constData());
+        QVERIFY(!QFile::exists(userFile("AutoUpdate/install-journal.json")));
+        QCOMPARE(ClientFiles::tree(m_clientDir), expected);
     }
 
 #ifndef PROGRAM_UNDER_WINE

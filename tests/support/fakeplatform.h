@@ -89,6 +89,12 @@ public:
         m_calls.append((QStringList{"start", program} + arguments).join(' '));
         return true;
     }
+    ToolRun runElevated(const QString& program, const QStringList& arguments) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_calls.append((QStringList{"elevated", program} + arguments).join(' '));
+        return 1;
+    }
     void makeExecutable(const QString&) override {}
     void pause(int) override {}
 
