@@ -14,6 +14,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh zstd bsdiff
 build=$(realpath "${1:-build}")
 bin=$build/bin
+source bench/lib.sh
 cmake --build "$build" --target AutoUpdate update-service sample-client >/dev/null
 
 work=$(mktemp -d)
@@ -136,16 +137,7 @@ update() {
     mkdir -p "$home/AppData/Roaming/quorvexAssistant" "$client/AutoUpdate"
     cp -R "$work/build-${versions[$from]}/." "$client/"
     cp "$bin/AutoUpdate" "$client/AutoUpdate/"
-    "$bin/update-service" serve --releases "$dir/releases" --port 0 >"$dir/service.log" &
-    service_pid=$!
-    for _ in $(seq 50); do grep -q updateCheckUrl "$dir/service.log" && break; sleep 0.1; done
-    local check_url package_url
-    check_url=$(sed -n 's/.*updateCheckUrl \([^,]*\),.*/\1/p' "$dir/service.log")
-    package_url=$(sed -n 's/.*updatePackageUrl \(.*\)$/\1/p' "$dir/service.log")
-    cat >"$client/AutoUpdate/updateconfig.json" <<JSON
-{"appName": "QuorvexSample", "appConfigFile": "config/client.json", "appPath": "$client/",
- "updateCheckUrl": "$check_url", "updatePackageUrl": "$package_url"}
-JSON
+    serve_client "$dir/releases" "$dir/service.log" "$client"
     # The 1 s start delay and the two fixed 500 ms pauses are taken off the updater's time.
     local start seconds
     start=$(now)
@@ -155,7 +147,7 @@ JSON
     kill "$service_pid"
     wait "$service_pid" 2>/dev/null || true
     service_pid=
-    if ! diff -rq --exclude=AutoUpdate "$work/build-${versions[$to]}" "$client" >"$dir/diff" 2>&1; then
+    if ! diff -rq --exclude=AutoUpdate --exclude=sample-client.log "$work/build-${versions[$to]}" "$client" >"$dir/diff" 2>&1; then
         echo "delta.sh: the update to ${versions[$to]} did not install the release's tree:" >&2
         cat "$dir/diff" >&2
         tail -20 "$home/AppData/Roaming/AutoUpdate/AutoUpdate.log" >&2

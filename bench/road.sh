@@ -10,6 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 bin=$build/bin
+source bench/lib.sh
 cmake --build "$build" --target AutoUpdate update-service sample-client >/dev/null
 
 work=$(mktemp -d)
@@ -91,16 +92,9 @@ road() {
 
     cp "$bin/QuorvexSample" "$client/" && config 2.0.0 >"$client/config/client.json"
     cp "$bin/AutoUpdate" "$client/AutoUpdate/"
-    "$bin/update-service" serve --releases "$dir/releases" --port 0 >"$dir/service.log" &
-    service_pid=$!
-    for _ in $(seq 50); do grep -q updateCheckUrl "$dir/service.log" && break; sleep 0.1; done
-    local check_url package_url
-    check_url=$(sed -n 's/.*updateCheckUrl \([^,]*\),.*/\1/p' "$dir/service.log")
+    serve_client "$dir/releases" "$dir/service.log" "$client"
+    local package_url
     package_url=$(sed -n 's/.*updatePackageUrl \(.*\)$/\1/p' "$dir/service.log")
-    cat >"$client/AutoUpdate/updateconfig.json" <<JSON
-{"appName": "QuorvexSample", "appConfigFile": "config/client.json", "appPath": "$client/",
- "updateCheckUrl": "$check_url", "updatePackageUrl": "$package_url"}
-JSON
     cat "$package" >/dev/null
 
     # The updater: its 1 s start delay and its two fixed 500 ms pauses are taken off its time.
