@@ -12,17 +12,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh zstd bsdiff
-build=$(realpath "${1:-build}")
-bin=$build/bin
 source bench/lib.sh
-cmake --build "$build" --target AutoUpdate update-service sample-client >/dev/null
+bench_start "${1:-build}"
 
-work=$(mktemp -d)
-trap 'kill "${service_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 versions=(3.0.0 3.0.1 3.0.2 3.1.0 3.1.1 3.1.2)
 max_peak_extra_mib=64
-now() { date +%s.%N; }
-peak_mib() { awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); printf "%.1f", $2 / 1024}' "$1"; }
 
 # generated_c <file> <prefix> <functions> <release index>: C source of many small functions with
 # tables of constants. Release n changes the constants of every 150th function starting at n,

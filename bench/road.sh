@@ -8,16 +8,10 @@
 # Usage: bench/road.sh [build-folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=$(realpath "${1:-build}")
-bin=$build/bin
 source bench/lib.sh
-cmake --build "$build" --target AutoUpdate update-service sample-client >/dev/null
+bench_start "${1:-build}"
 
-work=$(mktemp -d)
-trap 'kill "${service_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 config() { printf '{"client":{"version":"%s"}}\n' "$1"; }
-now() { date +%s.%N; }
-peak_mib() { awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); printf "%.1f", $2 / 1024}' "$1"; }
 max_ratio=1.00
 max_peak_mib=64
 
