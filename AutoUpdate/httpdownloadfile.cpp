@@ -4,13 +4,21 @@
 #include "base/userpaths.h"
 #include "check/systemproxyfactory.h"
 #include "check/updatecheck.h"
+#include "download/deltadownload.h"
 #include "download/packagedownload.h"
 #include "global.h"
+#include "install/copycommand.h"
+#include "install/deltainstall.h"
+#include "install/elevatedinstall.h"
 #include "install/packageinstall.h"
+#include "install/packageunpacker.h"
+#include "install/zipinstall.h"
 
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -44,7 +52,8 @@ void TrustAnyPeer(QNetworkRequest& request)
 } // namespace
 
 HttpDownLoadFile::HttpDownLoadFile(QObject* parent)
-    : QObject(parent), m_download(new PackageDownload(this))
+    : QObject(parent), m_download(new PackageDownload(this)),
+      m_deltaDownload(new DeltaDownload(this))
 {
     qRegisterMetaType<ReleaseOffer>();
     qRegisterMetaType<UpdateFailure>();
@@ -53,6 +62,10 @@ HttpDownLoadFile::HttpDownLoadFile(QObject* parent)
     connect(m_download, &PackageDownload::Failed, this, &HttpDownLoadFile::UpdateFailed);
     connect(m_download, &PackageDownload::Verified, this, &HttpDownLoadFile::InstallPackage);
     connect(m_download, &PackageDownload::FileNotCreated, this, [] { g_global.m_runEnd.End(); });
+    connect(m_deltaDownload, &DeltaDownload::UpdateBar, this, &HttpDownLoadFile::UpdateBar);
+    connect(m_deltaDownload, &DeltaDownload::NotUsed, this,
+            &HttpDownLoadFile::FallBackToFullPackage);
+    connect(m_deltaDownload, &DeltaDownload::Downloaded, this, &HttpDownLoadFile::InstallDelta);
     QTimer::singleShot(Timing::current().startDelayMs, Qt::PreciseTimer, this,
                        &HttpDownLoadFile::TimerPro);
 }
@@ -161,9 +174,63 @@ void HttpDownLoadFile::CheckWatchdog()
     g_global.UpAppThread();
 }
 
+// A delta from the installed version is fetched where the release offers one; the full package
+// is the road whenever the delta cannot be used.
 void HttpDownLoadFile::GetPackData()
 {
+    const DeltaOffer* delta = DeltaInstall::UsableDelta(m_offer, g_global.m_currentVersion);
+    if (!delta) {
+        GetFullPackage();
+        return;
+    }
+    if (ElevatedInstall::needed()) {
+        FallBackToFullPackage(QStringLiteral("the elevated side installs whole packages only"));
+        return;
+    }
+    qInfo() << "delta from" << delta->fromVersion << "offered:" << delta->size << "of"
+            << m_offer.packageSize << "bytes";
+    m_deltaDownload->Start(m_offer, *delta, g_global.m_getPackUrl, g_global.m_appName);
+}
+
+void HttpDownLoadFile::GetFullPackage()
+{
     m_download->Start(QUrl(g_global.m_getPackUrl + m_offer.id, QUrl::TolerantMode));
+}
+
+void HttpDownLoadFile::FallBackToFullPackage(const QString& reason)
+{
+    qInfo().noquote() << "delta not used:" << reason << "- downloading the full package";
+    if (g_global.m_runEnd.IsEnded())
+        return;
+    m_download->PreparePackagePath(m_offer, g_global.m_appName);
+    GetFullPackage();
+}
+
+// The rebuilt tree takes the place the full package would be unpacked to, and is installed by
+// the same road from there. Until the copy begins, a failure still leaves the full package.
+void HttpDownLoadFile::InstallDelta(const QString& delta, const QByteArray& plan)
+{
+    emit RebuildStarted();
+    const QString package =
+        QFileInfo(delta).absolutePath() + QLatin1Char('/') + m_offer.packageFileName();
+    const QString tree = QFileInfo(package).absolutePath() + QLatin1Char('/') +
+                         PackageUnpacker::topFolderName(package);
+    const Result<QStringList> dropped = DeltaInstall::Rebuild(
+        delta, plan, m_offer, CopyCommand::targetFolder(QDir::currentPath()), tree);
+    if (!dropped) {
+        FallBackToFullPackage(dropped.error());
+        return;
+    }
+    qInfo() << "delta rebuilt:" << tree;
+    if (!g_global.m_runEnd.BeginInstallation(m_offer.packageKind()))
+        return;
+    emit InstallStarted();
+    ZipInstall install(dropped.value());
+    if (install.ReplaceClient(package, m_offer) != 0) {
+        emit UpdateFailed(UpdateFailure::InstallFailed);
+        return;
+    }
+    g_global.UpAppThread();
 }
 
 // A cancel may have been confirmed just before; one confirmed from now on would stop the client's
@@ -173,7 +240,8 @@ void HttpDownLoadFile::InstallPackage(const QString& package)
 {
     if (!g_global.m_runEnd.BeginInstallation(m_offer.packageKind()))
         return;
-    const std::unique_ptr<PackageInstall> install = PackageInstall::ForKind(m_offer.packageKind());
+    const std::unique_ptr<PackageInstall> install =
+        PackageInstall::ForKind(m_offer.packageKind(), m_deltaDownload->Dropped());
     if (!install)
         return;
     emit InstallStarted();
@@ -184,6 +252,7 @@ void HttpDownLoadFile::InstallPackage(const QString& package)
 void HttpDownLoadFile::DeleteResource()
 {
     m_download->DeleteResource();
+    m_deltaDownload->DeleteResource();
     delete m_reply;
     m_reply = nullptr;
     delete m_checkManager;

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+class DeltaDownload;
 class PackageDownload;
 class QNetworkAccessManager;
 
@@ -26,6 +27,8 @@ signals:
     void Aupdate(const ReleaseOffer& offer);
     void UpdateBar(qint64 bytesRead, qint64 totalBytes);
     void InstallStarted();
+    // A downloaded delta is being rebuilt into the release's tree.
+    void RebuildStarted();
     void UpdateFailed(UpdateFailure failure);
 
 public slots:
@@ -45,11 +48,15 @@ private:
     void HandleCheckAnswer(QNetworkReply* reply);
     void RemoveUpdateNotesMarker();
     void InstallPackage(const QString& package);
+    void GetFullPackage();
+    void FallBackToFullPackage(const QString& reason);
+    void InstallDelta(const QString& delta, const QByteArray& plan);
 
     QNetworkAccessManager* m_checkManager = nullptr;
     QNetworkReply* m_reply = nullptr;
     int m_postTimerId = 0;
     qint64 m_lastActiveMs = 0;
     PackageDownload* m_download;
+    DeltaDownload* m_deltaDownload;
     ReleaseOffer m_offer;
 };

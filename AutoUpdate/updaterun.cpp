@@ -30,6 +30,8 @@ void UpdateRun::ConnectWindows()
                      &DwonDialog::UpdateProgressBar);
     QObject::connect(m_client, &HttpDownLoadFile::InstallStarted, progress,
                      &DwonDialog::UpdateInstallState);
+    QObject::connect(m_client, &HttpDownLoadFile::RebuildStarted, progress,
+                     &DwonDialog::UpdateRebuildState);
     QObject::connect(m_client, &HttpDownLoadFile::UpdateFailed, progress, &DwonDialog::ShowFailure);
     QObject::connect(&m_prompt, &UpdateDialog::getPack, m_client, &HttpDownLoadFile::GetPackData);
 }

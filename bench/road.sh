@@ -8,15 +8,10 @@
 # Usage: bench/road.sh [build-folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=$(realpath "${1:-build}")
-bin=$build/bin
-cmake --build "$build" --target AutoUpdate update-service sample-client >/dev/null
+source bench/lib.sh
+bench_start "${1:-build}"
 
-work=$(mktemp -d)
-trap 'kill "${service_pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
 config() { printf '{"client":{"version":"%s"}}\n' "$1"; }
-now() { date +%s.%N; }
-peak_mib() { awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); printf "%.1f", $2 / 1024}' "$1"; }
 max_ratio=1.00
 max_peak_mib=64
 
@@ -91,16 +86,9 @@ road() {
 
     cp "$bin/QuorvexSample" "$client/" && config 2.0.0 >"$client/config/client.json"
     cp "$bin/AutoUpdate" "$client/AutoUpdate/"
-    "$bin/update-service" serve --releases "$dir/releases" --port 0 >"$dir/service.log" &
-    service_pid=$!
-    for _ in $(seq 50); do grep -q updateCheckUrl "$dir/service.log" && break; sleep 0.1; done
-    local check_url package_url
-    check_url=$(sed -n 's/.*updateCheckUrl \([^,]*\),.*/\1/p' "$dir/service.log")
+    serve_client "$dir/releases" "$dir/service.log" "$client"
+    local package_url
     package_url=$(sed -n 's/.*updatePackageUrl \(.*\)$/\1/p' "$dir/service.log")
-    cat >"$client/AutoUpdate/updateconfig.json" <<JSON
-{"appName": "QuorvexSample", "appConfigFile": "config/client.json", "appPath": "$client/",
- "updateCheckUrl": "$check_url", "updatePackageUrl": "$package_url"}
-JSON
     cat "$package" >/dev/null
 
     # The updater: its 1 s start delay and its two fixed 500 ms pauses are taken off its time.

@@ -191,9 +191,11 @@ bool PackageDownload::EndedBeforeAnnouncedLength() const
 }
 
 // The digests were computed as the package was written. A release that names a SHA-256 must
-// match it as well as its MD5.
+// match it as well as its MD5; a delta names only its SHA-256.
 bool PackageDownload::PackageIntact() const
 {
+    if (m_offer.md5.isEmpty())
+        return !m_offer.sha256.isEmpty() && m_digest.sha256() == m_offer.sha256;
     const QString md5 = m_digest.md5();
     qInfo() << "org:" << m_offer.md5 << " checkmd5:" << md5;
     if (m_offer.sha256.isEmpty())

@@ -49,7 +49,8 @@ bool inUpdaterFolder(const QString& path)
 
 // What copying tree over the place's client folder will change: the client files it overwrites,
 // the files and the folders it adds.
-InstallJournal changesOf(const QString& tree, const InstallJournal::Place& place)
+InstallJournal changesOf(const QString& tree, const InstallJournal::Place& place,
+                         const QStringList& dropped)
 {
     const auto kindInClient = [&place](const QString& relativePath) {
         return Platform::pathKind(place.clientFolder + QLatin1Char('/') + relativePath);
@@ -67,6 +68,10 @@ InstallJournal changesOf(const QString& tree, const InstallJournal::Place& place
             saved.append(file);
         else if (kind == Platform::PathKind::Missing)
             added.append(file);
+    }
+    for (const QString& file : dropped) {
+        if (kindInClient(file) == Platform::PathKind::File && !saved.contains(file))
+            saved.append(file);
     }
     return InstallJournal(place, saved, added, addedFolders);
 }
@@ -99,7 +104,8 @@ InstallJournal::Place ClientBackup::currentPlace()
     return {client, backupFolder(), elevate};
 }
 
-bool ClientBackup::save(const QString& tree, const QString& clientFolder, bool elevate)
+bool ClientBackup::save(const QString& tree, const QString& clientFolder, bool elevate,
+                        const QStringList& dropped)
 {
     switch (restoreLeftover()) {
     case Leftover::None:
@@ -116,7 +122,7 @@ bool ClientBackup::save(const QString& tree, const QString& clientFolder, bool e
     }
     QElapsedTimer timer;
     timer.start();
-    m_journal = changesOf(tree, {clientFolder, m_backupFolder, elevate});
+    m_journal = changesOf(tree, {clientFolder, m_backupFolder, elevate}, dropped);
     QDir(m_backupFolder).removeRecursively();
     QDir().mkpath(m_backupFolder);
     if (!writeJournal()) {

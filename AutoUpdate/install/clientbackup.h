@@ -30,7 +30,10 @@ public:
     // left by an earlier install is restored first, or given up when it cannot be. False, with
     // nothing to restore, when the backup or the journal could not be written: the client must
     // not be touched then.
-    bool save(const QString& tree, const QString& clientFolder, bool elevate);
+    // The dropped files, relative to clientFolder, are saved too, though the tree has none of
+    // them: the install removes them.
+    bool save(const QString& tree, const QString& clientFolder, bool elevate,
+              const QStringList& dropped = {});
     // Puts the client folder back as the journal has it: the added files and folders are removed
     // (so that a full volume has room again), the saved files are copied back by the writer
     // (elevated where the install was), and the result is compared with the backup. The journal and

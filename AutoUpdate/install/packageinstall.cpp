@@ -3,13 +3,14 @@
 #include "install/installerinstall.h"
 #include "install/zipinstall.h"
 
-std::unique_ptr<PackageInstall> PackageInstall::ForKind(PackageKind kind)
+std::unique_ptr<PackageInstall> PackageInstall::ForKind(PackageKind kind,
+                                                        const QStringList& dropped)
 {
     switch (kind) {
     case PackageKind::Installer:
         return std::make_unique<InstallerInstall>();
     case PackageKind::Zip:
-        return std::make_unique<ZipInstall>();
+        return std::make_unique<ZipInstall>(dropped);
     case PackageKind::Unknown:
         break;
     }

@@ -38,6 +38,11 @@ int ZipInstall::DecompressionReplac(const QString& package, const ReleaseOffer& 
     if (unpacker.unpack(RoomForUnpacking(unpackFolder)) != PackageUnpacker::Result::Unpacked)
         return -1;
     qInfo() << package << " successfully decompressed";
+    return ReplaceClient(package, offer);
+}
+
+int ZipInstall::ReplaceClient(const QString& package, const ReleaseOffer& offer)
+{
     const Platform::CopyRequest copy =
         CopyCommand::unpackedTreeCopy(package, QDir::currentPath(), QDir::homePath());
     const Outcome prepared = PrepareUpdaterFolder(copy.source, offer);
@@ -45,10 +50,11 @@ int ZipInstall::DecompressionReplac(const QString& package, const ReleaseOffer& 
         qDebug().noquote() << "package refused:" << prepared.error();
         return -1;
     }
+    const QStringList dropped = DroppedFrom(copy.source);
     ClientBackup backup;
-    if (!backup.save(copy.source, copy.target, copy.elevate))
+    if (!backup.save(copy.source, copy.target, copy.elevate, dropped))
         return -1;
-    if (!CopyUnpackedTree(copy))
+    if (!CopyUnpackedTree(copy) || !RemoveDropped(copy, dropped))
         return RestoreClient(backup);
     backup.keepPermissions();
     if (!Confirmed(offer))
@@ -123,6 +129,39 @@ bool ZipInstall::CopiedWhole(const QString& tree, const QString& clientFolder)
         return false;
     }
     qInfo() << "copied files compared:" << files.size() << "files, in" << timer.elapsed() << "ms";
+    return true;
+}
+
+// A file the release still has is never dropped, whoever says so.
+QStringList ZipInstall::DroppedFrom(const QString& tree) const
+{
+    QStringList dropped;
+    for (const QString& path : m_dropped) {
+        if (Platform::pathKind(tree + QLatin1Char('/') + path) == Platform::PathKind::Missing)
+            dropped.append(path);
+    }
+    return dropped;
+}
+
+// The backup moved the dropped files away where it could; those it had to copy are removed now.
+bool ZipInstall::RemoveDropped(const Platform::CopyRequest& copy, const QStringList& dropped)
+{
+    QStringList remaining;
+    for (const QString& path : dropped) {
+        const QString installed = copy.target + QLatin1Char('/') + path;
+        if (Platform::pathKind(installed) == Platform::PathKind::File)
+            remaining.append(installed);
+    }
+    if (!remaining.isEmpty())
+        Platform::current().removePaths(CopyCommand::removal(remaining, copy.elevate));
+    for (const QString& path : qAsConst(remaining)) {
+        if (Platform::pathKind(path) != Platform::PathKind::Missing) {
+            qDebug() << "dropped file not removed:" << path;
+            return false;
+        }
+    }
+    if (!dropped.isEmpty())
+        qInfo() << "dropped files removed:" << dropped.size();
     return true;
 }
 

@@ -4,6 +4,10 @@
 #include "install/packageinstall.h"
 #include "platform/platform.h"
 
+#include <QStringList>
+
+#include <utility>
+
 class ClientBackup;
 
 // A zip package: unpacked beside itself, copied over the client's installation folder all or
@@ -11,6 +15,9 @@ class ClientBackup;
 class ZipInstall : public PackageInstall
 {
 public:
+    // dropped: the installed files the release no longer has, removed with the copy.
+    explicit ZipInstall(QStringList dropped = {}) : m_dropped(std::move(dropped)) {}
+
     bool Install(const QString& package, const ReleaseOffer& offer) override;
 
     // Unpacks the package, copies it over the client's installation folder and confirms the new
@@ -18,6 +25,10 @@ public:
     // client and records the version. 0 on success, -1 on any failure, with the client folder
     // put back.
     int DecompressionReplac(const QString& package, const ReleaseOffer& offer);
+    // The same for a tree already in the place the package would be unpacked to, as a delta
+    // rebuilds it: copied over the client, the dropped files that the tree does not have removed
+    // with the copy, and put back with the rest on failure.
+    int ReplaceClient(const QString& package, const ReleaseOffer& offer);
 
     // The updater's own folder in the unpacked tree, made this installation's (see the
     // definition); the elevated install prepares its tree the same way.
@@ -28,9 +39,13 @@ public:
 private:
     static qint64 RoomForUnpacking(const QString& unpackFolder);
     static bool CopyUnpackedTree(const Platform::CopyRequest& copy);
+    QStringList DroppedFrom(const QString& tree) const;
+    static bool RemoveDropped(const Platform::CopyRequest& copy, const QStringList& dropped);
     static bool Confirmed(const ReleaseOffer& offer);
     static int InstallElevated(const QString& package, const ReleaseOffer& offer);
     static bool LeaveForClient(const ReleaseOffer& offer);
     static int RestoreClient(ClientBackup& backup);
     static bool WriteForClient(const QString& path, const QByteArray& content);
+
+    QStringList m_dropped;
 };

@@ -1,7 +1,10 @@
 #include "release/answerfields.h"
 
+#include <QDebug>
+#include <QJsonArray>
 #include <QJsonValue>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 
@@ -11,19 +14,20 @@ namespace {
 
 constexpr bool kSigned = true;
 constexpr bool kOptional = true;
+constexpr bool kCoveredWhenPresent = true;
 // Whole numbers above this do not survive a JSON number, which is a double, exactly.
 constexpr double kLargestExactWholeNumber = 9007199254740992.0;
 
 constexpr Field text(const char* name, QString ReleaseOffer::*member, bool isSigned,
-                     bool isOptional = false)
+                     bool isOptional = false, bool isCoveredWhenPresent = false)
 {
-    return {name, Type::Text, member, nullptr, isSigned, isOptional};
+    return {name, Type::Text, member, nullptr, isSigned, isOptional, isCoveredWhenPresent};
 }
 
 constexpr Field number(const char* name, qint64 ReleaseOffer::*member, bool isSigned,
                        bool isOptional = false)
 {
-    return {name, Type::WholeNumber, nullptr, member, isSigned, isOptional};
+    return {name, Type::WholeNumber, nullptr, member, isSigned, isOptional, false};
 }
 
 const Field kFields[] = {
@@ -38,9 +42,85 @@ const Field kFields[] = {
     number("packageSize", &ReleaseOffer::packageSize, kSigned),
     number("updateType", &ReleaseOffer::updateType, kSigned),
     number("sequence", &ReleaseOffer::sequence, kSigned, kOptional),
+    text("manifestSha256", &ReleaseOffer::manifestSha256, kSigned, kOptional, kCoveredWhenPresent),
     text("keyId", &ReleaseOffer::keyId, kSigned, kOptional),
     text("signature", &ReleaseOffer::signature, !kSigned, kOptional),
 };
+
+const QString kDeltasKey = QStringLiteral("deltas");
+// A delta is never larger than a package may be.
+constexpr qint64 kMaxDeltaBytes = qint64(2) << 30;
+
+bool isSha256(const QString& text)
+{
+    static const QString kHexDigits = QStringLiteral("0123456789abcdef");
+    return text.size() == 64 &&
+           std::all_of(text.begin(), text.end(), [](QChar c) { return kHexDigits.contains(c); });
+}
+
+// The name is appended to the package address and names the file in the download folder.
+bool isFileName(const QString& text)
+{
+    return !text.isEmpty() && text != QLatin1String(".") && text != QLatin1String("..") &&
+           !text.contains(QLatin1Char('/')) && !text.contains(QLatin1Char('\\'));
+}
+
+std::optional<qint64> deltaSize(const QJsonValue& value)
+{
+    const std::optional<qint64> size = wholeNumber(value);
+    if (!size || *size <= 0 || *size > kMaxDeltaBytes)
+        return std::nullopt;
+    return size;
+}
+
+std::optional<DeltaOffer> deltaIn(const QJsonObject& entry)
+{
+    DeltaOffer delta;
+    delta.fromVersion = entry.value(QStringLiteral("fromVersion")).toString();
+    delta.url = entry.value(QStringLiteral("url")).toString();
+    delta.sha256 = entry.value(QStringLiteral("sha256")).toString();
+    delta.planUrl = entry.value(QStringLiteral("planUrl")).toString();
+    delta.planSha256 = entry.value(QStringLiteral("planSha256")).toString();
+    const std::optional<qint64> size = deltaSize(entry.value(QStringLiteral("size")));
+    const std::optional<qint64> planSize = deltaSize(entry.value(QStringLiteral("planSize")));
+    if (delta.fromVersion.isEmpty() || !isFileName(delta.url) || !isFileName(delta.planUrl) ||
+        !isSha256(delta.sha256) || !isSha256(delta.planSha256) || !size || !planSize)
+        return std::nullopt;
+    delta.size = *size;
+    delta.planSize = *planSize;
+    return delta;
+}
+
+QVector<DeltaOffer> deltasIn(const QJsonValue& list)
+{
+    QVector<DeltaOffer> deltas;
+    const QJsonArray entries = list.toArray();
+    for (const QJsonValue& entry : entries) {
+        if (deltas.size() == kMaxDeltas)
+            break;
+        const std::optional<DeltaOffer> delta = deltaIn(entry.toObject());
+        if (delta)
+            deltas.append(*delta);
+        else
+            qDebug() << "delta entry left out:" << entry;
+    }
+    return deltas;
+}
+
+QJsonArray deltaList(const QVector<DeltaOffer>& deltas)
+{
+    QJsonArray list;
+    for (const DeltaOffer& delta : deltas) {
+        list.append(QJsonObject{{QStringLiteral("fromVersion"), delta.fromVersion},
+                                {QStringLiteral("url"), delta.url},
+                                {QStringLiteral("size"), delta.size},
+                                {QStringLiteral("sha256"), delta.sha256},
+                                {QStringLiteral("planUrl"), delta.planUrl},
+                                {QStringLiteral("planSize"), delta.planSize},
+                                {QStringLiteral("planSha256"), delta.planSha256}});
+    }
+    return list;
+}
 
 bool isEmpty(const ReleaseOffer& offer, const Field& field)
 {
@@ -100,6 +180,7 @@ ReleaseOffer fromBiz(const QJsonObject& biz)
         if (!read(value, field, offer) && !absentOptional)
             offer.malformedFields.append(QLatin1String(field.name));
     }
+    offer.deltas = deltasIn(biz.value(kDeltasKey));
     return offer;
 }
 
@@ -113,6 +194,8 @@ QJsonObject toBiz(const ReleaseOffer& offer)
                                                   ? QJsonValue(offer.*field.text)
                                                   : QJsonValue(offer.*field.number));
     }
+    if (!offer.deltas.isEmpty())
+        biz.insert(kDeltasKey, deltaList(offer.deltas));
     return biz;
 }
 

@@ -29,7 +29,14 @@ struct Field
     // Optional: left out of an answer while empty (or 0), and then not missing; the signed ones
     // are required of a signed release all the same.
     bool isOptional;
+    // Covered only when the answer has it: a field that only some releases have (a zip
+    // release's manifest). A release signed with it does not verify without it.
+    bool isCoveredWhenPresent;
 };
+
+// The answer's "deltas" list: at most this many entries are read; an entry that breaks a rule
+// is left out, as is every entry beyond the bound.
+constexpr int kMaxDeltas = 16;
 
 // Every field, covered ones in the order their signature covers them.
 const Field* begin();

@@ -45,3 +45,19 @@ QString ReleaseOffer::packageFileName() const
 {
     return QFileInfo(url).fileName();
 }
+
+bool DeltaOffer::operator==(const DeltaOffer& other) const
+{
+    return fromVersion == other.fromVersion && url == other.url && size == other.size &&
+           sha256 == other.sha256 && planUrl == other.planUrl && planSize == other.planSize &&
+           planSha256 == other.planSha256;
+}
+
+const DeltaOffer* ReleaseOffer::deltaFrom(const QString& installedVersion) const
+{
+    for (const DeltaOffer& delta : deltas) {
+        if (delta.fromVersion == installedVersion)
+            return &delta;
+    }
+    return nullptr;
+}

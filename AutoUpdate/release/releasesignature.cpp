@@ -119,6 +119,9 @@ Result<QByteArray> signedMessage(const ReleaseOffer& offer)
         if (!field->isSigned)
             continue;
         const std::optional<QByteArray> value = AnswerFields::signedValue(offer, *field);
+        const bool malformed = offer.malformedFields.contains(QLatin1String(field->name));
+        if (!value && field->isCoveredWhenPresent && !malformed)
+            continue;
         if (!value) {
             const QString type = field->type == AnswerFields::Type::Text
                                      ? QStringLiteral("a text")

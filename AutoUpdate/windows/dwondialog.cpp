@@ -50,6 +50,12 @@ QString InstallingText(bool english)
                    : QStringLiteral("正在安装，请稍候...");
 }
 
+QString RebuildingText(bool english)
+{
+    return english ? QStringLiteral("Preparing the update, please wait...")
+                   : QStringLiteral("正在准备更新，请稍候...");
+}
+
 QString RetryCaption(bool english)
 {
     return english ? QStringLiteral("Retry") : QStringLiteral("重试");
@@ -192,6 +198,14 @@ void DwonDialog::UpdateInstallState()
     ui->cancleBtn->setEnabled(false);
     ui->cancleBtn->setStyleSheet(kDisabledButtonStyle);
     ui->labInstall->setText(InstallingText(IsEnglish()));
+}
+
+// The update is built from the installed files and the downloaded changes; until it is copied,
+// the user may still cancel.
+void DwonDialog::UpdateRebuildState()
+{
+    ui->progressBar->setValue(ui->progressBar->maximum());
+    ui->labInstall->setText(RebuildingText(IsEnglish()));
 }
 
 // Escape rejects a dialog, which would hide the window while the update goes on unseen; it means

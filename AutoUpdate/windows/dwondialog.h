@@ -37,6 +37,7 @@ public slots:
     void ShowFailure(UpdateFailure failure);
     void UpdateProgressBar(qint64 bytesRead, qint64 totalBytes);
     void UpdateInstallState();
+    void UpdateRebuildState();
     void reject() override;
 
 protected:

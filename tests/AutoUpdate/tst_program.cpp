@@ -1,5 +1,7 @@
 #include "clientfiles.h"
 #include "fakeupdateservice.h"
+#include "install/packageunpacker.h"
+#include "packagezip.h"
 #include "publisher.h"
 #include "releasecatalogue.h"
 #include "signingkey.h"
@@ -8,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSharedMemory>
 #include <QTest>
@@ -15,6 +18,10 @@
 #include <list>
 
 constexpr int kRunTimeoutMs = 60000;
+
+// Changes the unpacked delta below its top folder; the answer then names the changed package.
+using DeltaTamper = std::function<void(const QString& top)>;
+Q_DECLARE_METATYPE(DeltaTamper)
 
 // The built program in AutoUpdate/ of a stand-in client's folder, run as a user's machine runs it,
 // against the update service on 127.0.0.1 offering releases published and signed as the project
@@ -280,6 +287,103 @@ class TestProgram : public QObject
         QVERIFY2(served, qPrintable(served.error()));
     }
 
+    // The client's files of a release: the program, which changes by a trailer appended, a
+    // library of other bytes here and there, its configuration, a file kept as it is, and one
+    // file only the old release has and one only the new.
+    QString writeDeltaBuild(const QString& version, bool isNew, const QString& folder = "build")
+    {
+        const QString build = m_releasesDir->filePath(folder + '-' + version + '/');
+        const QString program = "QuorvexClient" + kProgramSuffix;
+        QByteArray library(300000, Qt::Uninitialized);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(library.data()),
+                                      library.size() / 4);
+        if (isNew)
+            library.replace(150000, 6, "2.1.0!");
+        ClientFiles::write(build + program,
+                           ClientFiles::read(FAKECLIENT_BINARY) + (isNew ? "release 2.1.0" : ""));
+        ClientFiles::write(build + "lib/libquorvex.so", library);
+        ClientFiles::write(build + "config/client.json", ClientFiles::config(version));
+        ClientFiles::write(build + "data/same.txt", "unchanged");
+        ClientFiles::write(build + (isNew ? "data/new.txt" : "data/old.txt"), version.toUtf8());
+        const auto executable = QFile::permissions(FAKECLIENT_BINARY);
+        QFile::setPermissions(build + program, executable);
+        QFile::setPermissions(build + "lib/libquorvex.so", executable);
+        return build;
+    }
+
+    updateservice::Release publishBuild(const QString& build, const QString& version,
+                                        const QString& releasesDir)
+    {
+        updateservice::PublishRequest request;
+        request.buildPath = build;
+        request.version = version;
+        request.notesZh = QStringLiteral("修复了问题");
+        request.notesEn = "Fixed issues";
+        request.name = "QuorvexClient";
+        request.releasesDir = releasesDir;
+        request.signingKeyPath = m_keys->secretKeyPath;
+        const auto release = updateservice::publish(request);
+        if (!release) {
+            qWarning() << release.error();
+            return {};
+        }
+        return release.value();
+    }
+
+    // The delta package at path, unpacked, tampered with and packed again, offered under its
+    // name in place of the published one.
+    DeltaOffer tamperedDelta(const QString& folder, DeltaOffer delta, const DeltaTamper& tamper)
+    {
+        const QString path = QDir(folder).filePath(delta.url);
+        const QString unpacked = m_releasesDir->filePath("tampered/");
+        QDir().mkpath(unpacked);
+        PackageUnpacker(path, unpacked).unpack(qint64(1) << 30);
+        const QString top = PackageUnpacker::topFolderName(path);
+        tamper(unpacked + top);
+        const QString repacked = unpacked + delta.url;
+        if (!updateservice::writeFolderZip(unpacked + top, top, repacked))
+            qWarning() << "not packed again:" << repacked;
+        const QByteArray bytes = ClientFiles::read(repacked);
+        delta.size = bytes.size();
+        delta.sha256 = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+        m_service->addPackage(delta.url.toStdString(), bytes.toStdString());
+        return delta;
+    }
+
+    // The client installed from release 2.0.3 (its updater folder aside), offered 2.1.0 with a
+    // delta from it; both are signed.
+    updateservice::Release offerDeltaRelease()
+    {
+        const QString releases = m_releasesDir->filePath("releases");
+        const QString oldBuild = writeDeltaBuild("2.0.3", false);
+        publishBuild(oldBuild, "2.0.3", releases);
+        const QMap<QString, QByteArray> oldTree = ClientFiles::tree(QDir::cleanPath(oldBuild));
+        for (auto file = oldTree.begin(); file != oldTree.end(); ++file) {
+            if (file.key().endsWith('/'))
+                continue;
+            QFile::remove(m_clientDir + '/' + file.key());
+            QDir().mkpath(QFileInfo(m_clientDir + '/' + file.key()).path());
+            QFile::copy(oldBuild + file.key(), m_clientDir + '/' + file.key());
+        }
+        const updateservice::Release release =
+            publishBuild(writeDeltaBuild("2.1.0", true), "2.1.0", releases);
+        const auto catalogue = updateservice::ReleaseCatalogue::load(releases);
+        if (!catalogue || !catalogue->serveWith(*m_service))
+            qWarning() << "releases not served";
+        return release;
+    }
+
+    // The client's folder but for what the updater and the client keep in it.
+    QMap<QString, QByteArray> clientTree() const
+    {
+        QMap<QString, QByteArray> tree = ClientFiles::tree(m_clientDir);
+        for (const QString& path : tree.keys()) {
+            if (path.startsWith("AutoUpdate/") || path == "launches.jsonl")
+                tree.remove(path);
+        }
+        return tree;
+    }
+
     // The stand-in client of version 2.0.3 in folder, its updater beside it accepting only
     // releases signed by the test's key.
     void installClient(const QString& folder)
@@ -365,6 +469,92 @@ class TestProgram : public QObject
     }
 
 private slots:
+#ifndef PROGRAM_UNDER_WINE
+    // A delta from the installed release installs exactly the new release's tree: contents,
+    // modes, and the file the release drops removed. What makes the delta unusable before the
+    // copy is logged and the full package installed in the same run, with the same outcome.
+    void deltaInstalled_data()
+    {
+        QTest::addColumn<QString>("installedChange"); // a file of the client changed before
+        QTest::addColumn<DeltaTamper>("tamper");
+        QTest::addColumn<bool>("forged");    // the answer names a delta made for another release
+        QTest::addColumn<QString>("reason"); // why the delta is not used; empty when it is
+        const DeltaTamper untouched;
+        const DeltaTamper flipPatchByte = [](const QString& top) {
+            const QString patch = top + "/patches/lib/libquorvex.so";
+            QByteArray bytes = ClientFiles::read(patch);
+            bytes[bytes.size() / 2] = static_cast<char>(bytes.at(bytes.size() / 2) ^ 0x5a);
+            ClientFiles::write(patch, bytes);
+        };
+        const DeltaTamper otherNewFile = [](const QString& top) {
+            ClientFiles::write(top + "/files/data/new.txt", "9.9.9");
+        };
+        QTest::newRow("delta") << "" << untouched << false << "";
+        QTest::newRow("changed installed file")
+            << "lib/libquorvex.so" << untouched << false
+            << "lib/libquorvex.so differs from the file the delta patches";
+        QTest::newRow("corrupt patch") << "" << flipPatchByte << false << "lib/libquorvex.so";
+        QTest::newRow("rebuilt file differs") << "" << otherNewFile << false << "data/new.txt";
+        QTest::newRow("forged answer fields")
+            << "" << untouched << true << "the delta's manifest is not the release's";
+    }
+
+    void deltaInstalled()
+    {
+        QFETCH(QString, installedChange);
+        QFETCH(DeltaTamper, tamper);
+        QFETCH(bool, forged);
+        QFETCH(QString, reason);
+        updateservice::Release release = offerDeltaRelease();
+        QCOMPARE(release.offer.deltas.size(), 1);
+        DeltaOffer& delta = release.offer.deltas[0];
+        if (tamper)
+            delta = tamperedDelta(release.folder, delta, tamper);
+        if (forged) {
+            // The same client changes, published as another 2.1.0 with another manifest: its
+            // delta checks out against the installed files and its own digests.
+            const QString build = writeDeltaBuild("2.1.0", true, "forged");
+            ClientFiles::write(build + "data/same.txt", "forged");
+            const QString elsewhere = m_releasesDir->filePath("forged");
+            publishBuild(writeDeltaBuild("2.0.3", false, "forged"), "2.0.3", elsewhere);
+            const updateservice::Release other = publishBuild(build, "2.1.0", elsewhere);
+            QCOMPARE(other.offer.deltas.size(), 1);
+            delta = other.offer.deltas[0];
+            for (const QString& name : {delta.url, delta.planUrl})
+                m_service->addPackage(
+                    name.toStdString(),
+                    ClientFiles::read(QDir(other.folder).filePath(name)).toStdString());
+        }
+        m_service->setCheckResponse(200, updateservice::checkAnswer(release, "").toStdString());
+        if (!installedChange.isEmpty()) {
+            QByteArray changed = ClientFiles::read(m_clientDir + '/' + installedChange);
+            changed[100] = static_cast<char>(changed.at(100) ^ 1);
+            ClientFiles::write(m_clientDir + '/' + installedChange, changed);
+        }
+        QVERIFY(QFile::exists(m_clientDir + "/data/old.txt"));
+
+        QCOMPARE(runUpdater({"-immediately"}), QString());
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir).size(), 1);
+
+        const QStringList deltaLines =
+            QString::fromUtf8(log()).split("\r\n").filter(QRegularExpression("delta|differs"));
+        const QString deltaLog = deltaLines.join('\n');
+        QVERIFY2(deltaLog.contains("delta rebuilt:") == reason.isEmpty(), qPrintable(deltaLog));
+        const QRegularExpression fallBack("delta not used: .*" +
+                                          QRegularExpression::escape(reason) +
+                                          ".* - downloading the full package");
+        QVERIFY2(reason.isEmpty() ? !deltaLog.contains("delta not used")
+                                  : deltaLog.contains(fallBack),
+                 qPrintable(deltaLog));
+        const auto installed = clientTree();
+        const auto released = ClientFiles::tree(m_releasesDir->filePath("build-2.1.0"));
+        QCOMPARE(installed.keys(), released.keys());
+        for (const QString& path : released.keys())
+            QVERIFY2(installed.value(path) == released.value(path), qPrintable(path));
+    }
+
+#endif
+
     // A client of version 2.0.3 whose updater accepts only releases signed by the test's key.
     void init()
     {

@@ -31,9 +31,13 @@ Tamper changeField(const QString& name)
 {
     return [=](QJsonObject& biz) {
         const QJsonValue old = biz.value(name);
+        if (!old.isString()) {
+            biz.insert(name, old.toDouble() + 1);
+            return;
+        }
         QString text = old.toString();
         text.back() = text.back() == QLatin1Char('a') ? QLatin1Char('b') : QLatin1Char('a');
-        biz.insert(name, old.isString() ? QJsonValue(text) : QJsonValue(old.toDouble() + 1));
+        biz.insert(name, text);
     };
 }
 
@@ -182,6 +186,72 @@ private slots:
         QTEST(asked ? offer->updateMode : QString(), "offered");
     }
 
+    // The answer's deltas: entries that break a rule are left out, the others are read whole,
+    // and the one from the installed version is picked.
+    void deltas_data()
+    {
+        QTest::addColumn<QJsonValue>("deltas");
+        QTest::addColumn<int>("read");
+        QTest::addColumn<QString>("pickedUrl"); // the delta from 2.0.3, or empty
+        const QJsonObject good{{"fromVersion", "2.0.3"},
+                               {"url", "q_2.1.0_from_2.0.3.zip"},
+                               {"size", 5000},
+                               {"sha256", QString(64, 'a')},
+                               {"planUrl", "q_2.1.0_from_2.0.3.plan.json"},
+                               {"planSize", 300},
+                               {"planSha256", QString(64, 'b')}};
+        const auto with = [&](const char* key, const QJsonValue& value) {
+            QJsonObject entry = good;
+            entry.insert(key, value);
+            return entry;
+        };
+        const auto row = [](const char* name, const QJsonValue& deltas, int read,
+                            const char* picked = "") {
+            QTest::newRow(name) << deltas << read << QString(picked);
+        };
+        row("one delta", QJsonArray{good}, 1, "q_2.1.0_from_2.0.3.zip");
+        row("from another version", QJsonArray{with("fromVersion", "2.0.1")}, 1);
+        row("picks the installed one",
+            QJsonArray{with("fromVersion", "2.0.1"), with("url", "mine.zip")}, 2, "mine.zip");
+        row("none", QJsonValue::Undefined, 0);
+        row("not a list", good, 0);
+        row("url with a folder", QJsonArray{with("url", "../q.zip")}, 0);
+        row("plan url with a backslash", QJsonArray{with("planUrl", "a\\q.json")}, 0);
+        row("url is ..", QJsonArray{with("url", "..")}, 0);
+        row("upper-case digest", QJsonArray{with("sha256", QString(64, 'A'))}, 0);
+        row("short digest", QJsonArray{with("planSha256", QString(63, 'b'))}, 0);
+        row("size not whole", QJsonArray{with("size", 1.5)}, 0);
+        row("size zero", QJsonArray{with("size", 0)}, 0);
+        row("size above 2 GiB", QJsonArray{with("size", 3e9)}, 0);
+        row("plan size as text", QJsonArray{with("planSize", "300")}, 0);
+        row("no version", QJsonArray{with("fromVersion", "")}, 0);
+        row("bad entry beside a good one", QJsonArray{with("size", -1), good}, 1,
+            "q_2.1.0_from_2.0.3.zip");
+        QJsonArray many;
+        for (int i = 0; i < AnswerFields::kMaxDeltas + 4; ++i)
+            many.append(with("fromVersion", QString("1.%1").arg(i)));
+        row("more than the limit", many, AnswerFields::kMaxDeltas);
+    }
+
+    void deltas()
+    {
+        QFETCH(QJsonValue, deltas);
+        QFETCH(int, read);
+        QFETCH(QString, pickedUrl);
+        QJsonObject biz = AnswerFields::toBiz(CheckAnswer().offer);
+        if (!deltas.isUndefined())
+            biz.insert("deltas", deltas);
+
+        const ReleaseOffer offer = AnswerFields::fromBiz(biz);
+
+        QCOMPARE(offer.deltas.size(), read);
+        QVERIFY(offer.malformedFields.isEmpty());
+        const DeltaOffer* picked = offer.deltaFrom("2.0.3");
+        QCOMPARE(picked ? picked->url : QString(), pickedUrl);
+        // What the service writes is what the updater reads.
+        QCOMPARE(AnswerFields::fromBiz(AnswerFields::toBiz(offer)).deltas, offer.deltas);
+    }
+
     void verdict_data()
     {
         QTest::addColumn<QString>("refusal"); // empty when accepted
@@ -209,6 +279,11 @@ private slots:
             row(qPrintable(name + " changed"),
                 name == "keyId" ? "which is not configured" : "does not verify", changeField(name));
         }
+        // Covered where the release was signed with it: an answer cannot drop it either.
+        const Tamper noManifest = [](QJsonObject& biz) { biz.remove("manifestSha256"); };
+        row("manifestSha256 left out", "does not verify", noManifest);
+        const Tamper manifestNotText = [](QJsonObject& biz) { biz.insert("manifestSha256", 1); };
+        row("manifestSha256 not a text", "\"manifestSha256\" is missing", manifestNotText);
         row("key not configured", "which is not configured", kUntouched, 2);
         row("signature missing", "not signed", kUnsigned);
         row("lower sequence than installed", "sequence 7 is lower than 8", kUntouched, 0,
@@ -234,7 +309,8 @@ private slots:
             "latestVersion": "2.1.0", "latestVersionUrl": "a.zip", "latestVersionInfo": "中文&En",
             "md5": "0123456789abcdef0123456789abcdef", "packageSize": 11, "updateType": 1,
             "sha256": "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef",
-            "sequence": 7})")
+            "sequence": 7,
+            "manifestSha256": "89abcdef0123456789abcdef0123456789abcdef0123456789abcdef01234567"})")
                                       .object());
         QVERIFY(ReleaseSignature::sign(offer, m_keys[signer].secretKey));
         QJsonObject biz = AnswerFields::toBiz(offer);

@@ -226,6 +226,7 @@ private:
                 QStringLiteral("cannot write %1: %2").arg(m_request.deltaPath, reason));
         }
         m_summary.size = QFileInfo(m_request.deltaPath).size();
+        m_summary.plan = m_plan;
         if (m_summary.size > kMaxPackageSize)
             return Outcome::failure(QStringLiteral("the delta grows beyond 2 GiB, more than a "
                                                    "check answer can announce"));

@@ -37,6 +37,8 @@ struct DeltaSummary
     int dropped = 0;
     // The package's size in bytes.
     qint64 size = 0;
+    // The plan the package holds (DeltaPlan::fileName()), which is also published beside it.
+    QByteArray plan;
 };
 
 // Writes the delta package that turns oldTree into newTree (see DeltaPlan): per changed file

@@ -20,7 +20,7 @@ namespace {
 const char kUsage[] = R"(Usage:
   update-service publish --build PATH --version VERSION --notes-zh TEXT --notes-en TEXT
                          --out RELEASES_DIR [--kind zip|installer] [--mode 1|2]
-                         [--name NAME] [--config PATH] [--sign-key FILE]
+                         [--name NAME] [--config PATH] [--sign-key FILE] [--deltas N]
   update-service keygen --out DIR
   update-service serve --releases RELEASES_DIR [--address ADDRESS] [--port PORT]
                        [--tls-cert FILE --tls-key FILE] [--check-path PATH]
@@ -29,7 +29,8 @@ const char kUsage[] = R"(Usage:
 
 publish  Makes the release RELEASES_DIR/VERSION of a client build: the package, its
          description release.json, and site/, a copy for a static web server with an
-         nginx configuration.
+         nginx configuration. A zip release also gets NAME_VERSION.manifest.json, every
+         file with its size and SHA-256, and deltas from earlier releases.
   --build PATH          the client build folder (zip) or the installer program (installer)
   --version VERSION     the client version the package installs; a zip build's client
                         configuration must already name it
@@ -45,6 +46,9 @@ publish  Makes the release RELEASES_DIR/VERSION of a client build: the package, 
                         (default config/client.json)
   --sign-key FILE       sign the release with this signing.key from keygen: the
                         answer then also carries sha256, sequence, keyId and signature
+  --deltas N            offer deltas from the latest N earlier releases of the same
+                        client (default 3; 0: none); one larger than 60 % of the full
+                        package is not offered
 
 keygen   Writes a new Ed25519 key pair for signing releases into DIR (created when
          missing): signing.key, the secret key, readable by its owner only; keep it
@@ -53,7 +57,7 @@ keygen   Writes a new Ed25519 key pair for signing releases into DIR (created wh
   --out DIR             the folder for the two files
 
 serve    Answers the updater's checks with the most recently published release and
-         serves the packages of all releases until Ctrl-C or SIGTERM, logging one line
+         serves the packages and deltas of all releases until Ctrl-C or SIGTERM, logging one line
          per request on standard output. Releases published later need a restart.
   --releases RELEASES_DIR  the folder publish wrote to
   --address ADDRESS     address to listen on (default 127.0.0.1)
@@ -77,7 +81,7 @@ const OptionDefinition kPublishOptions[] = {
     {"build", "PATH", true},     {"version", "VERSION", true},  {"notes-zh", "TEXT", true},
     {"notes-en", "TEXT", true},  {"out", "RELEASES_DIR", true}, {"kind", "zip|installer", false},
     {"mode", "1|2", false},      {"name", "NAME", false},       {"config", "PATH", false},
-    {"sign-key", "FILE", false},
+    {"sign-key", "FILE", false}, {"deltas", "N", false},
 };
 
 const OptionDefinition kKeygenOptions[] = {
@@ -187,6 +191,14 @@ Result<PublishRequest> publishRequest(const QCommandLineParser& parser)
     assignIfSet(parser, "name", request.name);
     assignIfSet(parser, "config", request.clientConfig);
     assignIfSet(parser, "sign-key", request.signingKeyPath);
+    if (parser.isSet("deltas")) {
+        bool isNumber = false;
+        request.deltas = parser.value("deltas").toInt(&isNumber);
+        if (!isNumber || request.deltas < 0)
+            return Result<PublishRequest>::failure(
+                QStringLiteral("--deltas takes a number from 0 up, not \"%1\"")
+                    .arg(parser.value("deltas")));
+    }
     const QString kind = parser.value("kind");
     if (!kind.isEmpty() && kind != "zip" && kind != "installer") {
         return Result<PublishRequest>::failure(
@@ -199,11 +211,13 @@ Result<PublishRequest> publishRequest(const QCommandLineParser& parser)
 QString describePublished(const Release& release)
 {
     const QString keyId = release.offer.keyId;
-    return QStringLiteral("published %1 in %2: %3, %4 bytes, md5 %5%6")
-        .arg(release.version(), release.folder, release.packageFile)
-        .arg(release.offer.packageSize)
-        .arg(release.offer.md5,
-             keyId.isEmpty() ? QString() : QStringLiteral(", signed with key ") + keyId);
+    const QString published =
+        QStringLiteral("published %1 in %2: %3, %4 bytes, md5 %5%6")
+            .arg(release.version(), release.folder, release.packageFile)
+            .arg(release.offer.packageSize)
+            .arg(release.offer.md5,
+                 keyId.isEmpty() ? QString() : QStringLiteral(", signed with key ") + keyId);
+    return (QStringList(published) + release.deltaSizes).join(QStringLiteral("\n"));
 }
 
 int runPublish(const QStringList& arguments)

@@ -1,6 +1,8 @@
 #include "publisher.h"
 
 #include "buildfolderwarnings.h"
+#include "deltamaker.h"
+#include "deltapublisher.h"
 #include "packagezip.h"
 #include "release/releasesignature.h"
 #include "signingkey.h"
@@ -247,6 +249,7 @@ private:
         const Outcome unpublished = checkUnpublished(dir.filePath(), existing.value());
         if (unpublished) {
             m_nextSequence = existing->isEmpty() ? 1 : existing->last().sequence + 1;
+            m_existing = existing.value();
         }
         return unpublished;
     }
@@ -284,6 +287,7 @@ private:
         Release release = draft(staging.path());
         const Outcome made =
             inTurn([&] { return makePackage(release.packageFilePath()); },
+                   [&] { return writeManifest(release); }, [&] { return makeDeltas(release); },
                    [&] { return describe(release); }, [&] { return writeRelease(release); },
                    [&] { return writeStaticSite(release); },
                    [&] { return moveIntoPlace(staging, release); });
@@ -316,6 +320,40 @@ private:
                 QStringLiteral("cannot copy %1 to %2: %3")
                     .arg(m_request.buildPath, packagePath, installer.errorString()));
         }
+        return Outcome::success();
+    }
+
+    QString stem() const { return m_request.name + '_' + m_request.version; }
+
+    // Lists every file of the build, so that the updater can check what it installs, file by
+    // file, against what the release vouches for.
+    Outcome writeManifest(Release& release) const
+    {
+        if (!isZip())
+            return Outcome::success();
+        const QString path =
+            QDir(release.folder).filePath(stem() + QStringLiteral(".manifest.json"));
+        const Result<QString> sha256 = writeReleaseManifest(m_request.buildPath, path);
+        if (!sha256)
+            return Outcome::failure(
+                QStringLiteral("cannot write the release's manifest: %1").arg(sha256.error()));
+        release.offer.manifestSha256 = sha256.value();
+        return Outcome::success();
+    }
+
+    Outcome makeDeltas(Release& release) const
+    {
+        if (!isZip() || m_request.deltas <= 0)
+            return Outcome::success();
+        const DeltaPublishing publishing{
+            m_existing,          m_request.name, m_request.version,
+            m_request.buildPath, release.folder, QFileInfo(release.packageFilePath()).size(),
+            m_request.deltas};
+        const Result<PublishedDeltas> deltas = publishDeltas(publishing);
+        if (!deltas)
+            return Outcome::failure(deltas.error());
+        release.offer.deltas = deltas->offers;
+        release.deltaSizes = deltas->sizes;
         return Outcome::success();
     }
 
@@ -368,6 +406,7 @@ private:
 
     const PublishRequest& m_request;
     qint64 m_nextSequence = 1;
+    QVector<Release> m_existing;
     QByteArray m_secretKey;
 };
 

@@ -27,9 +27,13 @@ struct PublishRequest
     // A signing.key made by writeKeyPair (signingkey.h). When given, "biz" also carries the
     // package's "sha256", the release's "sequence", the "keyId" and the "signature".
     QString signingKeyPath;
+    // A zip release is offered as a delta from each of this many latest earlier releases of the
+    // same client (see deltapublisher.h); 0 makes none.
+    int deltas = 3;
 };
 
-// Makes the release releasesDir/<version>: the package, release.json and the static site
+// Makes the release releasesDir/<version>: the package, for a zip its manifest
+// "<name>_<version>.manifest.json" and its deltas, release.json and the static site
 // (staticsite.h). All or nothing: on failure nothing new is left behind, and the failure is one
 // line saying why.
 Result<Release> publish(const PublishRequest& request);

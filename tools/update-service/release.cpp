@@ -80,6 +80,7 @@ Result<Release> readRelease(const QString& folder)
                     description.value(kPublishedAtKey).toString(),
                     description.value(kPackageFileKey).toString(),
                     AnswerFields::fromBiz(description.value(kBizKey).toObject()),
+                    {},
                     {}};
     const Outcome complete = checkComplete(release);
     if (!complete) {

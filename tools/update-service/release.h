@@ -27,6 +27,8 @@ struct Release
     ReleaseOffer offer;
     // What publish noticed that may not be what the publisher meant; not kept in release.json.
     QStringList warnings;
+    // What publish made of each delta: its size beside the full package's; not kept either.
+    QStringList deltaSizes;
 
     QString version() const { return offer.version; }
     QString id() const { return offer.id; }

@@ -2,6 +2,7 @@
 
 #include "updateservice.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,6 +18,22 @@ QString clientVersion(const QByteArray& requestBody)
         .object()
         .value(QStringLiteral("clientVersion"))
         .toString();
+}
+
+// The package and the deltas with their plans, each under its own file name.
+Outcome serveFiles(UpdateService& service, const Release& release)
+{
+    QStringList names{release.id()};
+    for (const DeltaOffer& delta : release.offer.deltas)
+        names << delta.url << delta.planUrl;
+    for (const QString& name : names) {
+        const QString path =
+            name == release.id() ? release.packageFilePath() : QDir(release.folder).filePath(name);
+        const Outcome added = service.addPackageFile(name, path);
+        if (!added)
+            return added;
+    }
+    return Outcome::success();
 }
 
 } // namespace
@@ -41,7 +58,7 @@ Result<ReleaseCatalogue> ReleaseCatalogue::load(const QString& releasesDir)
 Outcome ReleaseCatalogue::serveWith(UpdateService& service) const
 {
     for (const Release& release : m_releases) {
-        const Outcome added = service.addPackageFile(release.id(), release.packageFilePath());
+        const Outcome added = serveFiles(service, release);
         if (!added) {
             return added;
         }

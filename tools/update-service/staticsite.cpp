@@ -84,6 +84,20 @@ Outcome makeFolders(const QDir& site)
     return Outcome::success();
 }
 
+// The deltas and their plans lie beside the package, under the names the answer gives.
+Outcome linkDeltas(const Release& release, const QDir& site)
+{
+    for (const DeltaOffer& delta : release.offer.deltas) {
+        for (const QString& name : {delta.url, delta.planUrl}) {
+            const Outcome linked =
+                linkOrCopy(QDir(release.folder).filePath(name), site.filePath("www/pack/" + name));
+            if (!linked)
+                return linked;
+        }
+    }
+    return Outcome::success();
+}
+
 } // namespace
 
 Outcome writeStaticSite(const Release& release)
@@ -95,7 +109,8 @@ Outcome writeStaticSite(const Release& release)
         [&] { return writeWholeFile(site.filePath("www/check"), checkAnswer(release, QString())); },
         [&] {
             return linkOrCopy(release.packageFilePath(), site.filePath("www/pack/" + release.id()));
-        });
+        },
+        [&] { return linkDeltas(release, site); });
 }
 
 } // namespace updateservice

@@ -1,0 +1,165 @@
+#include "install/deltainstall.h"
+
+#include "base/filedigest.h"
+#include "global.h"
+#include "install/deltarebuild.h"
+#include "install/packageunpacker.h"
+#include "release/fieldreader.h"
+#include "release/releasemanifest.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString Sha256Of(const QByteArray& bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// A patch applies only to the very file it was made against.
+Outcome CheckPatchedFile(const DeltaPlan::Change& change, const QString& clientFolder)
+{
+    const QString path = clientFolder + QLatin1Char('/') + change.path;
+    const QFileInfo file(path);
+    if (!file.isFile() || file.isSymLink())
+        return Outcome::failure(QStringLiteral("%1 is not installed").arg(change.path));
+    if (file.size() != change.oldSize)
+        return Outcome::failure(QStringLiteral("%1 is %2 bytes, not the %3 the delta patches")
+                                    .arg(change.path)
+                                    .arg(file.size())
+                                    .arg(change.oldSize));
+    const Result<QString> sha256 = FileDigest::sha256(path);
+    if (!sha256)
+        return Outcome::failure(sha256.error());
+    if (sha256.value() != change.oldSha256)
+        return Outcome::failure(
+            QStringLiteral("%1 differs from the file the delta patches").arg(change.path));
+    return Outcome::success();
+}
+
+Result<QByteArray> ReadSmallFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > FieldReader::kMaxDocumentBytes)
+        return Result<QByteArray>::failure(QStringLiteral("cannot read %1").arg(path));
+    return file.readAll();
+}
+
+// The manifest the delta carries, which must be the one the release names.
+Result<ReleaseManifest> ReleaseManifestIn(const QString& deltaFolder, const ReleaseOffer& offer)
+{
+    const Result<QByteArray> json =
+        ReadSmallFile(deltaFolder + QLatin1Char('/') + DeltaPlan::manifestFile());
+    if (!json)
+        return Result<ReleaseManifest>::failure(json.error());
+    if (Sha256Of(json.value()) != offer.manifestSha256)
+        return Result<ReleaseManifest>::failure(
+            QStringLiteral("the delta's manifest is not the release's"));
+    return ReleaseManifest::fromJson(json.value());
+}
+
+// The plan in the package must be the one that was checked before the download.
+Outcome CheckSamePlan(const QString& deltaFolder, const QByteArray& planBytes)
+{
+    const Result<QByteArray> packaged =
+        ReadSmallFile(deltaFolder + QLatin1Char('/') + DeltaPlan::fileName());
+    if (!packaged)
+        return Outcome::failure(packaged.error());
+    if (packaged.value() != planBytes)
+        return Outcome::failure(QStringLiteral("the delta's plan is not the one announced"));
+    return Outcome::success();
+}
+
+// A dropped file that the new release still lists is no drop at all: the plan is refused rather
+// than trusted to remove it.
+Outcome CheckDropped(const DeltaPlan& plan, const ReleaseManifest& manifest)
+{
+    for (const QString& path : plan.dropped()) {
+        if (manifest.find(path))
+            return Outcome::failure(
+                QStringLiteral("%1 is dropped and still in the release").arg(path));
+    }
+    return Outcome::success();
+}
+
+Result<QString> Unpacked(const QString& deltaPackage)
+{
+    const QString folder = QFileInfo(deltaPackage).absolutePath() + QLatin1Char('/');
+    PackageUnpacker unpacker(deltaPackage, folder);
+    if (unpacker.unpack(g_global.DiskSpaceDetection(folder)) != PackageUnpacker::Result::Unpacked)
+        return Result<QString>::failure(QStringLiteral("the delta cannot be unpacked"));
+    return folder + PackageUnpacker::topFolderName(deltaPackage);
+}
+
+} // namespace
+
+namespace DeltaInstall {
+
+const DeltaOffer* UsableDelta(const ReleaseOffer& offer, const QString& installedVersion)
+{
+    if (offer.packageKind() != PackageKind::Zip || offer.manifestSha256.isEmpty())
+        return nullptr;
+    return offer.deltaFrom(installedVersion);
+}
+
+Result<DeltaPlan> AnnouncedPlan(const QByteArray& planBytes, const DeltaOffer& delta,
+                                const ReleaseOffer& offer, const QString& installedVersion)
+{
+    using R = Result<DeltaPlan>;
+    if (Sha256Of(planBytes) != delta.planSha256)
+        return R::failure(QStringLiteral("the plan's SHA-256 is not the announced one"));
+    const R plan = DeltaPlan::fromJson(planBytes);
+    if (!plan)
+        return R::failure(QStringLiteral("the plan is refused: ") + plan.error());
+    if (plan->fromVersion() != installedVersion || plan->toVersion() != offer.version)
+        return R::failure(QStringLiteral("the plan turns %1 into %2")
+                              .arg(plan->fromVersion(), plan->toVersion()));
+    return plan;
+}
+
+Outcome CheckPatchedFiles(const DeltaPlan& plan, const QString& clientFolder)
+{
+    for (const DeltaPlan::Change& change : plan.changes()) {
+        if (change.kind != DeltaPlan::Kind::Patch)
+            continue;
+        const Outcome installed = CheckPatchedFile(change, clientFolder);
+        if (!installed)
+            return installed;
+    }
+    return Outcome::success();
+}
+
+Result<QStringList> Rebuild(const QString& deltaPackage, const QByteArray& planBytes,
+                            const ReleaseOffer& offer, const QString& clientFolder,
+                            const QString& outputTree)
+{
+    using R = Result<QStringList>;
+    const Result<DeltaPlan> plan = DeltaPlan::fromJson(planBytes);
+    if (!plan)
+        return R::failure(plan.error());
+    const Result<QString> deltaFolder = Unpacked(deltaPackage);
+    if (!deltaFolder)
+        return R::failure(deltaFolder.error());
+    const Outcome samePlan = CheckSamePlan(deltaFolder.value(), planBytes);
+    if (!samePlan)
+        return R::failure(samePlan.error());
+    const Result<ReleaseManifest> manifest = ReleaseManifestIn(deltaFolder.value(), offer);
+    if (!manifest)
+        return R::failure(manifest.error());
+    const Outcome dropped = CheckDropped(plan.value(), manifest.value());
+    if (!dropped)
+        return R::failure(dropped.error());
+    QDir(outputTree).removeRecursively();
+    const Outcome rebuilt =
+        DeltaRebuild(plan.value(), manifest.value(), deltaFolder.value(), clientFolder)
+            .rebuild(outputTree);
+    QDir(deltaFolder.value()).removeRecursively();
+    if (!rebuilt)
+        return R::failure(rebuilt.error());
+    return plan->dropped();
+}
+
+} // namespace DeltaInstall
