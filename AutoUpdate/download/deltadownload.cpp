@@ -85,7 +85,7 @@ void DeltaDownload::PlanFinished()
         emit NotUsed(plan.error());
         return;
     }
-    m_dropped = plan->dropped();
+    m_dropped = DeltaInstall::RemovableDropped(plan.value(), m_offer);
     const Outcome installed = DeltaInstall::CheckPatchedFiles(
         plan.value(), CopyCommand::targetFolder(QDir::currentPath()));
     if (!installed) {
@@ -94,6 +94,9 @@ void DeltaDownload::PlanFinished()
     }
     qInfo() << "delta plan checked:" << plan->changes().size() << "changed files,"
             << plan->dropped().size() << "dropped";
+    if (m_dropped.size() != plan->dropped().size())
+        qInfo()
+            << "dropped files kept: the release's signature does not cover the plan naming them";
     m_package->Start(QUrl(m_packagePrefix + m_delta.url, QUrl::TolerantMode));
 }
 

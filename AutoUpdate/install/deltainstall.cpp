@@ -132,6 +132,11 @@ Outcome CheckPatchedFiles(const DeltaPlan& plan, const QString& clientFolder)
     return Outcome::success();
 }
 
+QStringList RemovableDropped(const DeltaPlan& plan, const ReleaseOffer& offer)
+{
+    return offer.signature.isEmpty() ? plan.dropped() : QStringList();
+}
+
 Result<QStringList> Rebuild(const QString& deltaPackage, const QByteArray& planBytes,
                             const ReleaseOffer& offer, const QString& clientFolder,
                             const QString& outputTree)
@@ -159,7 +164,7 @@ Result<QStringList> Rebuild(const QString& deltaPackage, const QByteArray& planB
     QDir(deltaFolder.value()).removeRecursively();
     if (!rebuilt)
         return R::failure(rebuilt.error());
-    return plan->dropped();
+    return RemovableDropped(plan.value(), offer);
 }
 
 } // namespace DeltaInstall
