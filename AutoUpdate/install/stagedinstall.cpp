@@ -23,7 +23,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLockFile>
 
@@ -36,19 +35,13 @@ constexpr qint64 kBlockSize = 1 << 20;
 
 enum ExitCode { Done = 0, Failed = 1, Unusable = 2 };
 
-// Only a plain file of the user's is read, never through a link: a FIFO or a device could hold
-// the elevated side forever.
-bool plainFile(const QString& path)
-{
-    return Platform::pathKind(path) == Platform::PathKind::File && QFileInfo(path).isFile();
-}
-
-// Reads the user's file once, never past its bound.
+// Reads the user's file once, never past its bound, and only a plain file: a FIFO or a device
+// could hold the elevated side forever.
 Result<ReleaseOffer> readAnswer(const QString& path)
 {
     using Refusal = Result<ReleaseOffer>;
     QFile file(path);
-    if (!plainFile(path) || !file.open(QIODevice::ReadOnly))
+    if (!Platform::openPlainFile(file, path))
         return Refusal::failure(QStringLiteral("answer cannot be read: ") + path);
     const QByteArray bytes = file.read(kMaxAnswerBytes + 1);
     if (bytes.size() > kMaxAnswerBytes)
@@ -107,7 +100,7 @@ Outcome stagePackage(const QString& source, const QString& staged, const Release
 {
     QFile from(source);
     QFile to(staged);
-    if (!plainFile(source) || !from.open(QIODevice::ReadOnly))
+    if (!Platform::openPlainFile(from, source))
         return Outcome::failure(QStringLiteral("package cannot be read: ") + source);
     if (!to.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return Outcome::failure(QStringLiteral("package cannot be staged: ") + to.errorString());

@@ -2,6 +2,7 @@
 
 #include "base/result.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -77,6 +78,11 @@ public:
     // would land there; a file merely named like a Windows shortcut is a File.
     enum class PathKind { Missing, File, Folder, Link };
     static PathKind pathKind(const QString& path);
+    // Opens a file for reading only where the path is a plain file, never followed. The open
+    // itself decides, so a file another user may change cannot be swapped for a link, or for a
+    // FIFO that would block the reader, between a look at it and its opening. Others may read the
+    // file meanwhile, not change it, where the system allows that (Windows).
+    static bool openPlainFile(QFile& file, const QString& path);
     // Gives a file another path on the same volume, never by copying it: false where the system
     // will not (another volume, no right to remove it from its folder, a file at the new path).
     static bool moveFile(const QString& from, const QString& to);

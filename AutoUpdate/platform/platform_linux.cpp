@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -186,6 +187,25 @@ Platform::PathKind Platform::pathKind(const QString& path)
     if (S_ISLNK(info.st_mode))
         return PathKind::Link;
     return S_ISDIR(info.st_mode) ? PathKind::Folder : PathKind::File;
+}
+
+bool Platform::openPlainFile(QFile& file, const QString& path)
+{
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer; reads of a plain file never
+    // block.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
 }
 
 bool Platform::moveFile(const QString& from, const QString& to)

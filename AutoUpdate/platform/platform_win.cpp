@@ -8,6 +8,9 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <sddl.h>
 
 namespace {
@@ -146,6 +149,30 @@ Platform::PathKind Platform::pathKind(const QString& path)
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return PathKind::Link;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
+}
+
+// FILE_FLAG_OPEN_REPARSE_POINT opens a link or junction itself, which is then refused.
+bool Platform::openPlainFile(QFile& file, const QString& path)
+{
+    const HANDLE handle =
+        CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool plain =
+        GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    const int fd = plain ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY) : -1;
+    if (fd < 0) {
+        CloseHandle(handle);
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        _close(fd);
+        return false;
+    }
+    return true;
 }
 
 bool Platform::moveFile(const QString& from, const QString& to)
