@@ -49,6 +49,8 @@ class TestProgram : public QObject
     // C:/Program Files, where it copies and removes with "elevatecmd" through the stand-in
     // nircmd.exe beside it (with the stand-in tasklist.exe, and Wine's taskkill).
     const QString kProgramSuffix = QStringLiteral(".exe");
+    // Windows knows no execute bits: Wine gives them to the programs it writes, .exe files, only.
+    const bool kLibrariesExecutable = false;
 
     const QString kDriveC = qEnvironmentVariable("WINEPREFIX") + "/drive_c";
 
@@ -138,6 +140,7 @@ class TestProgram : public QObject
 #else
     // The Linux program, its client in HOME, whose files are replaced without elevated rights.
     const QString kProgramSuffix;
+    const bool kLibrariesExecutable = true;
 
     QString programPath(const QString& path) const
     {
@@ -168,9 +171,11 @@ class TestProgram : public QObject
 
     // Programs run with the sandbox's HOME and TMPDIR, and look for tools in its tools folder
     // first.
-    QProcess* start(const QString& program, const QStringList& arguments)
+    QProcess* start(const QString& program, const QStringList& arguments,
+                    const QProcessEnvironment& more = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(more);
         env.insert("HOME", m_home);
         env.insert("TMPDIR", m_dir->filePath("tmp"));
         env.insert("PATH", m_dir->filePath("tools:") + env.value("PATH"));
@@ -205,6 +210,18 @@ class TestProgram : public QObject
         QVERIFY(updater->waitForFinished(kRunTimeoutMs));
         QCOMPARE(updater->exitStatus(), QProcess::CrashExit);
         QFile::remove(path);
+    }
+
+    // Runs the updater with the library preloaded that kills it as it opens the file at path for
+    // writing.
+    void killOnWriting(const QString& path)
+    {
+        QProcessEnvironment kill;
+        kill.insert("LD_PRELOAD", KILLONWRITE_LIBRARY);
+        kill.insert("KILL_ON_WRITE_OPEN", path);
+        QProcess* updater = start(m_clientDir + "/AutoUpdate/AutoUpdate", {"-immediately"}, kill);
+        QVERIFY(updater->waitForFinished(kRunTimeoutMs));
+        QCOMPARE(updater->exitStatus(), QProcess::CrashExit);
     }
 
     // The client in HOME needs no elevation: its install is the updater's own.
@@ -307,7 +324,8 @@ class TestProgram : public QObject
         ClientFiles::write(build + (isNew ? "data/new.txt" : "data/old.txt"), version.toUtf8());
         const auto executable = QFile::permissions(FAKECLIENT_BINARY);
         QFile::setPermissions(build + program, executable);
-        QFile::setPermissions(build + "lib/libquorvex.so", executable);
+        if (kLibrariesExecutable)
+            QFile::setPermissions(build + "lib/libquorvex.so", executable);
         return build;
     }
 
@@ -371,6 +389,15 @@ class TestProgram : public QObject
         if (!catalogue || !catalogue->serveWith(*m_service))
             qWarning() << "releases not served";
         return release;
+    }
+
+    // The client's files once the delta release is installed over 2.0.3's oldFile: the new
+    // build's, and the file the release drops, which stays as the plan that says so is not signed.
+    QMap<QString, QByteArray> deltaReleaseTree(const QByteArray& oldFile) const
+    {
+        QMap<QString, QByteArray> tree = ClientFiles::tree(m_releasesDir->filePath("build-2.1.0"));
+        tree.insert("data/old.txt", oldFile);
+        return tree;
     }
 
     // The client's folder but for what the updater and the client keep in it.
@@ -469,7 +496,6 @@ class TestProgram : public QObject
     }
 
 private slots:
-#ifndef PROGRAM_UNDER_WINE
     // A delta from the installed release installs exactly the new release's tree: contents,
     // modes, and the file the release drops removed. What makes the delta unusable before the
     // copy is logged and the full package installed in the same run, with the same outcome.
@@ -505,6 +531,11 @@ private slots:
         QFETCH(DeltaTamper, tamper);
         QFETCH(bool, forged);
         QFETCH(QString, reason);
+        // The elevated side installs whole packages only: a delta needs a client folder the
+        // updater changes itself.
+        useCopyHelper();
+        if (QTest::currentTestFailed())
+            return;
         updateservice::Release release = offerDeltaRelease();
         QCOMPARE(release.offer.deltas.size(), 1);
         DeltaOffer& delta = release.offer.deltas[0];
@@ -547,15 +578,59 @@ private slots:
         QVERIFY2(reason.isEmpty() ? !deltaLog.contains("delta not used")
                                   : deltaLog.contains(fallBack),
                  qPrintable(deltaLog));
-        // The release drops data/old.txt, but the plan that says so is not signed: it stays.
-        auto expected = ClientFiles::tree(m_releasesDir->filePath("build-2.1.0"));
-        expected.insert("data/old.txt", oldFile);
+        const auto expected = deltaReleaseTree(oldFile);
         const auto installed = clientTreeWithoutUpdater();
         QCOMPARE(installed.keys(), expected.keys());
         for (const QString& path : expected.keys())
             QVERIFY2(installed.value(path) == expected.value(path), qPrintable(path));
     }
 
+#ifndef PROGRAM_UNDER_WINE
+    // A delta install killed while it rebuilds the release in the download folder leaves the
+    // client as it was; one killed during the copy, which cut off a patched file, is undone by
+    // the next start. A start with no update offered then finds exactly the old tree, and the
+    // next one installs the delta.
+    void deltaInstallKilled_data()
+    {
+        QTest::addColumn<bool>("duringCopy");
+        QTest::newRow("killed during the rebuild") << false;
+        QTest::newRow("killed during the copy") << true;
+    }
+
+    void deltaInstallKilled()
+    {
+        QFETCH(bool, duringCopy);
+        const updateservice::Release release = offerDeltaRelease();
+        const std::string answer = updateservice::checkAnswer(release, "").toStdString();
+        m_service->setCheckResponse(200, answer);
+        const QMap<QString, QByteArray> before = clientTree();
+        if (duringCopy) {
+            killDuringCopy("during");
+            ClientFiles::write(m_clientDir + "/lib/libquorvex.so", "");
+        } else {
+            // A file written after some and before others, the patched one among them.
+            const QString rebuilt = userFile("AutoUpdate/QuorvexClient/") +
+                                    PackageUnpacker::topFolderName(release.packageFile);
+            killOnWriting(rebuilt + "/data/same.txt");
+            QVERIFY(QFile::exists(rebuilt + "/config/client.json"));
+        }
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(QFile::exists(userFile("AutoUpdate/install-journal.json")), duringCopy);
+
+        m_service->setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
+        QCOMPARE(runUpdater({}), QString());
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{ "-autoupdate" }});
+        QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
+        QCOMPARE(clientTree(), before);
+
+        m_service->setCheckResponse(200, answer);
+        const int logSize = log().size();
+        QCOMPARE(runUpdater({"-immediately"}), QString());
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir).size(), 1);
+        QVERIFY2(log().mid(logSize).contains("delta rebuilt:"), log().mid(logSize).constData());
+        QCOMPARE(clientTreeWithoutUpdater(), deltaReleaseTree(before.value("data/old.txt")));
+    }
 #endif
 
     // A client of version 2.0.3 whose updater accepts only releases signed by the test's key.
