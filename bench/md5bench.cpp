@@ -1,6 +1,6 @@
 // Prints the package digests of a file as the download computes them, block by block as the
 // blocks are written, and how fast that was. "--sha256" adds the SHA-256 of signed releases.
-#include "download/packagedigest.h"
+#include "base/packagedigest.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

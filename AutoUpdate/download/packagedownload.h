@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/packagedigest.h"
+#include "base/packagedigest.h"
 #include "download/updatefailure.h"
 #include "release/releaseoffer.h"
 

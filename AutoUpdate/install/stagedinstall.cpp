@@ -2,8 +2,8 @@
 
 #include "base/jsonfile.h"
 #include "base/logfile.h"
+#include "base/packagedigest.h"
 #include "base/savedfile.h"
-#include "download/packagedigest.h"
 #include "global.h"
 #include "install/clientbackup.h"
 #include "install/copycommand.h"

@@ -1,4 +1,4 @@
-#include "download/packagedigest.h"
+#include "base/packagedigest.h"
 
 PackageDigest::PackageDigest()
     : m_md5(QCryptographicHash::Md5), m_sha256(QCryptographicHash::Sha256)
