@@ -78,11 +78,12 @@ release() {
     { for i in $(seq 0 "$index"); do echo "${versions[$i]}: fixes and improvements, item $i"; done; } >"$dir/docs/changelog.txt"
     for icon in 1 2 3 4 5 6; do
         [ -f "$work/icon$icon.png" ] ||
-            convert -size 128x128 -seed "$icon" plasma:fractal "$work/icon$icon.png"
+            convert -size 128x128 radial-gradient:"rgb($((icon * 40)),90,200)-white" \
+                -swirl $((icon * 60)) "$work/icon$icon.png"
         cp "$work/icon$icon.png" "$dir/images/"
     done
     # The splash's version badge: a bar that grows with each release.
-    convert -size 480x270 -seed 9 plasma:fractal -fill white \
+    convert -size 480x270 gradient:"#1e3c72-#2a5298" -fill white \
         -draw "rectangle 20,240 $((40 + 30 * index)),252" "$dir/images/splash.png"
     cp "$bin/QuorvexSample" "$dir/"
     printf '{"client":{"version":"%s"}}\n' "$version" >"$dir/config/client.json"

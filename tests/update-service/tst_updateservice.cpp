@@ -38,10 +38,10 @@ PublishRequest zipRequest(const QString& root, const QString& version)
     return request;
 }
 
-// Bytes that do not compress, as in built programs, the same for the same seed.
-QByteArray incompressible(int size, quint32 seed)
+// Bytes that do not compress, as in built programs, the same for the same stream number.
+QByteArray incompressible(int size, quint32 stream)
 {
-    QRandomGenerator random(seed);
+    QRandomGenerator random(stream);
     QByteArray bytes(size, Qt::Uninitialized);
     random.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
     return bytes;
