@@ -65,6 +65,7 @@ HttpDownLoadFile::HttpDownLoadFile(QObject* parent)
     connect(m_deltaDownload, &DeltaDownload::UpdateBar, this, &HttpDownLoadFile::UpdateBar);
     connect(m_deltaDownload, &DeltaDownload::NotUsed, this,
             &HttpDownLoadFile::FallBackToFullPackage);
+    connect(m_deltaDownload, &DeltaDownload::PlanFetched, this, &HttpDownLoadFile::CheckDeltaPlan);
     connect(m_deltaDownload, &DeltaDownload::Downloaded, this, &HttpDownLoadFile::InstallDelta);
     QTimer::singleShot(Timing::current().startDelayMs, Qt::PreciseTimer, this,
                        &HttpDownLoadFile::TimerPro);
@@ -189,7 +190,27 @@ void HttpDownLoadFile::GetPackData()
     }
     qInfo() << "delta from" << delta->fromVersion << "offered:" << delta->size << "of"
             << m_offer.packageSize << "bytes";
-    m_deltaDownload->Start(m_offer, *delta, g_global.m_getPackUrl, g_global.m_appName);
+    m_delta = *delta;
+    m_deltaDownload->Start(m_delta, g_global.m_getPackUrl, g_global.m_appName);
+}
+
+// The delta is fetched only where its plan is the announced one and every installed file it
+// patches is the one it was made against.
+void HttpDownLoadFile::CheckDeltaPlan(const QByteArray& planBytes)
+{
+    const Result<DeltaPlan> plan =
+        DeltaInstall::AnnouncedPlan(planBytes, m_delta, m_offer, g_global.m_currentVersion);
+    const Outcome installed =
+        plan ? DeltaInstall::CheckPatchedFiles(plan.value(),
+                                               CopyCommand::targetFolder(QDir::currentPath()))
+             : Outcome::failure(plan.error());
+    if (!installed) {
+        FallBackToFullPackage(installed.error());
+        return;
+    }
+    qInfo() << "delta plan checked:" << plan->changes().size() << "changed files,"
+            << plan->dropped().size() << "dropped";
+    m_deltaDownload->FetchDelta();
 }
 
 void HttpDownLoadFile::GetFullPackage()
@@ -215,18 +236,17 @@ void HttpDownLoadFile::InstallDelta(const QString& delta, const QByteArray& plan
         QFileInfo(delta).absolutePath() + QLatin1Char('/') + m_offer.packageFileName();
     const QString tree = QFileInfo(package).absolutePath() + QLatin1Char('/') +
                          PackageUnpacker::topFolderName(package);
-    const Result<QStringList> dropped = DeltaInstall::Rebuild(
+    const Outcome rebuilt = DeltaInstall::Rebuild(
         delta, plan, m_offer, CopyCommand::targetFolder(QDir::currentPath()), tree);
-    if (!dropped) {
-        FallBackToFullPackage(dropped.error());
+    if (!rebuilt) {
+        FallBackToFullPackage(rebuilt.error());
         return;
     }
     qInfo() << "delta rebuilt:" << tree;
     if (!g_global.m_runEnd.BeginInstallation(m_offer.packageKind()))
         return;
     emit InstallStarted();
-    ZipInstall install(dropped.value());
-    if (install.ReplaceClient(package, m_offer) != 0) {
+    if (ZipInstall().ReplaceClient(package, m_offer) != 0) {
         emit UpdateFailed(UpdateFailure::InstallFailed);
         return;
     }
@@ -240,8 +260,7 @@ void HttpDownLoadFile::InstallPackage(const QString& package)
 {
     if (!g_global.m_runEnd.BeginInstallation(m_offer.packageKind()))
         return;
-    const std::unique_ptr<PackageInstall> install =
-        PackageInstall::ForKind(m_offer.packageKind(), m_deltaDownload->Dropped());
+    const std::unique_ptr<PackageInstall> install = PackageInstall::ForKind(m_offer.packageKind());
     if (!install)
         return;
     emit InstallStarted();

@@ -50,6 +50,7 @@ private:
     void InstallPackage(const QString& package);
     void GetFullPackage();
     void FallBackToFullPackage(const QString& reason);
+    void CheckDeltaPlan(const QByteArray& plan);
     void InstallDelta(const QString& delta, const QByteArray& plan);
 
     QNetworkAccessManager* m_checkManager = nullptr;
@@ -59,4 +60,6 @@ private:
     PackageDownload* m_download;
     DeltaDownload* m_deltaDownload;
     ReleaseOffer m_offer;
+    // The delta being fetched, from the installed version to m_offer's.
+    DeltaOffer m_delta;
 };

@@ -2,11 +2,6 @@
 
 #include "base/timing.h"
 #include "download/packagedownload.h"
-#include "global.h"
-#include "install/copycommand.h"
-#include "install/deltainstall.h"
-
-#include <QDir>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -36,14 +31,12 @@ DeltaDownload::DeltaDownload(QObject* parent)
             [this](const QString& path) { emit Downloaded(path, m_plan); });
 }
 
-void DeltaDownload::Start(const ReleaseOffer& offer, const DeltaOffer& delta,
-                          const QString& packagePrefix, const QString& appName)
+void DeltaDownload::Start(const DeltaOffer& delta, const QString& packagePrefix,
+                          const QString& appName)
 {
-    m_offer = offer;
     m_delta = delta;
     m_packagePrefix = packagePrefix;
     m_plan.clear();
-    m_dropped.clear();
     m_package->PreparePackagePath(DeltaPackage(delta), appName);
     if (!m_manager)
         m_manager = new QNetworkAccessManager;
@@ -77,36 +70,27 @@ void DeltaDownload::PlanFinished()
     PlanReceived();
     if (!m_planReply)
         return;
-    m_planReply->deleteLater();
-    m_planReply = nullptr;
-    const Result<DeltaPlan> plan =
-        DeltaInstall::AnnouncedPlan(m_plan, m_delta, m_offer, g_global.m_currentVersion);
-    if (!plan) {
-        emit NotUsed(plan.error());
-        return;
-    }
-    m_dropped = DeltaInstall::RemovableDropped(plan.value(), m_offer);
-    const Outcome installed = DeltaInstall::CheckPatchedFiles(
-        plan.value(), CopyCommand::targetFolder(QDir::currentPath()));
-    if (!installed) {
-        emit NotUsed(installed.error());
-        return;
-    }
-    qInfo() << "delta plan checked:" << plan->changes().size() << "changed files,"
-            << plan->dropped().size() << "dropped";
-    if (m_dropped.size() != plan->dropped().size())
-        qInfo()
-            << "dropped files kept: the release's signature does not cover the plan naming them";
+    ReleasePlanReply();
+    emit PlanFetched(m_plan);
+}
+
+void DeltaDownload::FetchDelta()
+{
     m_package->Start(QUrl(m_packagePrefix + m_delta.url, QUrl::TolerantMode));
 }
 
 void DeltaDownload::RefusePlan(const QString& reason)
 {
+    ReleasePlanReply();
+    emit NotUsed(reason);
+}
+
+void DeltaDownload::ReleasePlanReply()
+{
     if (m_planReply) {
         m_planReply->deleteLater();
         m_planReply = nullptr;
     }
-    emit NotUsed(reason);
 }
 
 void DeltaDownload::PackageFailed(UpdateFailure failure)

@@ -132,39 +132,30 @@ Outcome CheckPatchedFiles(const DeltaPlan& plan, const QString& clientFolder)
     return Outcome::success();
 }
 
-QStringList RemovableDropped(const DeltaPlan& plan, const ReleaseOffer& offer)
+Outcome Rebuild(const QString& deltaPackage, const QByteArray& planBytes, const ReleaseOffer& offer,
+                const QString& clientFolder, const QString& outputTree)
 {
-    return offer.signature.isEmpty() ? plan.dropped() : QStringList();
-}
-
-Result<QStringList> Rebuild(const QString& deltaPackage, const QByteArray& planBytes,
-                            const ReleaseOffer& offer, const QString& clientFolder,
-                            const QString& outputTree)
-{
-    using R = Result<QStringList>;
     const Result<DeltaPlan> plan = DeltaPlan::fromJson(planBytes);
     if (!plan)
-        return R::failure(plan.error());
+        return Outcome::failure(plan.error());
     const Result<QString> deltaFolder = Unpacked(deltaPackage);
     if (!deltaFolder)
-        return R::failure(deltaFolder.error());
+        return Outcome::failure(deltaFolder.error());
     const Outcome samePlan = CheckSamePlan(deltaFolder.value(), planBytes);
     if (!samePlan)
-        return R::failure(samePlan.error());
+        return samePlan;
     const Result<ReleaseManifest> manifest = ReleaseManifestIn(deltaFolder.value(), offer);
     if (!manifest)
-        return R::failure(manifest.error());
+        return Outcome::failure(manifest.error());
     const Outcome dropped = CheckDropped(plan.value(), manifest.value());
     if (!dropped)
-        return R::failure(dropped.error());
+        return dropped;
     QDir(outputTree).removeRecursively();
     const Outcome rebuilt =
         DeltaRebuild(plan.value(), manifest.value(), deltaFolder.value(), clientFolder)
             .rebuild(outputTree);
     QDir(deltaFolder.value()).removeRecursively();
-    if (!rebuilt)
-        return R::failure(rebuilt.error());
-    return RemovableDropped(plan.value(), offer);
+    return rebuilt;
 }
 
 } // namespace DeltaInstall

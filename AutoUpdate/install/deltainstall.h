@@ -6,7 +6,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 
 // The checks of the delta road, before and after the delta is fetched. Whatever they refuse, the
 // full package is fetched instead; nothing here touches the client's folder.
@@ -23,17 +22,10 @@ Result<DeltaPlan> AnnouncedPlan(const QByteArray& planBytes, const DeltaOffer& d
 // Whether every installed file a patch of the plan applies to is the one it was made against.
 Outcome CheckPatchedFiles(const DeltaPlan& plan, const QString& clientFolder);
 
-// The files of the plan that the install may remove. The deltas list, and so the plan, is not
-// covered by a release's signature: where releases are signed, a list of files to remove must not
-// come from an answer anyone on the way could forge, so the dropped files are left in place.
-QStringList RemovableDropped(const DeltaPlan& plan, const ReleaseOffer& offer);
-
 // Unpacks the fetched delta beside itself and rebuilds the offered release's whole tree in
 // outputTree, each file verified against the release's manifest, whose digest the offer names.
-// Hands back the installed files the install may remove (RemovableDropped). outputTree is removed
-// again on failure.
-Result<QStringList> Rebuild(const QString& deltaPackage, const QByteArray& planBytes,
-                            const ReleaseOffer& offer, const QString& clientFolder,
-                            const QString& outputTree);
+// outputTree is removed again on failure.
+Outcome Rebuild(const QString& deltaPackage, const QByteArray& planBytes, const ReleaseOffer& offer,
+                const QString& clientFolder, const QString& outputTree);
 
 } // namespace DeltaInstall

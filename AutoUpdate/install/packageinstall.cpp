@@ -3,14 +3,13 @@
 #include "install/installerinstall.h"
 #include "install/zipinstall.h"
 
-std::unique_ptr<PackageInstall> PackageInstall::ForKind(PackageKind kind,
-                                                        const QStringList& dropped)
+std::unique_ptr<PackageInstall> PackageInstall::ForKind(PackageKind kind)
 {
     switch (kind) {
     case PackageKind::Installer:
         return std::make_unique<InstallerInstall>();
     case PackageKind::Zip:
-        return std::make_unique<ZipInstall>(dropped);
+        return std::make_unique<ZipInstall>();
     case PackageKind::Unknown:
         break;
     }

@@ -4,8 +4,6 @@
 
 #include <QString>
 
-#include <QStringList>
-
 #include <memory>
 
 // One kind of package install: what the updater does with a downloaded and verified package. A
@@ -19,8 +17,6 @@ public:
     // False when the install failed.
     virtual bool Install(const QString& package, const ReleaseOffer& offer) = 0;
 
-    // The install for a kind of package; none for a kind the updater does not install. dropped:
-    // the installed files a zip release no longer has, relative to the client's folder.
-    static std::unique_ptr<PackageInstall> ForKind(PackageKind kind,
-                                                   const QStringList& dropped = {});
+    // The install for a kind of package; none for a kind the updater does not install.
+    static std::unique_ptr<PackageInstall> ForKind(PackageKind kind);
 };

@@ -8,6 +8,7 @@
 #include "install/clientbackup.h"
 #include "install/copycommand.h"
 #include "install/installedconfig.h"
+#include "install/installedfiles.h"
 #include "install/packageunpacker.h"
 #include "install/stagingfolder.h"
 #include "install/treecopy.h"
@@ -157,14 +158,28 @@ Outcome copyInProcess(const QString& tree, const QString& client, const QString&
     });
 }
 
+// The backup moved the dropped files away where it could; those it had to copy go now.
+Outcome removeDropped(const QString& client, const QStringList& dropped)
+{
+    for (const QString& path : dropped) {
+        QFile file(client + QLatin1Char('/') + path);
+        if (file.exists() && !file.remove())
+            return Outcome::failure(QStringLiteral("dropped file not removed: ") + file.fileName());
+    }
+    return Outcome::success();
+}
+
 // Copies over the client with the backup taken; any failure puts the client folder back.
 int copyOverClient(const QString& tree, ClientBackup& backup, const ReleaseOffer& offer,
                    const QString& heartbeat)
 {
     const QString client = CopyCommand::targetFolder(QDir::currentPath());
-    if (!backup.save(tree, client, false))
+    const QStringList dropped = InstalledFiles::droppedBy(tree, client, QDir::current().dirName());
+    if (!backup.save(tree, client, false, dropped))
         return Failed;
-    const Outcome copied = copyInProcess(tree, client, heartbeat);
+    Outcome copied = copyInProcess(tree, client, heartbeat);
+    if (copied)
+        copied = removeDropped(client, dropped);
     if (!copied)
         qDebug().noquote() << "copy file error:" << copied.error();
     const Outcome confirmed =

@@ -7,6 +7,7 @@
 #include "install/copycommand.h"
 #include "install/elevatedinstall.h"
 #include "install/installedconfig.h"
+#include "install/installedfiles.h"
 #include "install/packageunpacker.h"
 #include "install/treecomparison.h"
 #include "release/installedsequence.h"
@@ -50,7 +51,8 @@ int ZipInstall::ReplaceClient(const QString& package, const ReleaseOffer& offer)
         qDebug().noquote() << "package refused:" << prepared.error();
         return -1;
     }
-    const QStringList dropped = DroppedFrom(copy.source);
+    const QStringList dropped =
+        InstalledFiles::droppedBy(copy.source, copy.target, QDir::current().dirName());
     ClientBackup backup;
     if (!backup.save(copy.source, copy.target, copy.elevate, dropped))
         return -1;
@@ -132,17 +134,6 @@ bool ZipInstall::CopiedWhole(const QString& tree, const QString& clientFolder)
     return true;
 }
 
-// A file the release still has is never dropped, whoever says so.
-QStringList ZipInstall::DroppedFrom(const QString& tree) const
-{
-    QStringList dropped;
-    for (const QString& path : m_dropped) {
-        if (Platform::pathKind(tree + QLatin1Char('/') + path) == Platform::PathKind::Missing)
-            dropped.append(path);
-    }
-    return dropped;
-}
-
 // The backup moved the dropped files away where it could; those it had to copy are removed now.
 bool ZipInstall::RemoveDropped(const Platform::CopyRequest& copy, const QStringList& dropped)
 {
@@ -184,20 +175,21 @@ bool ZipInstall::Confirmed(const ReleaseOffer& offer)
 
 // The updater's own folder in the unpacked tree is copied beside the client with the rest of the
 // release, with the rights of the copy: the configuration it carries is made this installation's,
-// and the signed release's sequence is recorded there.
+// the signed release's sequence is recorded there, and last the list of every file installed.
 Outcome ZipInstall::PrepareUpdaterFolder(const QString& tree, const ReleaseOffer& offer)
 {
-    const QString folder = tree + QLatin1Char('/') + QDir::current().dirName();
+    const QString updater = QDir::current().dirName();
+    const QString folder = tree + QLatin1Char('/') + updater;
     const Outcome kept = InstalledConfig::keepInstallation(
         folder + QLatin1Char('/') + Global::InstalledConfigFile(), Global::InstalledConfigFile());
-    if (!kept || offer.sequence <= 0)
+    if (!kept)
         return kept;
+    QDir().mkpath(folder);
     const QString record =
         folder + QLatin1Char('/') + QFileInfo(InstalledSequence::clientSidePath()).fileName();
-    QDir().mkpath(folder);
-    return InstalledSequence::write(offer.sequence, record)
-               ? Outcome::success()
-               : Outcome::failure(QStringLiteral("cannot write ") + record);
+    if (offer.sequence > 0 && !InstalledSequence::write(offer.sequence, record))
+        return Outcome::failure(QStringLiteral("cannot write ") + record);
+    return InstalledFiles::record(tree, updater);
 }
 
 // A failed install leaves the client folder as it was, and nothing that announces the new

@@ -6,8 +6,6 @@
 
 #include <QStringList>
 
-#include <utility>
-
 class ClientBackup;
 
 // A zip package: unpacked beside itself, copied over the client's installation folder all or
@@ -15,9 +13,6 @@ class ClientBackup;
 class ZipInstall : public PackageInstall
 {
 public:
-    // dropped: the installed files the release no longer has, removed with the copy.
-    explicit ZipInstall(QStringList dropped = {}) : m_dropped(std::move(dropped)) {}
-
     bool Install(const QString& package, const ReleaseOffer& offer) override;
 
     // Unpacks the package, copies it over the client's installation folder and confirms the new
@@ -26,12 +21,12 @@ public:
     // put back.
     int DecompressionReplac(const QString& package, const ReleaseOffer& offer);
     // The same for a tree already in the place the package would be unpacked to, as a delta
-    // rebuilds it: copied over the client, the dropped files that the tree does not have removed
-    // with the copy, and put back with the rest on failure.
+    // rebuilds it: copied over the client, the files of the last install that the tree does not
+    // have removed with the copy (InstalledFiles), and put back with the rest on failure.
     int ReplaceClient(const QString& package, const ReleaseOffer& offer);
 
-    // The updater's own folder in the unpacked tree, made this installation's (see the
-    // definition); the elevated install prepares its tree the same way.
+    // The updater's own folder in the unpacked tree, made this installation's, with the list of
+    // the tree's files (see the definition); the elevated install prepares its tree the same way.
     static Outcome PrepareUpdaterFolder(const QString& tree, const ReleaseOffer& offer);
     // Every file of the unpacked tree came out whole below the client folder.
     static bool CopiedWhole(const QString& tree, const QString& clientFolder);
@@ -39,13 +34,10 @@ public:
 private:
     static qint64 RoomForUnpacking(const QString& unpackFolder);
     static bool CopyUnpackedTree(const Platform::CopyRequest& copy);
-    QStringList DroppedFrom(const QString& tree) const;
     static bool RemoveDropped(const Platform::CopyRequest& copy, const QStringList& dropped);
     static bool Confirmed(const ReleaseOffer& offer);
     static int InstallElevated(const QString& package, const ReleaseOffer& offer);
     static bool LeaveForClient(const ReleaseOffer& offer);
     static int RestoreClient(ClientBackup& backup);
     static bool WriteForClient(const QString& path, const QByteArray& content);
-
-    QStringList m_dropped;
 };

@@ -2,6 +2,7 @@
 #include "deltamaker.h"
 #include "install/deltaplan.h"
 #include "install/deltarebuild.h"
+#include "install/installedfiles.h"
 #include "install/packageunpacker.h"
 #include "release/releasemanifest.h"
 
@@ -28,6 +29,7 @@ struct Folders
     QString outside;
 };
 using Tamper = std::function<void(const Folders&)>;
+using FolderChange = std::function<void(const QString& folder)>;
 using Reader = std::function<QString(const QByteArray&)>;
 
 const QString kClient = QStringLiteral("bin/QuorvexClient");
@@ -152,6 +154,7 @@ QByteArray planOf(const QString& changes, const QString& dropped = "")
 
 Q_DECLARE_METATYPE(Tamper)
 Q_DECLARE_METATYPE(Reader)
+Q_DECLARE_METATYPE(FolderChange)
 Q_DECLARE_METATYPE(DeltaPlan::Kind)
 
 // A delta made by the update service's maker from two trees of a client, unpacked as the updater
@@ -377,6 +380,54 @@ private slots:
                 PackageUnpacker::Result::Unpacked);
         QCOMPARE(written,
                  read(unpacked.path() + "/QuorvexClient_2.0.0-2.1.0/" + DeltaPlan::manifestFile()));
+    }
+
+    // An install removes a file of the last one that the new release lacks only while the list
+    // kept then names it and it is still the file installed.
+    void droppedFiles_data()
+    {
+        QTest::addColumn<FolderChange>("change"); // to the client folder after the last install
+        QTest::addColumn<QStringList>("dropped");
+        const QString list = InstalledFiles::relativePath("AutoUpdate");
+        QTest::newRow("as installed")
+            << FolderChange([](const QString&) {}) << QStringList{kDropped};
+        QTest::newRow("changed by the user") << FolderChange([](const QString& client) {
+            write(client + '/' + kDropped, "only in the old release, edited");
+        }) << QStringList();
+        QTest::newRow("a link to the same content") << FolderChange([](const QString& client) {
+            write(client + "/../same.txt", read(client + '/' + kDropped));
+            QFile::remove(client + '/' + kDropped);
+            QFile::link(client + "/../same.txt", client + '/' + kDropped);
+        }) << QStringList();
+        QTest::newRow("no list") << FolderChange([=](const QString& client) {
+            QFile::remove(client + '/' + list);
+        }) << QStringList();
+        QTest::newRow("list naming a file outside") << FolderChange([=](const QString& client) {
+            write(client + "/../outside.txt", "mine");
+            editJson(client + '/' + list, [](QJsonObject& json) {
+                QJsonArray files = json.value("files").toArray();
+                files.append(QJsonObject{
+                    {"path", "../outside.txt"},
+                    {"size", 4},
+                    {"sha256",
+                     QString(QCryptographicHash::hash("mine", QCryptographicHash::Sha256).toHex())},
+                    {"mode", 420}});
+                json.insert("files", files);
+            });
+        }) << QStringList();
+    }
+
+    void droppedFiles()
+    {
+        QFETCH(FolderChange, change);
+        QTemporaryDir work;
+        const QString client = work.path() + "/client";
+        QVERIFY(QProcess::execute("cp", {"-a", oldTree(), client}) == 0);
+        QVERIFY(InstalledFiles::record(client, "AutoUpdate"));
+        change(client);
+
+        QTEST(InstalledFiles::droppedBy(newTree(), client, "AutoUpdate"), "dropped");
+        QVERIFY(QFile::exists(work.path() + "/client/" + kDropped));
     }
 
     // A tree that cannot be published leaves no package behind.

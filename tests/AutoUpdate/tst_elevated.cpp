@@ -338,7 +338,12 @@ private slots:
         QVERIFY(log().contains("elevated: "));
         if (refusal.isEmpty()) {
             QVERIFY2(log().contains(" copy file successed\r\n"), elevatedLog().constData());
-            QCOMPARE(contents(m_client), expected);
+            QMap<QString, QByteArray> installed = contents(m_client);
+            QStringList listed = m_release.keys();
+            listed.append("AutoUpdate/installedsequence.txt");
+            listed.sort();
+            QCOMPARE(ClientFiles::takeInstalledList(installed), listed);
+            QCOMPARE(installed, expected);
             QCOMPARE(ClientFiles::read(userFile("AutoUpdate/installedsequence.txt")), "1\n");
             QCOMPARE(ClientFiles::read(userFile("quorvexAssistant/isShowUpdataInfo.txt")), "1");
         } else {

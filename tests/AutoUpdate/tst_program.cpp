@@ -1,5 +1,6 @@
 #include "clientfiles.h"
 #include "fakeupdateservice.h"
+#include "install/installedfiles.h"
 #include "install/packageunpacker.h"
 #include "packagezip.h"
 #include "publisher.h"
@@ -375,6 +376,9 @@ class TestProgram : public QObject
         const QString releases = m_releasesDir->filePath("releases");
         const QString oldBuild = writeDeltaBuild("2.0.3", false);
         publishBuild(oldBuild, "2.0.3", releases);
+        // As an install of 2.0.3 by the updater leaves it: with the list of the files it put there.
+        if (!InstalledFiles::record(oldBuild, "AutoUpdate"))
+            qWarning() << "no list of installed files";
         const QMap<QString, QByteArray> oldTree = ClientFiles::tree(QDir::cleanPath(oldBuild));
         for (auto file = oldTree.begin(); file != oldTree.end(); ++file) {
             if (file.key().endsWith('/'))
@@ -391,13 +395,11 @@ class TestProgram : public QObject
         return release;
     }
 
-    // The client's files once the delta release is installed over 2.0.3's oldFile: the new
-    // build's, and the file the release drops, which stays as the plan that says so is not signed.
-    QMap<QString, QByteArray> deltaReleaseTree(const QByteArray& oldFile) const
+    // The client's files once the delta release is installed: the new build's. The file it drops
+    // is gone, as the updater listed it when it installed 2.0.3.
+    QMap<QString, QByteArray> deltaReleaseTree() const
     {
-        QMap<QString, QByteArray> tree = ClientFiles::tree(m_releasesDir->filePath("build-2.1.0"));
-        tree.insert("data/old.txt", oldFile);
-        return tree;
+        return ClientFiles::tree(m_releasesDir->filePath("build-2.1.0"));
     }
 
     // The client's folder but for what the updater and the client keep in it.
@@ -445,6 +447,26 @@ class TestProgram : public QObject
         before.insert("AutoUpdate/installedsequence.txt",
                       withContent(build.value("added.txt"), "1\n"));
         return before;
+    }
+
+    // The files the list of installed files names after the first release's install: the
+    // build's and the installed sequence.
+    QStringList installedList() const
+    {
+        QStringList files = ClientFiles::tree(m_releasesDir->filePath("build"))
+                                .keys()
+                                .filter(QRegularExpression("[^/]$"));
+        files.append("AutoUpdate/installedsequence.txt");
+        files.sort();
+        return files;
+    }
+
+    // The client's tree (clientTree()) once its list of installed files is checked and taken out.
+    void compareInstalledTree(const QMap<QString, QByteArray>& expected)
+    {
+        QMap<QString, QByteArray> installed = clientTree();
+        QCOMPARE(ClientFiles::takeInstalledList(installed), installedList());
+        QCOMPARE(installed, expected);
     }
 
     // The client folder's files but those of the elevated side's staging folder, which holds its
@@ -562,7 +584,6 @@ private slots:
             changed[100] = static_cast<char>(changed.at(100) ^ 1);
             ClientFiles::write(m_clientDir + '/' + installedChange, changed);
         }
-        const auto oldFile = clientTreeWithoutUpdater().value("data/old.txt");
         QVERIFY(QFile::exists(m_clientDir + "/data/old.txt"));
 
         QCOMPARE(runUpdater({"-immediately"}), QString());
@@ -578,7 +599,7 @@ private slots:
         QVERIFY2(reason.isEmpty() ? !deltaLog.contains("delta not used")
                                   : deltaLog.contains(fallBack),
                  qPrintable(deltaLog));
-        const auto expected = deltaReleaseTree(oldFile);
+        const auto expected = deltaReleaseTree();
         const auto installed = clientTreeWithoutUpdater();
         QCOMPARE(installed.keys(), expected.keys());
         for (const QString& path : expected.keys())
@@ -629,7 +650,7 @@ private slots:
         QCOMPARE(runUpdater({"-immediately"}), QString());
         QTRY_COMPARE(ClientFiles::launches(m_clientDir).size(), 1);
         QVERIFY2(log().mid(logSize).contains("delta rebuilt:"), log().mid(logSize).constData());
-        QCOMPARE(clientTreeWithoutUpdater(), deltaReleaseTree(before.value("data/old.txt")));
+        QCOMPARE(clientTreeWithoutUpdater(), deltaReleaseTree());
     }
 #endif
 
@@ -761,7 +782,7 @@ private slots:
             QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{ "-autoupdate" }});
             QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
             QVERIFY(log().contains("elevated install verdict: 0"));
-            QCOMPARE(clientTree(), installedTree(before));
+            compareInstalledTree(installedTree(before));
         }
         QVERIFY(!QFile::exists(userFile("AutoUpdate/install-journal.json")));
         QCOMPARE(QDir(m_clientDir + "/AutoUpdate/.staging")
@@ -824,7 +845,7 @@ private slots:
         QCOMPARE(runUpdater({}), QString());
         QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
         QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
-        QCOMPARE(clientTree(), expected);
+        compareInstalledTree(expected);
     }
 
     // The copy fails on a folder standing where the package has a file, or the updater and its copy
@@ -913,7 +934,7 @@ private slots:
         const int restored = run.indexOf("client folder restored:");
         QVERIFY2(restored >= 0 && restored < run.indexOf("client files saved:"), run.constData());
         QVERIFY(!QFile::exists(userFile("AutoUpdate/install-journal.json")));
-        QCOMPARE(ClientFiles::tree(m_clientDir), expected);
+        compareInstalledTree(expected);
     }
 
 #ifndef PROGRAM_UNDER_WINE

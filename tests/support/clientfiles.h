@@ -72,4 +72,16 @@ inline QMap<QString, QByteArray> tree(const QString& folder)
     return tree;
 }
 
+// Takes the updater's list of the files it installed out of a map of the client's folder's files
+// (tree()'s, or one of contents alone), and hands back the paths it names, in its order (sorted).
+inline QStringList takeInstalledList(QMap<QString, QByteArray>& tree)
+{
+    const QByteArray entry = tree.take(QStringLiteral("AutoUpdate/installed-files.json"));
+    QStringList paths;
+    const QJsonObject list = QJsonDocument::fromJson(entry.mid(entry.indexOf('{'))).object();
+    for (const QJsonValue& file : list.value(QStringLiteral("files")).toArray())
+        paths.append(file.toObject().value(QStringLiteral("path")).toString());
+    return paths;
+}
+
 } // namespace ClientFiles
