@@ -210,6 +210,7 @@ void HttpDownLoadFile::CheckDeltaPlan(const QByteArray& planBytes)
     }
     qInfo() << "delta plan checked:" << plan->changes().size() << "changed files,"
             << plan->dropped().size() << "dropped";
+    m_deltaPlan = plan.value();
     m_deltaDownload->FetchDelta();
 }
 
@@ -229,7 +230,7 @@ void HttpDownLoadFile::FallBackToFullPackage(const QString& reason)
 
 // The rebuilt tree takes the place the full package would be unpacked to, and is installed by
 // the same road from there. Until the copy begins, a failure still leaves the full package.
-void HttpDownLoadFile::InstallDelta(const QString& delta, const QByteArray& plan)
+void HttpDownLoadFile::InstallDelta(const QString& delta)
 {
     emit RebuildStarted();
     const QString package =
@@ -237,7 +238,7 @@ void HttpDownLoadFile::InstallDelta(const QString& delta, const QByteArray& plan
     const QString tree = QFileInfo(package).absolutePath() + QLatin1Char('/') +
                          PackageUnpacker::topFolderName(package);
     const Outcome rebuilt = DeltaInstall::Rebuild(
-        delta, plan, m_offer, CopyCommand::targetFolder(QDir::currentPath()), tree);
+        delta, m_deltaPlan, m_offer, CopyCommand::targetFolder(QDir::currentPath()), tree);
     if (!rebuilt) {
         FallBackToFullPackage(rebuilt.error());
         return;

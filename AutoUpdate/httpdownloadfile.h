@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/updatefailure.h"
+#include "install/deltaplan.h"
 #include "release/releaseoffer.h"
 
 #include <QNetworkReply>
@@ -51,7 +52,7 @@ private:
     void GetFullPackage();
     void FallBackToFullPackage(const QString& reason);
     void CheckDeltaPlan(const QByteArray& plan);
-    void InstallDelta(const QString& delta, const QByteArray& plan);
+    void InstallDelta(const QString& delta);
 
     QNetworkAccessManager* m_checkManager = nullptr;
     QNetworkReply* m_reply = nullptr;
@@ -60,6 +61,7 @@ private:
     PackageDownload* m_download;
     DeltaDownload* m_deltaDownload;
     ReleaseOffer m_offer;
-    // The delta being fetched, from the installed version to m_offer's.
+    // The delta being fetched, from the installed version to m_offer's, and its checked plan.
     DeltaOffer m_delta;
+    DeltaPlan m_deltaPlan;
 };

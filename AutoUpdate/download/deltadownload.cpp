@@ -27,8 +27,7 @@ DeltaDownload::DeltaDownload(QObject* parent)
     connect(m_package, &PackageDownload::Failed, this, &DeltaDownload::PackageFailed);
     connect(m_package, &PackageDownload::FileNotCreated, this,
             [this] { emit NotUsed(QStringLiteral("the delta's file cannot be created")); });
-    connect(m_package, &PackageDownload::Verified, this,
-            [this](const QString& path) { emit Downloaded(path, m_plan); });
+    connect(m_package, &PackageDownload::Verified, this, &DeltaDownload::Downloaded);
 }
 
 void DeltaDownload::Start(const DeltaOffer& delta, const QString& packagePrefix,

@@ -33,8 +33,8 @@ signals:
     void UpdateBar(qint64 bytesRead, qint64 totalBytes);
     // The plan's bytes, no longer than announced and not yet checked.
     void PlanFetched(const QByteArray& plan);
-    // The delta package lies at path, whole and with its digest; plan is its checked plan.
-    void Downloaded(const QString& path, const QByteArray& plan);
+    // The delta package lies at path, whole and with its digest.
+    void Downloaded(const QString& path);
     void NotUsed(const QString& reason);
 
 private slots:

@@ -61,18 +61,6 @@ Result<ReleaseManifest> ReleaseManifestIn(const QString& deltaFolder, const Rele
     return ReleaseManifest::fromJson(json.value());
 }
 
-// The plan in the package must be the one that was checked before the download.
-Outcome CheckSamePlan(const QString& deltaFolder, const QByteArray& planBytes)
-{
-    const Result<QByteArray> packaged =
-        ReadSmallFile(deltaFolder + QLatin1Char('/') + DeltaPlan::fileName());
-    if (!packaged)
-        return Outcome::failure(packaged.error());
-    if (packaged.value() != planBytes)
-        return Outcome::failure(QStringLiteral("the delta's plan is not the one announced"));
-    return Outcome::success();
-}
-
 // A dropped file that the new release still lists is no drop at all: the plan is refused rather
 // than trusted to remove it.
 Outcome CheckDropped(const DeltaPlan& plan, const ReleaseManifest& manifest)
@@ -132,28 +120,21 @@ Outcome CheckPatchedFiles(const DeltaPlan& plan, const QString& clientFolder)
     return Outcome::success();
 }
 
-Outcome Rebuild(const QString& deltaPackage, const QByteArray& planBytes, const ReleaseOffer& offer,
+Outcome Rebuild(const QString& deltaPackage, const DeltaPlan& plan, const ReleaseOffer& offer,
                 const QString& clientFolder, const QString& outputTree)
 {
-    const Result<DeltaPlan> plan = DeltaPlan::fromJson(planBytes);
-    if (!plan)
-        return Outcome::failure(plan.error());
     const Result<QString> deltaFolder = Unpacked(deltaPackage);
     if (!deltaFolder)
         return Outcome::failure(deltaFolder.error());
-    const Outcome samePlan = CheckSamePlan(deltaFolder.value(), planBytes);
-    if (!samePlan)
-        return samePlan;
     const Result<ReleaseManifest> manifest = ReleaseManifestIn(deltaFolder.value(), offer);
     if (!manifest)
         return Outcome::failure(manifest.error());
-    const Outcome dropped = CheckDropped(plan.value(), manifest.value());
+    const Outcome dropped = CheckDropped(plan, manifest.value());
     if (!dropped)
         return dropped;
     QDir(outputTree).removeRecursively();
     const Outcome rebuilt =
-        DeltaRebuild(plan.value(), manifest.value(), deltaFolder.value(), clientFolder)
-            .rebuild(outputTree);
+        DeltaRebuild(plan, manifest.value(), deltaFolder.value(), clientFolder).rebuild(outputTree);
     QDir(deltaFolder.value()).removeRecursively();
     return rebuilt;
 }

@@ -22,10 +22,10 @@ Result<DeltaPlan> AnnouncedPlan(const QByteArray& planBytes, const DeltaOffer& d
 // Whether every installed file a patch of the plan applies to is the one it was made against.
 Outcome CheckPatchedFiles(const DeltaPlan& plan, const QString& clientFolder);
 
-// Unpacks the fetched delta beside itself and rebuilds the offered release's whole tree in
-// outputTree, each file verified against the release's manifest, whose digest the offer names.
-// outputTree is removed again on failure.
-Outcome Rebuild(const QString& deltaPackage, const QByteArray& planBytes, const ReleaseOffer& offer,
+// Unpacks the fetched delta of the announced plan beside itself and rebuilds the offered release's
+// whole tree in outputTree, each file verified against the release's manifest, whose digest the
+// offer names. outputTree is removed again on failure.
+Outcome Rebuild(const QString& deltaPackage, const DeltaPlan& plan, const ReleaseOffer& offer,
                 const QString& clientFolder, const QString& outputTree);
 
 } // namespace DeltaInstall

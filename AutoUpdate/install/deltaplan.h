@@ -11,8 +11,9 @@
 // that changed, whether it comes as a patch of the installed file or whole. Read from the
 // package as hostile input, like the manifest.
 //
-// The package's top folder holds fileName(), the new release's manifest as manifestFile(), and
-// the content of each change below patchFolder() or wholeFolder() under the file's own path.
+// The plan is published beside its package, whose digest it shares the answer's entry with. The
+// package's top folder holds the new release's manifest as manifestFile(), and the content of
+// each change below patchFolder() or wholeFolder() under the file's own path.
 class DeltaPlan
 {
 public:
@@ -29,7 +30,6 @@ public:
         bool operator==(const Change& other) const;
     };
 
-    static QString fileName() { return QStringLiteral("delta.json"); }
     static QString manifestFile() { return QStringLiteral("manifest.json"); }
     static QString patchFolder() { return QStringLiteral("patches"); }
     static QString wholeFolder() { return QStringLiteral("files"); }

@@ -39,6 +39,8 @@ const QString kUnchanged = QStringLiteral("share/unchanged.txt");
 const QString kNew = QStringLiteral("share/sub/new.dat");
 const QString kDropped = QStringLiteral("share/dropped.txt");
 const QString kEmpty = QStringLiteral("empty");
+// Where the test keeps the plan, fetched beside the package, to tamper with it like the rest.
+const QString kPlan = QStringLiteral("plan.json");
 const QString kPatches = DeltaPlan::patchFolder() + '/';
 const QString kWhole = DeltaPlan::wholeFolder() + '/';
 
@@ -111,8 +113,7 @@ Tamper writeFile(const QString& path, const QByteArray& content)
 
 Outcome rebuildFrom(const Folders& folders, const QString& output)
 {
-    const Result<DeltaPlan> plan =
-        DeltaPlan::fromJson(read(folders.delta + '/' + DeltaPlan::fileName()));
+    const Result<DeltaPlan> plan = DeltaPlan::fromJson(read(folders.delta + '/' + kPlan));
     const Result<ReleaseManifest> manifest =
         ReleaseManifest::fromJson(read(folders.delta + '/' + DeltaPlan::manifestFile()));
     if (!plan || !manifest)
@@ -310,9 +311,9 @@ private slots:
         }) << "data after its frame";
         QTest::newRow("patch declares a huge output")
             << writeFile(kPatches + kClient, hugeFrame) << "makes 1099511627776 bytes";
-        QTest::newRow("path with ..") << editEntry(DeltaPlan::fileName(), "changes", kConfig,
-                                                   "path", "../outside/client.json")
-                                      << "climbs out";
+        QTest::newRow("path with ..")
+            << editEntry(kPlan, "changes", kConfig, "path", "../outside/client.json")
+            << "climbs out";
         QTest::newRow("patch against a file outside the client folder")
             << linkOutside("bin") << "bin is a link";
         QTest::newRow("manifest entry that is a link on disk")
@@ -325,7 +326,7 @@ private slots:
             << editEntry(DeltaPlan::manifestFile(), "files", kUnchanged, "sha256", QString(64, 'b'))
             << "another SHA-256";
         QTest::newRow("dropped file still in the release")
-            << editEntry(DeltaPlan::fileName(), "dropped", kDropped, "path", kEmpty)
+            << editEntry(kPlan, "dropped", kDropped, "path", kEmpty)
             << "drops a file the new release holds";
     }
 
@@ -344,6 +345,7 @@ private slots:
         QVERIFY(QFile::copy(m_deltaPackage, package));
         QCOMPARE(PackageUnpacker(package, work.path() + "/unpacked/").unpack(qint64(1) << 30),
                  PackageUnpacker::Result::Unpacked);
+        write(folders.delta + '/' + kPlan, m_summary->plan);
         tamper(folders);
         if (QTest::currentTestFailed())
             return;

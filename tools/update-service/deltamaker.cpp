@@ -23,7 +23,8 @@ namespace updateservice {
 
 namespace {
 
-constexpr int kPatchLevel = 19;
+// zstd's strongest level: a delta is made once and fetched by every client of the old release.
+const int kPatchLevel = ZSTD_maxCLevel();
 constexpr int kDeflateLevel = 9;
 
 // A file's bytes, mapped: a new file and the old one it is compared with may both be large.
@@ -215,7 +216,6 @@ private:
         m_manifest = manifest;
         const bool added =
             addFolders(archive) &&
-            addBuffer(archive, m_top + '/' + DeltaPlan::fileName(), m_plan) &&
             addBuffer(archive, m_top + '/' + DeltaPlan::manifestFile(), m_manifest) &&
             addContents(archive);
         // A closed archive is gone; one that could not be closed is still to be discarded.

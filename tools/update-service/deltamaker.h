@@ -37,14 +37,14 @@ struct DeltaSummary
     int dropped = 0;
     // The package's size in bytes.
     qint64 size = 0;
-    // The plan the package holds (DeltaPlan::fileName()), which is also published beside it.
+    // The package's plan, published beside it: the updater fetches it before the package.
     QByteArray plan;
 };
 
 // Writes the delta package that turns oldTree into newTree (see DeltaPlan): per changed file
-// the smaller of a zstd patch (level 19, long-distance matching, a window covering the old and
-// the new file up to FilePatch::kMaxWindowLog) and the file deflated, new files deflated, the
-// list of dropped files and the new release's manifest. Refuses trees holding links. Nothing is
+// the smaller of a zstd patch (the strongest level, long-distance matching, a window covering the
+// old and the new file up to FilePatch::kMaxWindowLog) and the file deflated, new files deflated,
+// the list of dropped files and the new release's manifest. Refuses trees holding links. Nothing is
 // left at deltaPath when it fails.
 Result<DeltaSummary> makeDelta(const DeltaRequest& request);
 
