@@ -250,16 +250,15 @@ private slots:
                  QString("1"));
     }
 
-    // Deltas from the latest releases of the client before, each with its plan beside it,
-    // named by the answer and served by serve and the static site; none when they are turned
-    // off or would save too little.
+    // Deltas from the latest releases of the client before, each with its plan beside it, on the
+    // static site too and named by the answer; none when turned off or saving too little. (The
+    // updater's tests download and check them.)
     void deltasPublished_data()
     {
         QTest::addColumn<int>("deltas");
         QTest::addColumn<bool>("rebuilt");
         QTest::addColumn<QStringList>("offeredFrom");
         QTest::newRow("default") << 3 << false << QStringList{"1.3", "1.2", "1.1"};
-        QTest::newRow("latest one") << 1 << false << QStringList{"1.3"};
         QTest::newRow("turned off") << 0 << false << QStringList{};
         QTest::newRow("above 60 %") << 3 << true << QStringList{};
     }
@@ -269,46 +268,23 @@ private slots:
         QFETCH(int, deltas);
         QFETCH(bool, rebuilt);
         const QTemporaryDir root;
-        for (const char* version : {"1.0", "1.1", "1.2", "1.3"}) {
-            const auto earlier =
-                updateservice::publish(nextRelease(root.path(), version, 0, false));
-            QVERIFY2(earlier, qPrintable(earlier.error()));
-        }
+        for (const char* version : {"1.0", "1.1", "1.2", "1.3"})
+            QVERIFY(updateservice::publish(nextRelease(root.path(), version, 0, false)));
         const auto release =
             updateservice::publish(nextRelease(root.path(), "1.4", deltas, rebuilt));
         QVERIFY2(release, qPrintable(release.error()));
 
         QStringList offeredFrom;
-        for (const DeltaOffer& delta : release->offer.deltas)
-            offeredFrom.append(delta.fromVersion);
-        QTEST(offeredFrom, "offeredFrom");
-        QCOMPARE(release->deltaSizes.size(), deltas == 0 ? 0 : qMin(deltas, 4));
         const QDir folder(release->folder);
-        QCOMPARE(folder.entryList({"*_from_*"}).size(), 2 * offeredFrom.size());
-        QVERIFY(folder.exists("q_1.4.manifest.json"));
-        QCOMPARE(release->offer.manifestSha256.size(), 64);
-
-        updateservice::UpdateService service;
-        const auto catalogue = updateservice::ReleaseCatalogue::load(root.filePath("releases"));
-        QVERIFY2(catalogue, qPrintable(catalogue.error()));
-        QVERIFY(
-            inTurn([&] { return catalogue->serveWith(service); }, [&] { return service.start(); }));
-        QNetworkAccessManager network;
         for (const DeltaOffer& delta : release->offer.deltas) {
+            offeredFrom.append(delta.fromVersion);
             QVERIFY(delta.size * 100 <= release->offer.packageSize * 60);
-            const QByteArray plan = ClientFiles::read(folder.filePath(delta.planUrl));
-            QCOMPARE(QCryptographicHash::hash(plan, QCryptographicHash::Sha256).toHex(),
-                     delta.planSha256.toLatin1());
-            QCOMPARE(plan.size(), delta.planSize);
-            const QByteArray package = ClientFiles::read(folder.filePath(delta.url));
-            QCOMPARE(QCryptographicHash::hash(package, QCryptographicHash::Sha256).toHex(),
-                     delta.sha256.toLatin1());
-            QCOMPARE(ClientFiles::read(folder.filePath("site/www/pack/" + delta.url)), package);
-            const QScopedPointer<QNetworkReply> reply(
-                network.get(QNetworkRequest(QUrl(service.packageUrl() + delta.url))));
-            QSignalSpy(reply.data(), &QNetworkReply::finished).wait(30000);
-            QCOMPARE(reply->readAll(), package);
+            QVERIFY(folder.exists(delta.planUrl));
+            QCOMPARE(ClientFiles::read(folder.filePath("site/www/pack/" + delta.url)),
+                     ClientFiles::read(folder.filePath(delta.url)));
         }
+        QTEST(offeredFrom, "offeredFrom");
+        QCOMPARE(folder.entryList({"*_from_*"}).size(), 2 * offeredFrom.size());
         const QJsonObject biz =
             QJsonDocument::fromJson(updateservice::checkAnswer(release.value(), QString()))["biz"]
                 .toObject();
