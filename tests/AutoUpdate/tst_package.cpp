@@ -263,6 +263,77 @@ private slots:
         QVERIFY(calls.at(1).startsWith("remove ") && calls.at(3).startsWith("remove "));
     }
 
+    // The journal an install left, which anyone who can write to the profile can write too, while
+    // the restore may run elevated. One that names another folder, a path that could leave the
+    // client folder, an elevation the folder does not need, or too much, is set aside as it is,
+    // with the backup beside it, and nothing is acted on: files outside the client and a foreign
+    // backup folder stay. (Paths are checked as a package's are, above.)
+    void tamperedJournalSetAside_data()
+    {
+        QTest::addColumn<QByteArray>("journal"); // "@client@", "@backup@", "@outside@": the folders
+        QTest::addColumn<QString>("reason");     // a regular expression
+        // Written plainly: moc misreads a raw string that ends in a quote.
+        const auto journal = [](const char* client, const char* backup, const char* elevate,
+                                const QByteArray& added) {
+            return QByteArray("{\"clientFolder\":\"") + client + "\",\"backupFolder\":\"" + backup +
+                   "\",\"elevate\":" + elevate + ",\"saved\":[\"config/client.json\"],\"added\":[" +
+                   added + "],\"addedFolders\":[]}";
+        };
+        const auto row = [&journal](const char* name, const char* client, const char* backup,
+                                    const char* elevate, const QByteArray& added,
+                                    const QString& reason) {
+            QTest::newRow(name) << journal(client, backup, elevate, added) << reason;
+        };
+        row("climbs out", "@client@", "@backup@", "false", R"("../../../outside/sentinel.txt")",
+            R"("added" path 0 climbs out with "\.\.")");
+        row("NUL in the backup folder", "@client@", "@client@\\u0000/backup", "false", "",
+            "names another backup folder");
+        row("foreign client folder", "@outside@", "@backup@", "false", R"("sentinel.txt")",
+            "names another client folder");
+        row("foreign backup folder with files", "@client@", "@outside@/backup", "false", "",
+            "names another backup folder");
+        row("elevation the folder does not need", "@client@", "@backup@", "true", "",
+            "asks for elevation the client folder does not need");
+        QTest::newRow("over 8 MiB")
+            << journal("@client@", "@backup@", "false", "") + QByteArray(9 << 20, ' ')
+            << R"(holds \d+ bytes, more than 8388608)";
+        row("over 1,000,000 paths", "@client@", "@backup@", "false",
+            QByteArray(R"("a",)").repeated(1000000) + R"("a")",
+            "names 1000002 paths, more than 1000000");
+    }
+
+    void tamperedJournalSetAside()
+    {
+        QFETCH(QByteArray, journal);
+        QFETCH(QString, reason);
+        const QString outside = m_home->path() + "/outside";
+        const QDir updater(UserPaths::updaterDir());
+        ClientFiles::write(outside + "/sentinel.txt", "sentinel");
+        ClientFiles::write(outside + "/backup/stray.txt", "not ours");
+        ClientFiles::write(ClientBackup::backupFolder() + "/config/client.json",
+                           ClientFiles::config("1.0.0"));
+        journal.replace("@client@", client().toUtf8())
+            .replace("@backup@", ClientBackup::backupFolder().toUtf8())
+            .replace("@outside@", outside.toUtf8());
+        ClientFiles::write(ClientBackup::journalPath(), journal);
+        const QMap<QString, QByteArray> before = ClientFiles::tree(client());
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^install journal rejected: " +
+                                                              reason + ".*; set aside as "));
+
+        QVERIFY(ClientBackup::restoreInterruptedInstall());
+        const QStringList journals = updater.entryList({"install-journal*"});
+        QCOMPARE(journals.size(), 1);
+        QVERIFY(journals.first().startsWith("install-journal.rejected-"));
+        QCOMPARE(ClientFiles::read(updater.filePath(journals.first())), journal);
+        const QStringList backups = updater.entryList({"install-backup*"});
+        QCOMPARE(backups.size(), 1);
+        QCOMPARE(ClientFiles::read(updater.filePath(backups.first() + "/config/client.json")),
+                 ClientFiles::config("1.0.0"));
+        QCOMPARE(ClientFiles::read(outside + "/sentinel.txt"), QByteArray("sentinel"));
+        QCOMPARE(ClientFiles::read(outside + "/backup/stray.txt"), QByteArray("not ours"));
+        QCOMPARE(ClientFiles::tree(client()), before);
+    }
+
     // The package is neither used nor kept, and the user may retry.
     void downloadFails_data()
     {
