@@ -1,28 +1,22 @@
 #include "checkanswer.h"
 #include "clientfiles.h"
-#include "fakeupdateservice.h"
 #include "release/releasesignature.h"
+#include "updatersandbox.h"
 #include "zipbuilder.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QSharedMemory>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
 
 #include <csignal>
-#include <list>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr int kRunTimeoutMs = 60000;
 constexpr uid_t kNobody = 65534;
 const QString kStaging = "AutoUpdate/.staging";
 const QString kPackageName = "QuorvexClient_2.1.0.zip";
@@ -68,27 +62,21 @@ QList<pid_t> processesOf(const QString& program)
 // the install crosses to the elevated side through pkexec, here a set-uid stand-in that runs the
 // command as root, and runs a hook first, as the user, while the prompt would show. Whatever the
 // user changes meanwhile, or planted before, never reaches the client folder.
-class TestElevated : public QObject
+class TestElevated : public QObject, UpdaterSandbox
 {
     Q_OBJECT
 
     QTemporaryDir m_root;
-    QString m_home;
-    QString m_client;
     QString m_outside;
     ReleaseSignature::KeyPair m_keys;
-    std::unique_ptr<FakeUpdateService> m_service;
     QMap<QString, QByteArray> m_release;
     QByteArray m_package;
     CheckAnswer m_answer;
-    std::list<QProcess> m_processes;
 
     QString tool(const QString& name) const { return m_root.filePath("tools/" + name); }
-    QString userFile(const QString& name) const { return m_home + "/AppData/Roaming/" + name; }
-    QByteArray log() const { return ClientFiles::read(userFile("AutoUpdate/AutoUpdate.log")); }
     // The lines of the log from the elevated side's, for a failure's message.
     QByteArray elevatedLog() const { return log().mid(log().indexOf("elevated: ") - 60); }
-    QString staged(const QString& name) const { return m_client + '/' + kStaging + '/' + name; }
+    QString staged(const QString& name) const { return m_clientDir + '/' + kStaging + '/' + name; }
 
     // Version 2.1.0 of the client: its configuration, a changed file, a file and a folder added,
     // and as many more files as asked, each path with the bytes the client folder is to get.
@@ -135,31 +123,15 @@ class TestElevated : public QObject
                                                        QFile::ExeOwner | QFile::ExeOther);
     }
 
-    QProcess* startUpdater(const QStringList& arguments)
+    QProcess* startUpdater(const QStringList& arguments) override
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", m_home);
-        env.insert("TMPDIR", m_root.filePath("tmp"));
-        env.insert("PATH", m_root.filePath("tools:") + env.value("PATH"));
+        QProcessEnvironment env = environment(m_root.filePath("tmp"), m_root.filePath("tools"));
         env.insert("QT_QPA_PLATFORM", "offscreen");
-        QProcess& process = m_processes.emplace_back();
-        process.setProcessEnvironment(env);
-        process.start("setpriv", QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                             m_client + "/AutoUpdate/AutoUpdate"} +
-                                     arguments);
-        return &process;
-    }
-
-    // Nothing when the run ended in time with exit code 0, otherwise how it ended.
-    QString runUpdater(const QStringList& arguments)
-    {
-        QProcess* process = startUpdater(arguments);
-        if (process->waitForFinished(kRunTimeoutMs) &&
-            process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0)
-            return QString();
-        return QString("code %1\n%2\n%3")
-            .arg(process->exitCode())
-            .arg(QString::fromLocal8Bit(process->readAllStandardError()), QString(log()));
+        return spawn("setpriv",
+                     QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                 m_clientDir + "/AutoUpdate/AutoUpdate"} +
+                         arguments,
+                     env);
     }
 
     void makeFolder(const QString& path, uid_t owner, QFile::Permissions mode)
@@ -188,9 +160,9 @@ private slots:
                           QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
         QVERIFY(QFile::setPermissions(m_root.path(), open));
         m_home = m_root.filePath("home");
-        m_client = m_root.filePath("client");
+        m_clientDir = m_root.filePath("client");
         m_outside = m_root.filePath("outside");
-        QDir(m_client).removeRecursively();
+        QDir(m_clientDir).removeRecursively();
         QDir(m_home).removeRecursively();
         QDir(m_outside).removeRecursively();
         makeFolder(m_home, kNobody, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -201,24 +173,16 @@ private slots:
         QFile::remove(tool("prompt-hook"));
         QVERIFY(QFile::copy(PKEXEC_STANDIN, tool("pkexec")));
         QVERIFY(::chmod(QFile::encodeName(tool("pkexec")).constData(), 04755) == 0);
-        makeFolder(m_client + "/AutoUpdate", 0, open);
-        QVERIFY(QFile::copy(FAKECLIENT_BINARY, m_client + "/QuorvexClient"));
-        QVERIFY(QFile::copy(AUTOUPDATE_BINARY, m_client + "/AutoUpdate/AutoUpdate"));
-        ClientFiles::write(m_client + "/config/client.json", ClientFiles::config("2.0.3"));
-        ClientFiles::write(m_client + "/data files/read me.txt", "old release");
-        ClientFiles::write(m_client + "/data files/old.txt", "kept");
+        makeFolder(m_clientDir + "/AutoUpdate", 0, open);
+        QVERIFY(QFile::copy(FAKECLIENT_BINARY, m_clientDir + "/QuorvexClient"));
+        QVERIFY(QFile::copy(AUTOUPDATE_BINARY, m_clientDir + "/AutoUpdate/AutoUpdate"));
+        ClientFiles::write(m_clientDir + "/config/client.json", ClientFiles::config("2.0.3"));
+        ClientFiles::write(m_clientDir + "/data files/read me.txt", "old release");
+        ClientFiles::write(m_clientDir + "/data files/old.txt", "kept");
         ClientFiles::write(m_outside + "/sentinel.txt", "sentinel");
         m_service = std::make_unique<FakeUpdateService>();
         QVERIFY(m_service->start());
-        const QJsonObject config{
-            {"appName", "QuorvexClient"},
-            {"appConfigFile", "config/client.json"},
-            {"appPath", m_client + "/"},
-            {"updateCheckUrl", QString::fromStdString(m_service->checkUrl())},
-            {"updatePackageUrl", QString::fromStdString(m_service->packageUrl())},
-            {"publicKey", QString(m_keys.publicKey.toBase64())}};
-        ClientFiles::write(m_client + "/AutoUpdate/updateconfig.json",
-                           QJsonDocument(config).toJson());
+        writeUpdaterConfig("QuorvexClient", m_clientDir + "/", m_keys.publicKey.toBase64());
         QDir().mkpath(userFile("quorvexAssistant"));
         QDirIterator it(m_home, QDirIterator::Subdirectories);
         while (it.hasNext())
@@ -227,17 +191,9 @@ private slots:
 
     void cleanup()
     {
-        for (QProcess& process : m_processes) {
-            process.kill();
-            process.waitForFinished();
-        }
-        m_processes.clear();
+        endProcesses();
         m_service.reset();
-        // A killed updater leaves its single-instance segment behind.
-        qputenv("TMPDIR", QFile::encodeName(m_root.filePath("tmp")));
-        QSharedMemory guard("KelmAutoUpdate");
-        if (guard.attach())
-            guard.detach();
+        clearInstanceGuard(m_root.filePath("tmp"));
     }
 
     // What the user does while the prompt shows, or planted earlier where the elevated side works:
@@ -254,35 +210,22 @@ private slots:
             "cut -c1-32)'\"/' -e 's/\"packageSize\": [0-9]*/\"packageSize\": '$(stat -c "
             "%s \"$4\")'/' -e 's/\"sha256\": \"[0-9a-f]*\"/\"sha256\": \"'$(sha256sum < "
             "\"$4\" | cut -c1-64)'\"/' \"$5\"";
-        QTest::newRow("installed") << ""
-                                   << ""
-                                   << "";
-        QTest::newRow("package replaced") << forged << ""
-                                          << "package (MD5|holds|longer)";
-        QTest::newRow("package grown") << "echo more >> \"$4\""
-                                       << ""
-                                       << "package longer than";
-        QTest::newRow("package and answer's digests replaced") << forged + rewrite << ""
-                                                               << "does not verify";
-        QTest::newRow("answer unsigned") << "sed -i -e '/\"signature\"/d' -e '/\"keyId\"/d' \"$5\""
-                                         << ""
-                                         << "not signed|not configured";
-        QTest::newRow("answer offers nothing")
-            << "sed -i 's/\"update\": \"1\"/\"update\": \"0\"/' \"$5\""
-            << ""
-            << "offers no zip";
-        QTest::newRow("answer is a FIFO") << "rm \"$5\"; mkfifo \"$5\""
-                                          << ""
-                                          << "answer cannot be read";
-        QTest::newRow("staging folder is a link") << ""
-                                                  << "folder link"
-                                                  << "";
-        QTest::newRow("links in the staging folder") << ""
-                                                     << "links"
-                                                     << "";
-        QTest::newRow("staging folder of the user's") << ""
-                                                      << "user's folder"
-                                                      << "";
+        const auto row = [](const char* name, const QString& hook, const char* plant,
+                            const char* refusal) {
+            QTest::newRow(name) << hook << QString(plant) << QString(refusal);
+        };
+        row("installed", "", "", "");
+        row("package replaced", forged, "", "package (MD5|holds|longer)");
+        row("package grown", "echo more >> \"$4\"", "", "package longer than");
+        row("package and answer's digests replaced", forged + rewrite, "", "does not verify");
+        row("answer unsigned", "sed -i -e '/\"signature\"/d' -e '/\"keyId\"/d' \"$5\"", "",
+            "not signed|not configured");
+        row("answer offers nothing", "sed -i 's/\"update\": \"1\"/\"update\": \"0\"/' \"$5\"", "",
+            "offers no zip");
+        row("answer is a FIFO", "rm \"$5\"; mkfifo \"$5\"", "", "answer cannot be read");
+        row("staging folder is a link", "", "folder link", "");
+        row("links in the staging folder", "", "links", "");
+        row("staging folder of the user's", "", "user's folder", "");
     }
 
     void install()
@@ -291,7 +234,7 @@ private slots:
         QFETCH(QString, plant);
         QFETCH(QString, refusal);
         offer(release(0).bytes());
-        QMap<QString, QByteArray> expected = contents(m_client);
+        QMap<QString, QByteArray> expected = contents(m_clientDir);
         const QMap<QString, QByteArray> before = expected;
         for (auto file = m_release.cbegin(); file != m_release.cend(); ++file)
             expected.insert(file.key(), file.value());
@@ -305,7 +248,7 @@ private slots:
                                                .bytes()
                                                .toBase64())) +
                           hook);
-        const QString staging = m_client + '/' + kStaging;
+        const QString staging = m_clientDir + '/' + kStaging;
         if (plant == "folder link")
             QVERIFY(QFile::link(m_outside, staging));
         if (plant == "user's folder") {
@@ -338,7 +281,7 @@ private slots:
         QVERIFY(log().contains("elevated: "));
         if (refusal.isEmpty()) {
             QVERIFY2(log().contains(" copy file successed\r\n"), elevatedLog().constData());
-            QMap<QString, QByteArray> installed = contents(m_client);
+            QMap<QString, QByteArray> installed = contents(m_clientDir);
             QStringList listed = m_release.keys();
             listed.append("AutoUpdate/installedsequence.txt");
             listed.sort();
@@ -350,7 +293,7 @@ private slots:
             QVERIFY2(QString(log()).contains(QRegularExpression(
                          "elevated: .*elevated install refused: .*(" + refusal + ")")),
                      elevatedLog().constData());
-            QCOMPARE(contents(m_client), before);
+            QCOMPARE(contents(m_clientDir), before);
         }
         QVERIFY(QFileInfo::exists(staged("verdict")));
         QVERIFY(!QFileInfo::exists(staged("install-journal.json")));
@@ -361,23 +304,23 @@ private slots:
     void killedInstallRestored()
     {
         offer(release(3000).bytes());
-        const QMap<QString, QByteArray> before = contents(m_client);
+        const QMap<QString, QByteArray> before = contents(m_clientDir);
         QProcess* updater = startUpdater({"-immediately"});
         const QString journal = staged("install-journal.json");
         QElapsedTimer waited;
         waited.start();
         while (!QFileInfo::exists(journal) && !waited.hasExpired(kRunTimeoutMs))
             QThread::usleep(500);
-        for (const pid_t pid : processesOf(m_client + "/AutoUpdate/AutoUpdate"))
+        for (const pid_t pid : processesOf(m_clientDir + "/AutoUpdate/AutoUpdate"))
             ::kill(pid, SIGKILL);
         QVERIFY(updater->waitForFinished(kRunTimeoutMs));
         QVERIFY2(QFileInfo::exists(journal), "the install ended before it was killed");
 
-        m_service->setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
+        m_service->setCheckResponse(200, kNothingOffered);
         QCOMPARE(runUpdater({}), QString());
         QVERIFY2(log().contains("elevated: ") && log().contains("client folder restored:"),
                  elevatedLog().constData());
-        QCOMPARE(contents(m_client), before);
+        QCOMPARE(contents(m_clientDir), before);
         QVERIFY(!QFileInfo::exists(journal));
     }
 };

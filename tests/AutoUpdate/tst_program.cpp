@@ -6,19 +6,13 @@
 #include "publisher.h"
 #include "releasecatalogue.h"
 #include "signingkey.h"
+#include "updatersandbox.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSharedMemory>
 #include <QTest>
-
-#include <list>
-
-constexpr int kRunTimeoutMs = 60000;
 
 // Changes the unpacked delta below its top folder; the answer then names the changed package.
 using DeltaTamper = std::function<void(const QString& top)>;
@@ -27,19 +21,15 @@ Q_DECLARE_METATYPE(DeltaTamper)
 // The built program in AutoUpdate/ of a stand-in client's folder, run as a user's machine runs it,
 // against the update service on 127.0.0.1 offering releases published and signed as the project
 // publishes them.
-class TestProgram : public QObject
+class TestProgram : public QObject, UpdaterSandbox
 {
     Q_OBJECT
 
     std::optional<updateservice::KeyFiles> m_keys;
     std::unique_ptr<QTemporaryDir> m_releasesDir;
-    std::unique_ptr<FakeUpdateService> m_service;
     std::unique_ptr<QTemporaryDir> m_dir;
     // A folder on another volume than the sandbox's, made by a test that needs one.
     std::unique_ptr<QTemporaryDir> m_otherVolume;
-    QString m_home;
-    QString m_clientDir;
-    std::list<QProcess> m_processes;
     QVector<updateservice::Release> m_published;
 
     // A tmpfs apart from the sandbox's volume; the Wine session links it as drive D:.
@@ -91,10 +81,7 @@ class TestProgram : public QObject
 
     QProcess* start(const QString& program, const QStringList& arguments)
     {
-        QProcess& process = m_processes.emplace_back();
-        process.start(WINE_PROGRAM, QStringList{programPath(program)} + arguments);
-        process.waitForStarted();
-        return &process;
+        return spawn(WINE_PROGRAM, QStringList{programPath(program)} + arguments);
     }
 
     // The stand-in nircmd.exe holds after its command, leaving "nircmd.held", while "nircmd.hold"
@@ -175,16 +162,9 @@ class TestProgram : public QObject
     QProcess* start(const QString& program, const QStringList& arguments,
                     const QProcessEnvironment& more = {})
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = environment(m_dir->filePath("tmp"), m_dir->filePath("tools"));
         env.insert(more);
-        env.insert("HOME", m_home);
-        env.insert("TMPDIR", m_dir->filePath("tmp"));
-        env.insert("PATH", m_dir->filePath("tools:") + env.value("PATH"));
-        QProcess& process = m_processes.emplace_back();
-        process.setProcessEnvironment(env);
-        process.start(program, arguments);
-        process.waitForStarted();
-        return &process;
+        return spawn(program, arguments, env);
     }
 
     // cp, as the copy over the client runs it, copies (but "before"), then kills the updater
@@ -228,45 +208,15 @@ class TestProgram : public QObject
     // The client in HOME needs no elevation: its install is the updater's own.
     void useCopyHelper() {}
 
-    // A killed updater leaves its single-instance segment, keyed by a file's inode in this TMPDIR,
-    // behind for a later sandbox's file of the same inode: it is removed as the next updater would.
     void clearUserFolders() const
     {
-        const QByteArray tmpdir = qgetenv("TMPDIR");
-        qputenv("TMPDIR", QFile::encodeName(m_dir->filePath("tmp")));
-        QSharedMemory guard("KelmAutoUpdate");
-        if (guard.attach())
-            guard.detach();
-        qputenv("TMPDIR", tmpdir);
+        clearInstanceGuard(m_dir->filePath("tmp"));
     }
 #endif
 
-    QProcess* startUpdater(const QStringList& arguments)
+    QProcess* startUpdater(const QStringList& arguments) override
     {
         return start(m_clientDir + "/AutoUpdate/AutoUpdate" + kProgramSuffix, arguments);
-    }
-    // Runs the updater to its end: nothing when it ended in time with exit code 0, otherwise how
-    // it ended, with what it wrote.
-    QString runUpdater(const QStringList& arguments)
-    {
-        QProcess* process = startUpdater(arguments);
-        const bool ended = process->waitForFinished(kRunTimeoutMs);
-        if (ended && process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0)
-            return QString();
-        return QString("ended %1, status %2, code %3\n%4\n%5")
-            .arg(ended)
-            .arg(process->exitStatus())
-            .arg(process->exitCode())
-            .arg(QString::fromLocal8Bit(process->readAllStandardError()), QString(log()));
-    }
-    // A file in the per-user folders of the programs: "AutoUpdate/", "quorvexAssistant/".
-    QString userFile(const QString& name) const
-    {
-        return m_home + "/AppData/Roaming/" + name;
-    }
-    QByteArray log() const
-    {
-        return ClientFiles::read(userFile("AutoUpdate/AutoUpdate.log"));
     }
 
     // Version 2.1.0, published and served. A zip release replaces the client's program (packed
@@ -287,22 +237,12 @@ class TestProgram : public QObject
         ClientFiles::write(build + "config/client.json", ClientFiles::config(version));
         ClientFiles::write(build + "data files/read me.txt", "new release");
         ClientFiles::write(build + "plugins/plugin.dat", "new plugin");
-        updateservice::PublishRequest request;
-        request.kind = kind;
-        request.buildPath = kind == PackageKind::Zip ? build : build + program;
-        request.version = version;
-        request.notesZh = QStringLiteral("修复了问题");
-        request.notesEn = "Fixed issues";
-        request.name = "QuorvexClient";
-        request.releasesDir = m_releasesDir->filePath("releases");
-        request.signingKeyPath = m_keys->secretKeyPath;
-        const auto release = updateservice::publish(request);
-        QVERIFY2(release, qPrintable(release.error()));
-        m_published.append(release.value());
-        const auto catalogue = updateservice::ReleaseCatalogue::load(request.releasesDir);
-        QVERIFY2(catalogue, qPrintable(catalogue.error()));
-        const Outcome served = catalogue->serveWith(*m_service);
-        QVERIFY2(served, qPrintable(served.error()));
+        const QString releases = m_releasesDir->filePath("releases");
+        const updateservice::Release release = publishBuild(
+            kind == PackageKind::Zip ? build : build + program, version, releases, kind);
+        QVERIFY(!release.folder.isEmpty());
+        m_published.append(release);
+        serveReleases(releases);
     }
 
     // The client's files of a release: the program, which changes by a trailer appended, a
@@ -331,9 +271,11 @@ class TestProgram : public QObject
     }
 
     updateservice::Release publishBuild(const QString& build, const QString& version,
-                                        const QString& releasesDir)
+                                        const QString& releasesDir,
+                                        PackageKind kind = PackageKind::Zip)
     {
         updateservice::PublishRequest request;
+        request.kind = kind;
         request.buildPath = build;
         request.version = version;
         request.notesZh = QStringLiteral("修复了问题");
@@ -347,6 +289,13 @@ class TestProgram : public QObject
             return {};
         }
         return release.value();
+    }
+
+    void serveReleases(const QString& releasesDir)
+    {
+        const auto catalogue = updateservice::ReleaseCatalogue::load(releasesDir);
+        if (!catalogue || !catalogue->serveWith(*m_service))
+            qWarning() << "releases not served";
     }
 
     // The delta package at path, unpacked, tampered with and packed again, offered under its
@@ -389,9 +338,7 @@ class TestProgram : public QObject
         }
         const updateservice::Release release =
             publishBuild(writeDeltaBuild("2.1.0", true), "2.1.0", releases);
-        const auto catalogue = updateservice::ReleaseCatalogue::load(releases);
-        if (!catalogue || !catalogue->serveWith(*m_service))
-            qWarning() << "releases not served";
+        serveReleases(releases);
         return release;
     }
 
@@ -405,12 +352,7 @@ class TestProgram : public QObject
     // The client's folder but for what the updater and the client keep in it.
     QMap<QString, QByteArray> clientTreeWithoutUpdater() const
     {
-        QMap<QString, QByteArray> tree = ClientFiles::tree(m_clientDir);
-        for (const QString& path : tree.keys()) {
-            if (path.startsWith("AutoUpdate/") || path == "launches.jsonl")
-                tree.remove(path);
-        }
-        return tree;
+        return clientTree(QRegularExpression("^(AutoUpdate/|launches.jsonl$)"));
     }
 
     // The stand-in client of version 2.0.3 in folder, its updater beside it accepting only
@@ -423,15 +365,7 @@ class TestProgram : public QObject
         const QString client = "QuorvexClient" + kProgramSuffix;
         QFile::copy(FAKECLIENT_BINARY, m_clientDir + '/' + client);
         QFile::copy(AUTOUPDATE_BINARY, m_clientDir + "/AutoUpdate/AutoUpdate" + kProgramSuffix);
-        const QJsonObject config{
-            {"appName", client},
-            {"appConfigFile", "config/client.json"},
-            {"appPath", programPath(m_clientDir) + "/"},
-            {"updateCheckUrl", QString::fromStdString(m_service->checkUrl())},
-            {"updatePackageUrl", QString::fromStdString(m_service->packageUrl())},
-            {"publicKey", m_keys->publicKey}};
-        ClientFiles::write(m_clientDir + "/AutoUpdate/updateconfig.json",
-                           QJsonDocument(config).toJson());
+        writeUpdaterConfig(client, programPath(m_clientDir) + "/", m_keys->publicKey);
         ClientFiles::write(m_clientDir + "/config/client.json", ClientFiles::config("2.0.3"));
     }
 
@@ -469,13 +403,14 @@ class TestProgram : public QObject
         QCOMPARE(installed, expected);
     }
 
-    // The client folder's files but those of the elevated side's staging folder, which holds its
-    // log and verdict after an install.
-    QMap<QString, QByteArray> clientTree() const
+    // The client folder's files but those left out, by default those of the elevated side's
+    // staging folder, which holds its log and verdict after an install.
+    QMap<QString, QByteArray> clientTree(
+        const QRegularExpression& leftOut = QRegularExpression("^AutoUpdate/\\.staging/")) const
     {
         QMap<QString, QByteArray> tree = ClientFiles::tree(m_clientDir);
         for (auto entry = tree.begin(); entry != tree.end();)
-            entry = entry.key().startsWith("AutoUpdate/.staging/") ? tree.erase(entry) : ++entry;
+            entry = leftOut.match(entry.key()).hasMatch() ? tree.erase(entry) : ++entry;
         return tree;
     }
 
@@ -673,11 +608,7 @@ private slots:
 
     void cleanup()
     {
-        for (QProcess& process : m_processes) {
-            process.kill();
-            process.waitForFinished();
-        }
-        m_processes.clear();
+        endProcesses();
         clearUserFolders();
         m_otherVolume.reset();
     }
@@ -890,7 +821,7 @@ private slots:
             if (stage == "during") // as a copy cut off while it wrote a file
                 ClientFiles::write(m_clientDir + "/config/client.json", "");
             QVERIFY(QFile::exists(userFile("AutoUpdate/install-journal.json")));
-            m_service->setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
+            m_service->setCheckResponse(200, kNothingOffered);
             QCOMPARE(runUpdater({}), QString());
             QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
             QVERIFY(!QFile::exists(userFile("AutoUpdate/install-journal.json")));
@@ -938,114 +869,6 @@ private slots:
     }
 
 #ifndef PROGRAM_UNDER_WINE
-    // A start restores from the journal an install left, which anyone who can write to the
-    // profile can write too, while the restore may run elevated. One that names another folder, a
-    // path that could leave the client folder, an elevation the folder does not need, or too much,
-    // is set aside as it is, with the backup beside it, and nothing is acted on: files outside the
-    // client and a foreign backup folder stay, and the client starts as usual.
-    void tamperedJournalSetAside_data()
-    {
-        QTest::addColumn<QByteArray>("journal"); // "@client@", "@backup@", "@outside@": the folders
-        QTest::addColumn<QString>("reason");     // a regular expression
-        // Written plainly: moc misreads a raw string that ends in a quote.
-        const auto journal = [](const char* client, const char* backup, const char* elevate,
-                                const QByteArray& added) {
-            return QByteArray("{\"clientFolder\":\"") + client + "\",\"backupFolder\":\"" + backup +
-                   "\",\"elevate\":" + elevate + ",\"saved\":[\"config/client.json\"],\"added\":[" +
-                   added + "],\"addedFolders\":[]}";
-        };
-        const auto row = [&journal](const char* name, const char* client, const char* backup,
-                                    const char* elevate, const QByteArray& added,
-                                    const QString& reason) {
-            QTest::newRow(name) << journal(client, backup, elevate, added) << reason;
-        };
-        row("climbs out", "@client@", "@backup@", "false", R"("../../../outside/sentinel.txt")",
-            R"("added" path 0 climbs out with "\.\.")");
-        row("absolute path", "@client@", "@backup@", "false", R"("@outside@/sentinel.txt")",
-            R"("added" path 0 is an absolute path)");
-        row("NUL in a path", "@client@", "@backup@", "false", R"("config/client.json\u0000.bak")",
-            R"("added" path 0 holds a control character)");
-        row("NUL in the backup folder", "@client@", "@client@\\u0000/backup", "false", "",
-            "names another backup folder");
-        row("foreign client folder", "@outside@", "@backup@", "false", R"("sentinel.txt")",
-            "names another client folder");
-        row("foreign backup folder with files", "@client@", "@outside@/backup", "false", "",
-            "names another backup folder");
-        row("elevation the folder does not need", "@client@", "@backup@", "true", "",
-            "asks for elevation the client folder does not need");
-        QTest::newRow("over 8 MiB")
-            << journal("@client@", "@backup@", "false", "") + QByteArray(9 << 20, ' ')
-            << R"(holds \d+ bytes, more than 8388608)";
-        row("over 1,000,000 paths", "@client@", "@backup@", "false",
-            QByteArray(R"("a",)").repeated(1000000) + R"("a")",
-            "names 1000002 paths, more than 1000000");
-    }
-
-    void tamperedJournalSetAside()
-    {
-        QFETCH(QByteArray, journal);
-        QFETCH(QString, reason);
-        const QString outside = m_dir->filePath("outside");
-        const QDir updater(userFile("AutoUpdate"));
-        ClientFiles::write(outside + "/sentinel.txt", "sentinel");
-        ClientFiles::write(outside + "/backup/stray.txt", "not ours");
-        ClientFiles::write(updater.filePath("install-backup/config/client.json"),
-                           ClientFiles::config("1.0.0"));
-        journal.replace("@client@", m_clientDir.toUtf8())
-            .replace("@backup@", updater.filePath("install-backup").toUtf8())
-            .replace("@outside@", outside.toUtf8());
-        ClientFiles::write(updater.filePath("install-journal.json"), journal);
-        const QMap<QString, QByteArray> before = ClientFiles::tree(m_clientDir);
-        m_service->setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
-
-        QCOMPARE(runUpdater({}), QString());
-        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{ "-autoupdate" }});
-        QVERIFY2(QString(log()).contains(QRegularExpression("install journal rejected: " + reason +
-                                                            ".*; set aside as ")),
-                 log().right(2000).constData());
-        const QStringList journals = updater.entryList({"install-journal*"});
-        QCOMPARE(journals.size(), 1);
-        QVERIFY(journals.first().startsWith("install-journal.rejected-"));
-        QCOMPARE(ClientFiles::read(updater.filePath(journals.first())), journal);
-        const QStringList backups = updater.entryList({"install-backup*"});
-        QCOMPARE(backups.size(), 1);
-        QCOMPARE(ClientFiles::read(updater.filePath(backups.first() + "/config/client.json")),
-                 ClientFiles::config("1.0.0"));
-        QCOMPARE(ClientFiles::read(outside + "/sentinel.txt"), QByteArray("sentinel"));
-        QCOMPARE(ClientFiles::read(outside + "/backup/stray.txt"), QByteArray("not ours"));
-        QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
-        QCOMPARE(ClientFiles::tree(m_clientDir), before);
-    }
-
-    // An install of a large package leaves more added paths than one command line holds.
-    void manyAddedFilesRemoved()
-    {
-        QStringList added;
-        for (int i = 0; i < 30000; ++i) {
-            added.append(
-                QString("plugins/a plugin with a name long enough to fill lines %1.dat").arg(i));
-            ClientFiles::write(m_clientDir + '/' + added.last(), "added");
-        }
-        const QJsonObject journal{{"clientFolder", m_clientDir},
-                                  {"backupFolder", userFile("AutoUpdate/install-backup")},
-                                  {"elevate", false},
-                                  {"saved", QJsonArray()},
-                                  {"added", QJsonArray::fromStringList(added)},
-                                  { "addedFolders",
-                                    QJsonArray {
-                                        "plugins"
-                                    } }};
-        ClientFiles::write(userFile("AutoUpdate/install-journal.json"),
-                           QJsonDocument(journal).toJson());
-        m_service->setCheckResponse(200, R"({"code":"000000","desc":"","biz":{"update":"0"}})");
-
-        QCOMPARE(runUpdater({}), QString());
-        QVERIFY(log().contains(" 0 files put back, 30000 added files removed"));
-        QVERIFY(!QFileInfo::exists(m_clientDir + "/plugins"));
-        QVERIFY(!QFileInfo::exists(userFile("AutoUpdate/install-journal.json")));
-        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{ "-autoupdate" }});
-    }
-
     void secondInstanceEndsAtOnce()
     {
         m_service->setHoldChecks(true);
