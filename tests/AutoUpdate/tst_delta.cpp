@@ -44,10 +44,7 @@ const QString kPlan = QStringLiteral("plan.json");
 const QString kPatches = DeltaPlan::patchFolder() + '/';
 const QString kWhole = DeltaPlan::wholeFolder() + '/';
 
-QByteArray read(const QString& path)
-{
-    return ClientFiles::read(path);
-}
+using ClientFiles::read;
 
 void write(const QString& path, const QByteArray& content, quint32 mode = 0644)
 {
@@ -120,16 +117,6 @@ Outcome rebuildFrom(const Folders& folders, const QString& output)
         return Outcome::failure(plan ? manifest.error() : plan.error());
     return DeltaRebuild(plan.value(), manifest.value(), folders.delta, folders.installed)
         .rebuild(output);
-}
-
-QString manifestFault(const QByteArray& json)
-{
-    return ReleaseManifest::fromJson(json).error();
-}
-
-QString planFault(const QByteArray& json)
-{
-    return DeltaPlan::fromJson(json).error();
 }
 
 QByteArray manifestOf(const QString& entries)
@@ -228,8 +215,8 @@ private slots:
         QTest::addColumn<Reader>("reader");
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("reason"); // a regular expression
-        const Reader manifest = manifestFault;
-        const Reader plan = planFault;
+        const Reader manifest = [](auto json) { return ReleaseManifest::fromJson(json).error(); };
+        const Reader plan = [](auto json) { return DeltaPlan::fromJson(json).error(); };
         const QString patch = R"({"path": "a", "kind": "patch", "oldSize": 1, "oldSha256": "%1"})";
         QTest::newRow("not JSON") << manifest << QByteArray("{") << "not JSON";
         QTest::newRow("larger than 16 MiB")

@@ -174,15 +174,12 @@ private slots:
         QVERIFY(QFile::copy(PKEXEC_STANDIN, tool("pkexec")));
         QVERIFY(::chmod(QFile::encodeName(tool("pkexec")).constData(), 04755) == 0);
         makeFolder(m_clientDir + "/AutoUpdate", 0, open);
-        QVERIFY(QFile::copy(FAKECLIENT_BINARY, m_clientDir + "/QuorvexClient"));
-        QVERIFY(QFile::copy(AUTOUPDATE_BINARY, m_clientDir + "/AutoUpdate/AutoUpdate"));
-        ClientFiles::write(m_clientDir + "/config/client.json", ClientFiles::config("2.0.3"));
+        m_service = std::make_unique<FakeUpdateService>();
+        QVERIFY(m_service->start());
+        QVERIFY(installClientAndUpdater("", m_clientDir + "/", m_keys.publicKey.toBase64()));
         ClientFiles::write(m_clientDir + "/data files/read me.txt", "old release");
         ClientFiles::write(m_clientDir + "/data files/old.txt", "kept");
         ClientFiles::write(m_outside + "/sentinel.txt", "sentinel");
-        m_service = std::make_unique<FakeUpdateService>();
-        QVERIFY(m_service->start());
-        writeUpdaterConfig("QuorvexClient", m_clientDir + "/", m_keys.publicKey.toBase64());
         QDir().mkpath(userFile("quorvexAssistant"));
         QDirIterator it(m_home, QDirIterator::Subdirectories);
         while (it.hasNext())

@@ -360,13 +360,8 @@ class TestProgram : public QObject, UpdaterSandbox
     void installClient(const QString& folder)
     {
         m_clientDir = folder;
-        QDir().mkpath(m_clientDir + "/AutoUpdate");
+        installClientAndUpdater(kProgramSuffix, programPath(m_clientDir) + "/", m_keys->publicKey);
         installTools();
-        const QString client = "QuorvexClient" + kProgramSuffix;
-        QFile::copy(FAKECLIENT_BINARY, m_clientDir + '/' + client);
-        QFile::copy(AUTOUPDATE_BINARY, m_clientDir + "/AutoUpdate/AutoUpdate" + kProgramSuffix);
-        writeUpdaterConfig(client, programPath(m_clientDir) + "/", m_keys->publicKey);
-        ClientFiles::write(m_clientDir + "/config/client.json", ClientFiles::config("2.0.3"));
     }
 
     // The client folder that installing the first release over one holding before leaves: every

@@ -292,14 +292,11 @@ private slots:
         QFETCH(Tamper, tamper);
         QFETCH(qint64, installedSequence);
         QFETCH(QString, refusal);
-        ReleaseOffer offer =
-            AnswerFields::fromBiz(QJsonDocument::fromJson(R"({"id": "77", "update": "1",
-            "latestVersion": "2.1.0", "latestVersionUrl": "a.zip", "latestVersionInfo": "中文&En",
-            "md5": "0123456789abcdef0123456789abcdef", "packageSize": 11, "updateType": 1,
-            "sha256": "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef",
-            "sequence": 7,
-            "manifestSha256": "89abcdef0123456789abcdef0123456789abcdef0123456789abcdef01234567"})")
-                                      .object());
+        ReleaseOffer offer = CheckAnswer().offer;
+        offer.md5 = QString(32, 'a');
+        offer.sha256 = QString(64, 'b');
+        offer.manifestSha256 = QString(64, 'c');
+        offer.sequence = kSequence;
         QVERIFY(ReleaseSignature::sign(offer, m_keys[signer].secretKey));
         QJsonObject biz = AnswerFields::toBiz(offer);
         tamper(biz);

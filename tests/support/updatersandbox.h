@@ -11,9 +11,9 @@
 #include <list>
 #include <memory>
 
-// The built updater in AutoUpdate/ of a client folder, run as a user's machine runs it against
-// the update service on 127.0.0.1, for the tests that drive the program from outside. Its
-// processes end with the test case (endProcesses()).
+// The built updater (AUTOUPDATE_BINARY) in AutoUpdate/ of a client folder, run as a user's machine
+// runs it against the update service on 127.0.0.1, for the tests that drive the program from
+// outside. Its processes end with the test case (endProcesses()).
 class UpdaterSandbox
 {
 protected:
@@ -34,13 +34,15 @@ protected:
     QString userFile(const QString& name) const { return m_home + "/AppData/Roaming/" + name; }
     QByteArray log() const { return ClientFiles::read(userFile("AutoUpdate/AutoUpdate.log")); }
 
-    // The updater's configuration beside it, naming the client and the service, and trusting
-    // one key.
-    void writeUpdaterConfig(const QString& appName, const QString& appPath,
-                            const QString& publicKey) const
+    // The stand-in client of version 2.0.3 in m_clientDir, the updater beside it naming the client
+    // and the service, and trusting one key. suffix: the programs' (".exe" for Windows').
+    bool installClientAndUpdater(const QString& suffix, const QString& appPath,
+                                 const QString& publicKey) const
     {
+        QDir().mkpath(m_clientDir + "/AutoUpdate");
+        ClientFiles::write(m_clientDir + "/config/client.json", ClientFiles::config("2.0.3"));
         const QJsonObject config{
-            {"appName", appName},
+            {"appName", "QuorvexClient" + suffix},
             {"appConfigFile", "config/client.json"},
             {"appPath", appPath},
             {"updateCheckUrl", QString::fromStdString(m_service->checkUrl())},
@@ -48,6 +50,8 @@ protected:
             {"publicKey", publicKey}};
         ClientFiles::write(m_clientDir + "/AutoUpdate/updateconfig.json",
                            QJsonDocument(config).toJson());
+        return QFile::copy(FAKECLIENT_BINARY, m_clientDir + "/QuorvexClient" + suffix) &&
+               QFile::copy(AUTOUPDATE_BINARY, m_clientDir + "/AutoUpdate/AutoUpdate" + suffix);
     }
 
     // The system's environment with the sandbox's HOME and TMPDIR, and its tools folder looked
