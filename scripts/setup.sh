@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-private-dev qtbase5-dev-tools libzip-dev zlib1g-dev
-    libcpp-httplib-dev libssl-dev openssl nginx libsodium-dev libzstd-dev
+    libcpp-httplib-dev libssl-dev openssl nginx libsodium-dev libzstd-dev libdivsufsort-dev
     xvfb xauth imagemagick fonts-wqy-microhei time bc curl unzip python3
     clang libclang-rt-dev
     "$@"

@@ -111,7 +111,7 @@ Result<DeltaPlan> AnnouncedPlan(const QByteArray& planBytes, const DeltaOffer& d
 Outcome CheckPatchedFiles(const DeltaPlan& plan, const QString& clientFolder)
 {
     for (const DeltaPlan::Change& change : plan.changes()) {
-        if (change.kind != DeltaPlan::Kind::Patch)
+        if (!change.appliesToOldFile())
             continue;
         const Outcome installed = CheckPatchedFile(change, clientFolder);
         if (!installed)

@@ -20,19 +20,21 @@ const QString kPath = QStringLiteral("path");
 const QString kKind = QStringLiteral("kind");
 const QString kOldSize = QStringLiteral("oldSize");
 const QString kOldSha256 = QStringLiteral("oldSha256");
-const QString kPatch = QStringLiteral("patch");
-const QString kWhole = QStringLiteral("whole");
+// The kinds' names, in the order of DeltaPlan::Kind.
+const QStringList kKinds = {QStringLiteral("patch"), QStringLiteral("diff"),
+                            QStringLiteral("whole")};
 
 Result<DeltaPlan::Change> readChange(FieldReader& reader)
 {
     DeltaPlan::Change change;
     change.path = reader.path(kPath);
-    const QString kind = reader.text(kKind);
-    if (reader.ok() && kind != kPatch && kind != kWhole)
+    const int kind = kKinds.indexOf(reader.text(kKind));
+    if (reader.ok() && kind < 0)
         return Result<DeltaPlan::Change>::failure(
-            QStringLiteral("\"%1\" is neither \"%2\" nor \"%3\"").arg(kKind, kPatch, kWhole));
-    change.kind = kind == kPatch ? DeltaPlan::Kind::Patch : DeltaPlan::Kind::Whole;
-    if (change.kind == DeltaPlan::Kind::Patch) {
+            QStringLiteral("\"%1\" is none of \"%2\"")
+                .arg(kKind, kKinds.join(QStringLiteral("\", \""))));
+    change.kind = static_cast<DeltaPlan::Kind>(kind);
+    if (change.appliesToOldFile()) {
         change.oldSize = reader.size(kOldSize);
         change.oldSha256 = reader.sha256(kOldSha256);
     }
@@ -112,9 +114,8 @@ QByteArray DeltaPlan::toJson() const
 {
     QJsonArray changes;
     for (const Change& change : m_changes) {
-        QJsonObject object{{kPath, change.path},
-                           {kKind, change.kind == Kind::Patch ? kPatch : kWhole}};
-        if (change.kind == Kind::Patch) {
+        QJsonObject object{{kPath, change.path}, {kKind, kKinds.at(static_cast<int>(change.kind))}};
+        if (change.appliesToOldFile()) {
             object.insert(kOldSize, change.oldSize);
             object.insert(kOldSha256, change.oldSha256);
         }
@@ -132,6 +133,8 @@ QByteArray DeltaPlan::toJson() const
 
 QString DeltaPlan::contentPath(const Change& change)
 {
-    return (change.kind == Kind::Patch ? patchFolder() : wholeFolder()) + QLatin1Char('/') +
-           change.path;
+    const QString folder = change.kind == Kind::Patch  ? patchFolder()
+                           : change.kind == Kind::Diff ? diffFolder()
+                                                       : wholeFolder();
+    return folder + QLatin1Char('/') + change.path;
 }

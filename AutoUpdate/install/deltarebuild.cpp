@@ -114,14 +114,14 @@ Outcome DeltaRebuild::checkPlan() const
 Result<DeltaRebuild::Step> DeltaRebuild::stepFor(const ReleaseManifest::Entry& entry) const
 {
     const DeltaPlan::Change* change = m_changes.value(RelativePath::fileKey(entry.path));
-    if (change && change->kind == DeltaPlan::Kind::Patch)
+    if (change && change->appliesToOldFile())
         return patchStep(entry, *change);
     const Result<QString> source =
         change ? fileOfSize(m_deltaFolder, DeltaPlan::contentPath(*change), entry.size)
                : fileOfSize(m_installedFolder, entry.path, entry.size);
     if (!source)
         return Result<Step>::failure(source.error());
-    return Step{&entry, source.value(), QString()};
+    return Step{&entry, source.value(), QString(), DeltaPlan::Kind::Whole};
 }
 
 Result<DeltaRebuild::Step> DeltaRebuild::patchStep(const ReleaseManifest::Entry& entry,
@@ -131,7 +131,7 @@ Result<DeltaRebuild::Step> DeltaRebuild::patchStep(const ReleaseManifest::Entry&
     const Result<QString> patch = fileBelow(m_deltaFolder, DeltaPlan::contentPath(change));
     if (!patch)
         return R::failure(patch.error());
-    const QString fault = FilePatch::headerFault(patch.value(), entry.size);
+    const QString fault = FilePatch::headerFault(change.kind, patch.value(), entry.size);
     if (!fault.isEmpty())
         return R::failure(fault);
     const Result<QString> reference = fileOfSize(m_installedFolder, change.path, change.oldSize);
@@ -143,7 +143,7 @@ Result<DeltaRebuild::Step> DeltaRebuild::patchStep(const ReleaseManifest::Entry&
     if (digest.value() != change.oldSha256)
         return R::failure(
             QStringLiteral("%1 is not the file the patch was made for").arg(reference.value()));
-    return Step{&entry, patch.value(), reference.value()};
+    return Step{&entry, patch.value(), reference.value(), change.kind};
 }
 
 Outcome DeltaRebuild::write(const Step& step, const QString& outputFolder) const
@@ -151,10 +151,10 @@ Outcome DeltaRebuild::write(const Step& step, const QString& outputFolder) const
     const ReleaseManifest::Entry& entry = *step.entry;
     const QString target = outputFolder + QLatin1Char('/') + entry.path;
     QDir().mkpath(QFileInfo(target).path());
-    const Outcome written =
-        step.reference.isEmpty()
-            ? VerifiedFile::copy(step.source, target, entry.size, entry.sha256)
-            : FilePatch::apply(step.reference, step.source, target, entry.size, entry.sha256);
+    const Outcome written = step.reference.isEmpty()
+                                ? VerifiedFile::copy(step.source, target, entry.size, entry.sha256)
+                                : FilePatch::apply(step.kind, step.reference, step.source, target,
+                                                   entry.size, entry.sha256);
 #ifdef Q_OS_UNIX
     if (written && !QFile::setPermissions(target, ReleaseManifest::permissionsOf(entry.mode)))
         return Outcome::failure(QStringLiteral("its mode cannot be set"));

@@ -35,6 +35,7 @@ private:
         QString source;
         // The installed file a patch applies to; empty for a copy.
         QString reference;
+        DeltaPlan::Kind kind = DeltaPlan::Kind::Whole;
     };
 
     Outcome checkPlan() const;

@@ -1,5 +1,6 @@
 #include "install/filepatch.h"
 
+#include "install/diffstream.h"
 #include "install/verifiedfile.h"
 
 #include <QByteArray>
@@ -21,7 +22,8 @@ QString zstdError(size_t code)
     return QString::fromLatin1(ZSTD_getErrorName(code));
 }
 
-// A decoder that refuses windows past the bound and reads the reference as the frame's prefix.
+// A decoder that refuses windows past the bound, and where given one reads the reference as the
+// frame's prefix.
 Result<DecoderContext> decoderFor(const uchar* reference, qint64 size)
 {
     DecoderContext context(ZSTD_createDCtx(), &ZSTD_freeDCtx);
@@ -29,16 +31,16 @@ Result<DecoderContext> decoderFor(const uchar* reference, qint64 size)
         return Result<DecoderContext>::failure(QStringLiteral("no memory for the decoder"));
     size_t code =
         ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, FilePatch::kMaxWindowLog);
-    if (!ZSTD_isError(code))
+    if (!ZSTD_isError(code) && reference)
         code = ZSTD_DCtx_refPrefix(context.get(), reference, static_cast<size_t>(size));
     if (ZSTD_isError(code))
         return Result<DecoderContext>::failure(zstdError(code));
     return Result<DecoderContext>(std::move(context));
 }
 
-// Feeds the patch through the decoder into output. A frame's last byte is taken only once all
-// of its content has been handed out, so reading to the end of the file flushes everything.
-Outcome decode(ZSTD_DCtx* decoder, QFile& patch, VerifiedFile& output)
+// Feeds the patch through the decoder into sink. A frame's last byte is taken only once all of
+// its content has been handed out, so reading to the end of the file flushes everything.
+Outcome decode(ZSTD_DCtx* decoder, QFile& patch, const DiffStream::Sink& sink)
 {
     QByteArray in(static_cast<int>(ZSTD_DStreamInSize()), Qt::Uninitialized);
     QByteArray out(static_cast<int>(ZSTD_DStreamOutSize()), Qt::Uninitialized);
@@ -56,19 +58,36 @@ Outcome decode(ZSTD_DCtx* decoder, QFile& patch, VerifiedFile& output)
             if (ZSTD_isError(hint))
                 return Outcome::failure(QStringLiteral("the patch cannot be applied: ") +
                                         zstdError(hint));
-            const Outcome written = output.write(out.constData(), produced.pos);
+            const Outcome written = sink(out.constData(), static_cast<qint64>(produced.pos));
             if (!written)
                 return written;
         }
     }
     if (hint != 0)
         return Outcome::failure(QStringLiteral("the patch ends inside its frame"));
-    return output.finish();
+    return Outcome::success();
+}
+
+// A patch's content is the new file; a diff's goes through the DiffStream against the old one.
+Outcome decodeInto(DeltaPlan::Kind kind, QFile& patch, const uchar* reference, qint64 referenceSize,
+                   VerifiedFile& output)
+{
+    const auto write = [&](const char* data, qint64 size) { return output.write(data, size); };
+    const bool isDiff = kind == DeltaPlan::Kind::Diff;
+    const Result<DecoderContext> decoder = decoderFor(isDiff ? nullptr : reference, referenceSize);
+    if (!decoder)
+        return Outcome::failure(decoder.error());
+    if (!isDiff)
+        return decode(decoder.value().get(), patch, write);
+    DiffStream diff(reference, referenceSize, write);
+    Outcome decoded = decode(decoder.value().get(), patch,
+                             [&](const char* data, qint64 size) { return diff.feed(data, size); });
+    return decoded ? diff.finish() : decoded;
 }
 
 } // namespace
 
-QString FilePatch::headerFault(const QString& patchPath, qint64 expectedSize)
+QString FilePatch::headerFault(DeltaPlan::Kind kind, const QString& patchPath, qint64 expectedSize)
 {
     QFile patch(patchPath);
     if (!patch.open(QIODevice::ReadOnly))
@@ -80,18 +99,18 @@ QString FilePatch::headerFault(const QString& patchPath, qint64 expectedSize)
         return QStringLiteral("the patch is not a zstd frame");
     if (declared == ZSTD_CONTENTSIZE_UNKNOWN)
         return QStringLiteral("the patch does not declare the size it makes");
-    if (declared != static_cast<unsigned long long>(expectedSize))
+    if (kind == DeltaPlan::Kind::Patch && declared != static_cast<unsigned long long>(expectedSize))
         return QStringLiteral("the patch makes %1 bytes, the manifest expects %2")
             .arg(declared)
             .arg(expectedSize);
     return QString();
 }
 
-Outcome FilePatch::apply(const QString& referencePath, const QString& patchPath,
-                         const QString& outputPath, qint64 expectedSize,
+Outcome FilePatch::apply(DeltaPlan::Kind kind, const QString& referencePath,
+                         const QString& patchPath, const QString& outputPath, qint64 expectedSize,
                          const QString& expectedSha256)
 {
-    const QString fault = headerFault(patchPath, expectedSize);
+    const QString fault = headerFault(kind, patchPath, expectedSize);
     if (!fault.isEmpty())
         return Outcome::failure(fault);
     QFile reference(referencePath);
@@ -100,15 +119,14 @@ Outcome FilePatch::apply(const QString& referencePath, const QString& patchPath,
         return Outcome::failure(QStringLiteral("cannot be read: ") + reference.errorString() +
                                 patch.errorString());
     const qint64 referenceSize = reference.size();
-    // An empty file cannot be mapped, and an empty prefix needs no memory.
-    const uchar* prefix = referenceSize > 0 ? reference.map(0, referenceSize) : nullptr;
-    if (referenceSize > 0 && !prefix)
+    // An empty file cannot be mapped, and needs no memory.
+    const uchar* oldBytes = referenceSize > 0 ? reference.map(0, referenceSize) : nullptr;
+    if (referenceSize > 0 && !oldBytes)
         return Outcome::failure(QStringLiteral("the old file cannot be mapped: ") +
                                 reference.errorString());
-    const Result<DecoderContext> decoder = decoderFor(prefix, referenceSize);
-    if (!decoder)
-        return Outcome::failure(decoder.error());
     VerifiedFile output(outputPath, expectedSize, expectedSha256);
-    const Outcome opened = output.open();
-    return opened ? decode(decoder.value().get(), patch, output) : opened;
+    Outcome written = output.open();
+    if (written)
+        written = decodeInto(kind, patch, oldBytes, referenceSize, output);
+    return written ? output.finish() : written;
 }

@@ -2,6 +2,7 @@
 #include "deltamaker.h"
 #include "install/deltaplan.h"
 #include "install/deltarebuild.h"
+#include "install/diffstream.h"
 #include "install/installedfiles.h"
 #include "install/packageunpacker.h"
 #include "release/releasemanifest.h"
@@ -17,6 +18,8 @@
 #include <QTest>
 
 #include <functional>
+
+#include <zstd.h>
 
 namespace {
 
@@ -42,6 +45,7 @@ const QString kEmpty = QStringLiteral("empty");
 // Where the test keeps the plan, fetched beside the package, to tamper with it like the rest.
 const QString kPlan = QStringLiteral("plan.json");
 const QString kPatches = DeltaPlan::patchFolder() + '/';
+const QString kDiffs = DeltaPlan::diffFolder() + '/';
 const QString kWhole = DeltaPlan::wholeFolder() + '/';
 
 using ClientFiles::read;
@@ -106,6 +110,25 @@ Tamper linkOutside(const QString& path)
 Tamper writeFile(const QString& path, const QByteArray& content)
 {
     return [=](const Folders& folders) { write(folders.delta + '/' + path, content); };
+}
+
+// Replaces the client program's diff with a stream made against the installed program's size.
+Tamper writeDiff(const std::function<QByteArray(qint64 oldSize)>& stream)
+{
+    return [=](const Folders& folders) {
+        const QByteArray bytes = stream(QFileInfo(folders.installed + '/' + kClient).size());
+        QByteArray frame(static_cast<int>(ZSTD_compressBound(bytes.size())), Qt::Uninitialized);
+        frame.resize(static_cast<int>(
+            ZSTD_compress(frame.data(), frame.size(), bytes.constData(), bytes.size(), 1)));
+        write(folders.delta + '/' + kDiffs + kClient, frame);
+    };
+}
+
+QByteArray recordHead(qint64 addBytes, qint64 insertBytes, qint64 move)
+{
+    QByteArray head;
+    DiffStream::appendRecordHead(head, addBytes, insertBytes, move);
+    return head;
 }
 
 Outcome rebuildFrom(const Folders& folders, const QString& output)
@@ -184,13 +207,14 @@ private slots:
         QVERIFY2(m_summary.ok(), qPrintable(m_summary.error()));
     }
 
-    // Patches where they are smaller than the file deflated, and only for files that changed.
+    // Diffs of programs, patches of text, whole files where nothing is smaller; only for files
+    // that changed.
     void makerChooses_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<DeltaPlan::Kind>("kind");
-        QTest::newRow("next build of a program") << kClient << DeltaPlan::Kind::Patch;
-        QTest::newRow("another program of one build") << kTool << DeltaPlan::Kind::Patch;
+        QTest::newRow("next build of a program") << kClient << DeltaPlan::Kind::Diff;
+        QTest::newRow("another program of one build") << kTool << DeltaPlan::Kind::Diff;
         QTest::newRow("configuration") << kConfig << DeltaPlan::Kind::Patch;
         QTest::newRow("new file") << kNew << DeltaPlan::Kind::Whole;
     }
@@ -243,7 +267,7 @@ private slots:
             << manifest << manifestOf(fileEntry("a").replace("420", "2541")) << "mode";
         QTest::newRow("no files list") << manifest << QByteArray("{}") << "\"files\" is not a list";
         QTest::newRow("unknown kind")
-            << plan << planOf(R"({"path": "a", "kind": "exe"})") << "\"kind\" is neither";
+            << plan << planOf(R"({"path": "a", "kind": "exe"})") << "\"kind\" is none of";
         QTest::newRow("patch without its old digest")
             << plan << planOf(R"({"path": "a", "kind": "patch", "oldSize": 1})") << "oldSha256";
         QTest::newRow("patch and drop of one file")
@@ -280,15 +304,27 @@ private slots:
             write(folders.installed + '/' + kClient, client.replace(5000, 1, "?"), 0755);
         }) << "is not the file the patch was made for";
         QTest::newRow("patch cut short") << Tamper([](const Folders& folders) {
-            const QString path = folders.delta + '/' + kPatches + kClient;
+            const QString path = folders.delta + '/' + kPatches + kConfig;
             write(path, read(path).chopped(3));
         }) << "ends inside its frame";
         QTest::newRow("second frame after the patch") << Tamper([](const Folders& folders) {
-            const QString path = folders.delta + '/' + kPatches + kClient;
+            const QString path = folders.delta + '/' + kDiffs + kClient;
             write(path, read(path).repeated(2));
         }) << "data after its frame";
         QTest::newRow("patch declares a huge output")
-            << writeFile(kPatches + kClient, hugeFrame) << "makes 1099511627776 bytes";
+            << writeFile(kPatches + kConfig, hugeFrame) << "makes 1099511627776 bytes";
+        QTest::newRow("diff adds past the old file")
+            << writeDiff([](qint64 oldSize) { return recordHead(oldSize + 1, 0, 0); })
+            << "adds to bytes past the old file's end";
+        QTest::newRow("diff moves before the old file")
+            << writeDiff([](qint64) { return recordHead(0, 0, -1); }) << "moves outside";
+        QTest::newRow("diff inserts past the new file's size") << writeDiff([](qint64 oldSize) {
+            return recordHead(0, 2 * oldSize, 0) + QByteArray(2 * oldSize, 'x');
+        }) << "longer than";
+        QTest::newRow("diff ends inside a record")
+            << writeDiff([](qint64) { return recordHead(0, 4, 0) + "ab"; }) << "inside a record";
+        QTest::newRow("diff number past 64 bits")
+            << writeDiff([](qint64) { return QByteArray(9, '\xff') + '\x7f'; }) << "64 bits";
         QTest::newRow("path with ..")
             << editEntry(kPlan, "changes", kConfig, "path", "../outside/client.json")
             << "climbs out";

@@ -458,9 +458,13 @@ private slots:
         QTest::addColumn<bool>("forged");    // the answer names a delta made for another release
         QTest::addColumn<QString>("reason"); // why the delta is not used; empty when it is
         const DeltaTamper untouched;
+        // The library's patch or diff, whichever is smaller.
         const DeltaTamper flipPatchByte = [](const QString& top) {
-            const QString patch = top + "/patches/lib/libquorvex.so";
+            QString patch = top + "/diffs/lib/libquorvex.so";
+            if (!QFile::exists(patch))
+                patch = top + "/patches/lib/libquorvex.so";
             QByteArray bytes = ClientFiles::read(patch);
+            QVERIFY(!bytes.isEmpty());
             bytes[bytes.size() / 2] = static_cast<char>(bytes.at(bytes.size() / 2) ^ 0x5a);
             ClientFiles::write(patch, bytes);
         };

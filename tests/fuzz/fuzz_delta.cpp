@@ -1,4 +1,5 @@
 #include "install/deltaplan.h"
+#include "install/diffstream.h"
 #include "release/releasemanifest.h"
 
 #include <QByteArray>
@@ -32,13 +33,33 @@ void checkPlan(const QByteArray& json)
         std::abort();
 }
 
+// A diff never reads outside the old file and hands the sink only what its records make.
+void checkDiff(const QByteArray& stream)
+{
+    static const QByteArray oldFile(4096, 'o');
+    constexpr qint64 kMaxOutput = 1 << 20;
+    qint64 produced = 0;
+    DiffStream diff(reinterpret_cast<const uchar*>(oldFile.constData()), oldFile.size(),
+                    [&](const char*, qint64 size) {
+                        if (size <= 0)
+                            std::abort();
+                        produced += size;
+                        return produced <= kMaxOutput
+                                   ? Outcome::success()
+                                   : Outcome::failure(QStringLiteral("too long"));
+                    });
+    if (diff.feed(stream.constData(), stream.size()))
+        diff.finish();
+}
+
 } // namespace
 
-// A release manifest and a delta plan come from the network: any bytes at all.
+// A release manifest, a delta plan and a diff come from the network: any bytes at all.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray json(reinterpret_cast<const char*>(data), static_cast<int>(size));
     checkManifest(json);
     checkPlan(json);
+    checkDiff(json);
     return 0;
 }

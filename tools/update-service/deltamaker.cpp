@@ -1,5 +1,6 @@
 #include "deltamaker.h"
 
+#include "filediff.h"
 #include "fileio.h"
 #include "install/filepatch.h"
 #include "install/packageunpacker.h"
@@ -13,6 +14,7 @@
 #include <QSet>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <zip.h>
@@ -66,7 +68,7 @@ int windowLogFor(qint64 bytes)
     return log;
 }
 
-Result<std::vector<char>> patchOf(const MappedFile& oldFile, const MappedFile& newFile)
+Result<std::vector<char>> zstdPatchOf(const MappedFile& oldFile, const MappedFile& newFile)
 {
     using R = Result<std::vector<char>>;
     const std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> context(ZSTD_createCCtx(),
@@ -93,6 +95,17 @@ Result<std::vector<char>> patchOf(const MappedFile& oldFile, const MappedFile& n
                               .arg(QString::fromLatin1(ZSTD_getErrorName(code))));
     patch.resize(code);
     return R(std::move(patch));
+}
+
+// The patch of the kind (see FilePatch); none of kind "diff" for files too large to sort.
+std::optional<Result<std::vector<char>>> patchOf(DeltaPlan::Kind kind, const MappedFile& oldFile,
+                                                 const MappedFile& newFile)
+{
+    if (kind == DeltaPlan::Kind::Patch)
+        return zstdPatchOf(oldFile, newFile);
+    if (oldFile.size() > kMaxDiffedFileSize || newFile.size() > kMaxDiffedFileSize)
+        return std::nullopt;
+    return diffOf(oldFile.data(), oldFile.size(), newFile.data(), newFile.size());
 }
 
 // The size of the file deflated as the package will hold it; the output is counted, not kept.
@@ -183,16 +196,21 @@ private:
         if (!opened)
             return opened;
         DeltaPlan::Change change{entry.path, DeltaPlan::Kind::Whole, 0, QString()};
-        DeltaFile file{entry.path, DeltaPlan::Kind::Whole, entry.size, -1, deflatedSize(newFile)};
+        DeltaFile file{entry.path, DeltaPlan::Kind::Whole, entry.size, deflatedSize(newFile)};
         Content content;
         if (old && oldFile.size() > 0) {
-            Result<std::vector<char>> patch = patchOf(oldFile, newFile);
-            if (!patch)
-                return Outcome::failure(QStringLiteral("%1: %2").arg(entry.path, patch.error()));
-            file.patchBytes = static_cast<qint64>(patch->size());
-            if (file.patchBytes < file.deflatedBytes) {
-                change = {entry.path, DeltaPlan::Kind::Patch, old->size, old->sha256};
-                content.patch = std::move(patch.value());
+            for (const DeltaPlan::Kind kind : {DeltaPlan::Kind::Patch, DeltaPlan::Kind::Diff}) {
+                std::optional<Result<std::vector<char>>> patch = patchOf(kind, oldFile, newFile);
+                if (!patch)
+                    continue;
+                if (!*patch)
+                    return Outcome::failure(
+                        QStringLiteral("%1: %2").arg(entry.path, patch->error()));
+                if (static_cast<qint64>(patch->value().size()) < file.bytes) {
+                    file.bytes = static_cast<qint64>(patch->value().size());
+                    change = {entry.path, kind, old->size, old->sha256};
+                    content.patch = std::move(patch->value());
+                }
             }
         }
         file.kind = change.kind;

@@ -25,9 +25,8 @@ struct DeltaFile
     QString path;
     DeltaPlan::Kind kind = DeltaPlan::Kind::Whole;
     qint64 size = 0;
-    // The patch against the old file (-1 for a new file) and the file deflated.
-    qint64 patchBytes = -1;
-    qint64 deflatedBytes = 0;
+    // What the delta holds for it: the smallest of its patch, its diff and the file deflated.
+    qint64 bytes = 0;
 };
 
 struct DeltaSummary
@@ -42,10 +41,10 @@ struct DeltaSummary
 };
 
 // Writes the delta package that turns oldTree into newTree (see DeltaPlan): per changed file
-// the smaller of a zstd patch (the strongest level, long-distance matching, a window covering the
-// old and the new file up to FilePatch::kMaxWindowLog) and the file deflated, new files deflated,
-// the list of dropped files and the new release's manifest. Refuses trees holding links. Nothing is
-// left at deltaPath when it fails.
+// the smallest of a diff (see filediff.h), a zstd patch (the strongest level, long-distance
+// matching, a window covering the old and the new file up to FilePatch::kMaxWindowLog) and the file
+// deflated; new files deflated; and the new release's manifest. The plan, handed back, also names
+// the dropped files. Refuses trees holding links. Nothing is left at deltaPath when it fails.
 Result<DeltaSummary> makeDelta(const DeltaRequest& request);
 
 // Writes the manifest of the release in tree to path; hands back the SHA-256 of its bytes in
