@@ -1,8 +1,6 @@
 #include "base/packagedigest.h"
 
-PackageDigest::PackageDigest()
-    : m_md5(QCryptographicHash::Md5), m_sha256(QCryptographicHash::Sha256)
-{}
+PackageDigest::PackageDigest() : m_md5(QCryptographicHash::Md5) {}
 
 void PackageDigest::reset(bool withSha256)
 {
@@ -31,5 +29,5 @@ QString PackageDigest::md5() const
 
 QString PackageDigest::sha256() const
 {
-    return m_withSha256 ? QString::fromLatin1(m_sha256.result().toHex()) : QString();
+    return m_withSha256 ? m_sha256.hex() : QString();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/sha256.h"
+
 #include <QCryptographicHash>
 #include <QString>
 
@@ -20,6 +22,6 @@ public:
 
 private:
     QCryptographicHash m_md5;
-    QCryptographicHash m_sha256;
+    Sha256 m_sha256;
     bool m_withSha256 = false;
 };

@@ -1,23 +1,18 @@
 #include "install/deltainstall.h"
 
 #include "base/filedigest.h"
+#include "base/sha256.h"
 #include "global.h"
 #include "install/deltarebuild.h"
 #include "install/packageunpacker.h"
 #include "release/fieldreader.h"
 #include "release/releasemanifest.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 namespace {
-
-QString Sha256Of(const QByteArray& bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
 
 // A patch applies only to the very file it was made against.
 Outcome CheckPatchedFile(const DeltaPlan::Change& change, const QString& clientFolder)
@@ -55,7 +50,7 @@ Result<ReleaseManifest> ReleaseManifestIn(const QString& deltaFolder, const Rele
         ReadSmallFile(deltaFolder + QLatin1Char('/') + DeltaPlan::manifestFile());
     if (!json)
         return Result<ReleaseManifest>::failure(json.error());
-    if (Sha256Of(json.value()) != offer.manifestSha256)
+    if (Sha256::hexOf(json.value()) != offer.manifestSha256)
         return Result<ReleaseManifest>::failure(
             QStringLiteral("the delta's manifest is not the release's"));
     return ReleaseManifest::fromJson(json.value());
@@ -97,7 +92,7 @@ Result<DeltaPlan> AnnouncedPlan(const QByteArray& planBytes, const DeltaOffer& d
                                 const ReleaseOffer& offer, const QString& installedVersion)
 {
     using R = Result<DeltaPlan>;
-    if (Sha256Of(planBytes) != delta.planSha256)
+    if (Sha256::hexOf(planBytes) != delta.planSha256)
         return R::failure(QStringLiteral("the plan's SHA-256 is not the announced one"));
     const R plan = DeltaPlan::fromJson(planBytes);
     if (!plan)

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVector>
 
+#include <atomic>
+
 // Builds a release's whole tree from a delta package and the client installed from the release
 // before it: changed files from their patches or whole from the package, the others copied from
 // the client's folder. Every file is checked against the new release's manifest as it is
@@ -23,8 +25,10 @@ public:
 
     // outputFolder must not exist yet. Everything the rebuild needs is checked before it is made:
     // the plan agrees with the manifest, every file it reads is there with the size it expects,
-    // every patch declares the size the manifest gives and its old file is the installed one.
-    // Whatever fails, outputFolder is removed again and the reason names the file.
+    // and every patch declares the size the manifest gives (DeltaInstall::CheckPatchedFiles
+    // checked the old files' digests before the delta was fetched). Every file written must
+    // then come out with the manifest's SHA-256. Whatever fails, outputFolder is removed again
+    // and the reason names the file.
     Outcome rebuild(const QString& outputFolder);
 
 private:
@@ -42,6 +46,10 @@ private:
     Result<Step> stepFor(const ReleaseManifest::Entry& entry) const;
     Result<Step> patchStep(const ReleaseManifest::Entry& entry,
                            const DeltaPlan::Change& change) const;
+    static bool makeFolders(const QVector<Step>& steps, const QString& outputFolder);
+    Outcome writeAll(const QVector<Step>& steps, const QString& outputFolder) const;
+    Outcome writeEach(const QVector<const Step*>& steps, const QString& outputFolder,
+                      std::atomic_bool& failed) const;
     Outcome write(const Step& step, const QString& outputFolder) const;
 
     const DeltaPlan m_plan;

@@ -31,7 +31,7 @@ Outcome VerifiedFile::write(const char* data, qint64 size)
             QStringLiteral("comes out longer than %1 bytes").arg(m_expectedSize));
     if (m_file.write(data, size) != size)
         return Outcome::failure(QStringLiteral("cannot be written: ") + m_file.errorString());
-    m_hash.addData(data, static_cast<int>(size));
+    m_hash.addData(data, size);
     m_written += size;
     return Outcome::success();
 }
@@ -41,7 +41,7 @@ Outcome VerifiedFile::finish()
     if (m_written != m_expectedSize)
         return Outcome::failure(
             QStringLiteral("comes out %1 bytes long, not %2").arg(m_written).arg(m_expectedSize));
-    if (QString::fromLatin1(m_hash.result().toHex()) != m_expectedSha256)
+    if (m_hash.hex() != m_expectedSha256)
         return Outcome::failure(
             QStringLiteral("comes out with another SHA-256 than %1").arg(m_expectedSha256));
     const bool flushed = m_file.flush();

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "base/result.h"
+#include "base/sha256.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
 
@@ -31,7 +31,7 @@ private:
     QFile m_file;
     qint64 m_expectedSize;
     QString m_expectedSha256;
-    QCryptographicHash m_hash{QCryptographicHash::Sha256};
+    Sha256 m_hash;
     qint64 m_written = 0;
     bool m_finished = false;
 };

@@ -563,10 +563,11 @@ private slots:
             killDuringCopy("during");
             ClientFiles::write(m_clientDir + "/lib/libquorvex.so", "");
         } else {
-            // A file written after some and before others, the patched one among them.
+            // The patched files are written in the order of their paths, the copies beside them:
+            // the library's patch comes after the configuration's.
             const QString rebuilt = userFile("AutoUpdate/QuorvexClient/") +
                                     PackageUnpacker::topFolderName(release.packageFile);
-            killOnWriting(rebuilt + "/data/same.txt");
+            killOnWriting(rebuilt + "/lib/libquorvex.so");
             QVERIFY(QFile::exists(rebuilt + "/config/client.json"));
         }
         if (QTest::currentTestFailed())
