@@ -12,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,13 +60,6 @@ QByteArray rebuilt(QByteArray program)
 {
     program.replace(1000, 4, "\x01\x02\x03\x04");
     return program.insert(program.size() / 2, QByteArray(256, 'n'));
-}
-
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
-    return bytes;
 }
 
 // Rewrites a JSON file of the unpacked delta.
@@ -198,7 +190,7 @@ private slots:
         write(oldTree() + '/' + kEmpty, "");
         write(newTree() + '/' + kEmpty, "");
         write(oldTree() + '/' + kDropped, "only in the old release");
-        write(newTree() + '/' + kNew, randomBytes(70000));
+        write(newTree() + '/' + kNew, ClientFiles::randomBytes(70000, 7));
 
         m_deltaPackage = m_root.path() + "/QuorvexClient_2.0.0-2.1.0.zip";
         // As publish is given them: relative to the working folder.

@@ -10,7 +10,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -252,9 +251,7 @@ class TestProgram : public QObject, UpdaterSandbox
     {
         const QString build = m_releasesDir->filePath(folder + '-' + version + '/');
         const QString program = "QuorvexClient" + kProgramSuffix;
-        QByteArray library(300000, Qt::Uninitialized);
-        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(library.data()),
-                                      library.size() / 4);
+        QByteArray library = ClientFiles::randomBytes(300000, 7);
         if (isNew)
             library.replace(150000, 6, "2.1.0!");
         ClientFiles::write(build + program,

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
+#include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +31,14 @@ inline void write(const QString& path, const QByteArray& content)
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(content);
+}
+
+// Bytes that do not compress, as in built programs, the same for the same stream number.
+inline QByteArray randomBytes(int size, quint32 stream)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator(stream).fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
 }
 
 inline QByteArray read(const QString& path)

@@ -38,21 +38,12 @@ PublishRequest zipRequest(const QString& root, const QString& version)
     return request;
 }
 
-// Bytes that do not compress, as in built programs, the same for the same stream number.
-QByteArray incompressible(int size, quint32 stream)
-{
-    QRandomGenerator random(stream);
-    QByteArray bytes(size, Qt::Uninitialized);
-    random.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
-    return bytes;
-}
-
 // A release that differs from the one before in a few bytes of its program, adds a file and
 // drops another; or, when rebuilt, has a program of other bytes altogether.
 PublishRequest nextRelease(const QString& root, const QString& version, int deltas, bool rebuilt)
 {
     PublishRequest request = zipRequest(root, version);
-    QByteArray program = incompressible(200000, rebuilt ? 99 : 1);
+    QByteArray program = ClientFiles::randomBytes(200000, rebuilt ? 99 : 1);
     program.replace(1000, version.size(), version.toUtf8());
     ClientFiles::write(request.buildPath + "/Quorvex.exe", program);
     ClientFiles::write(request.buildPath + "/notes/" + version + ".txt", version.toUtf8());
