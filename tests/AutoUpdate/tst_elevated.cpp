@@ -214,6 +214,8 @@ private slots:
         row("installed", "", "", "");
         row("package replaced", forged, "", "package (MD5|holds|longer)");
         row("package grown", "echo more >> \"$4\"", "", "package longer than");
+        row("package of the same size changed", "printf X | dd of=\"$4\" conv=notrunc", "",
+            "package MD5 differs");
         row("package and answer's digests replaced", forged + rewrite, "", "does not verify");
         row("answer unsigned", "sed -i -e '/\"signature\"/d' -e '/\"keyId\"/d' \"$5\"", "",
             "not signed|not configured");
