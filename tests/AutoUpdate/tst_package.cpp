@@ -196,6 +196,19 @@ private slots:
         QTest::newRow("copy names another version")
             << "^files replace error" << PackageMaker([] { return goodPackage("2.0.9"); })
             << QString() << plenty << true << true << false;
+        // The updater's configuration a release carries (tst_program installs one that is taken),
+        // where the next start could not work with it.
+        const QString config = kTop + "/AutoUpdate/updateconfig.json";
+        QTest::newRow("carried configuration not JSON")
+            << "^package refused: .*no JSON object" << adding(config, "{appPath") << QString()
+            << plenty << true << false << false;
+        const QJsonObject unusable{{"appConfigFile", "config/client.json"},
+                                   {"appPath", "C:/Program Files/Quorvex/"},
+                                   {"publicKey", "not a key"}};
+        QTest::newRow("carried publicKey not usable")
+            << "^installed configuration not usable"
+            << adding(config, QJsonDocument(unusable).toJson()) << QString() << plenty << true
+            << true << false;
     }
 
     void installFails()
@@ -411,35 +424,6 @@ private slots:
         m_run.emplace();
         QTRY_COMPARE_WITH_TIMEOUT(clientStarts().size(), 1, 10000);
         QCOMPARE(m_service->requestCount(), size_t(1));
-    }
-
-    // A release may carry the updater's configuration (tst_program installs one that is taken);
-    // one the next start could not work with is refused, or undone with the rest of the install.
-    void releaseCarriesConfig_data()
-    {
-        QTest::addColumn<QByteArray>("packaged");
-        QTest::addColumn<QString>("logged");
-        const QJsonObject config{{"appConfigFile", "config/client.json"},
-                                 {"appPath", "C:/Program Files/Quorvex/"},
-                                 {"publicKey", "not a key"}};
-        QTest::newRow("publicKey not usable")
-            << QJsonDocument(config).toJson() << "installed configuration not usable";
-        QTest::newRow("not JSON") << QByteArray("{appPath") << "package refused: .*no JSON object";
-    }
-
-    void releaseCarriesConfig()
-    {
-        QFETCH(QByteArray, packaged);
-        QFETCH(QString, logged);
-        QDir().mkpath(packDir());
-        QVERIFY(goodPackage()
-                    .file(kTop + "/AutoUpdate/updateconfig.json", packaged)
-                    .write(packagePath()));
-        const QMap<QString, QByteArray> before = ClientFiles::tree(client());
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(logged));
-
-        QCOMPARE(ZipInstall().DecompressionReplac(packagePath(), m_answer.offer), -1);
-        QCOMPARE(ClientFiles::tree(client()), before);
     }
 
     // A retry after a dropped download starts afresh. Once the copy over the client has begun,
