@@ -62,7 +62,6 @@ QByteArray rebuilt(QByteArray program)
     return program.insert(program.size() / 2, QByteArray(256, 'n'));
 }
 
-// Rewrites a JSON file of the unpacked delta.
 void editJson(const QString& path, const std::function<void(QJsonObject&)>& edit)
 {
     QJsonObject object = QJsonDocument::fromJson(read(path)).object();

@@ -43,7 +43,6 @@ bool chown(const QString& path, uid_t user)
     return ::lchown(QFile::encodeName(path).constData(), user, user) == 0;
 }
 
-// The processes running the program at path, by their ids.
 QList<pid_t> processesOf(const QString& program)
 {
     QList<pid_t> found;
