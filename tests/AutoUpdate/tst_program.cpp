@@ -2,6 +2,7 @@
 #include "fakeupdateservice.h"
 #include "install/installedfiles.h"
 #include "install/packageunpacker.h"
+#include "packagezip.h"
 #include "publisher.h"
 #include "releasecatalogue.h"
 #include "signingkey.h"
