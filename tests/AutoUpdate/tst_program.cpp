@@ -86,8 +86,14 @@ class TestProgram : public QObject, UpdaterSandbox
     // lies beside it: the updater and its copy are killed there.
     void killDuringCopy(const QString&)
     {
+        killAfterHelper("");
+    }
+
+    // The updater is killed once its helper ran a command holding this text ("" for any).
+    void killAfterHelper(const QByteArray& command)
+    {
         const QString hold = m_clientDir + "/AutoUpdate/nircmd.hold";
-        ClientFiles::write(hold, "");
+        ClientFiles::write(hold, command);
         QProcess* updater = startUpdater({"-immediately"});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_clientDir + "/AutoUpdate/nircmd.held"),
                                  kRunTimeoutMs);
@@ -96,6 +102,11 @@ class TestProgram : public QObject, UpdaterSandbox
         updater->waitForFinished();
         QFile::remove(hold);
         QFile::remove(m_clientDir + "/AutoUpdate/nircmd.held");
+    }
+
+    void killAfterRemovalStep()
+    {
+        killAfterHelper("-removepaths");
     }
 
     // The per-user folders are the profile's own.
@@ -153,13 +164,25 @@ class TestProgram : public QObject, UpdaterSandbox
         return spawn(program, arguments, env);
     }
 
-    // Runs the updater with a stand-in for cp, as the copy over the client runs it, that copies
-    // (but "before"), then kills the updater that started it.
+    // cp, as the copy over the client runs it, copies (but "before"), then kills the updater
+    // that started it.
     void killDuringCopy(const QString& stage)
     {
-        const QString path = m_dir->filePath("tools/cp");
         const QString script = "#!/bin/sh\n[ %1 = before ] || /bin/cp \"$@\"\nkill -9 $PPID\n";
-        ClientFiles::write(path, script.arg(stage).toUtf8());
+        killInTool("cp", script.arg(stage).toUtf8());
+    }
+
+    // rm, as the removal of what an install added runs it, removes, then kills the updater.
+    void killAfterRemovalStep()
+    {
+        killInTool("rm", "#!/bin/sh\n/bin/rm \"$@\"\nkill -9 $PPID\n");
+    }
+
+    // Runs the updater with a stand-in for a tool, the script given, which kills it.
+    void killInTool(const QString& tool, const QByteArray& script)
+    {
+        const QString path = m_dir->filePath("tools/" + tool);
+        ClientFiles::write(path, script);
         QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
         QProcess* updater = startUpdater({"-immediately"});
         QVERIFY(updater->waitForFinished(kRunTimeoutMs));
@@ -720,8 +743,8 @@ private slots:
 
     // The copy fails on a folder standing where the package has a file, or the updater and its copy
     // are killed. A failed copy is undone at once (under Wine by the elevated side) while the run
-    // waits with its retry; a killed one by the next start, with no update offered, a read-only
-    // file and one at a long path included. The client folder ends as it was, file by file.
+    // waits with its retry; a killed one by the next start, with no update offered. The client
+    // folder ends as it was, file by file.
     void interruptedInstallRestored_data()
     {
         QTest::addColumn<QString>("stage");
@@ -736,18 +759,11 @@ private slots:
     void interruptedInstallRestored()
     {
         QFETCH(QString, stage);
-        QMap<QString, QByteArray> carried;
-        if (stage != "fails") {
+        if (stage != "fails")
             useCopyHelper();
-            if (QTest::currentTestFailed())
-                return;
-            const QString readOnly = m_clientDir + "/data files/read me.txt";
-            ClientFiles::write(readOnly, "old release");
-            makeReadOnly(readOnly);
-            ClientFiles::write(m_clientDir + '/' + deepPath("data files"), "old deep");
-            carried.insert(deepPath("data files"), "new deep");
-        }
-        offerRelease(PackageKind::Zip, carried);
+        if (QTest::currentTestFailed())
+            return;
+        offerRelease(PackageKind::Zip);
         if (stage == "fails")
             ClientFiles::write(m_clientDir + "/data files/read me.txt/kept.txt", "in the way");
         const QMap<QString, QByteArray> before = clientTree();
@@ -774,6 +790,44 @@ private slots:
             QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
         }
         QCOMPARE(clientTree(), before);
+    }
+
+    // A failed install whose restore is cut off after it removed what the copy added: the
+    // journal and the backup stay, and the next start restores the client folder, a read-only
+    // file and one at a long path included, before it installs the release again.
+    void interruptedRestoreRetried()
+    {
+        useCopyHelper();
+        if (QTest::currentTestFailed())
+            return;
+        const QString readOnly = m_clientDir + "/data files/read me.txt";
+        ClientFiles::write(readOnly, "old release");
+        makeReadOnly(readOnly);
+        ClientFiles::write(m_clientDir + '/' + deepPath("data files"), "old deep");
+        offerRelease(PackageKind::Zip, {{deepPath("data files"), "new deep"}});
+        const QMap<QString, QByteArray> expected = installedTree(ClientFiles::tree(m_clientDir));
+        // A folder where the release has a file fails the copy.
+        const QString obstacle = m_clientDir + "/plugins/plugin.dat";
+        ClientFiles::write(obstacle + "/kept.txt", "in the way");
+
+        killAfterRemovalStep();
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(log().contains("copy file error: "));
+        QVERIFY(!log().contains("client folder restored:"));
+        QVERIFY(QFile::exists(userFile("AutoUpdate/install-journal.json")));
+        QVERIFY(!QFile::exists(m_clientDir + "/added.txt"));
+        QVERIFY(QDir(obstacle).removeRecursively());
+
+        const int logSize = log().size();
+        QCOMPARE(runUpdater({"-immediately"}), QString());
+        QTRY_COMPARE(ClientFiles::launches(m_clientDir), QList<QStringList>{{"-autoupdate"}});
+        QVERIFY(QFile::remove(m_clientDir + "/launches.jsonl"));
+        const QByteArray run = log().mid(logSize);
+        const int restored = run.indexOf("client folder restored:");
+        QVERIFY2(restored >= 0 && restored < run.indexOf("client files saved:"), run.constData());
+        QVERIFY(!QFile::exists(userFile("AutoUpdate/install-journal.json")));
+        compareInstalledTree(expected);
     }
 
 #ifndef PROGRAM_UNDER_WINE
