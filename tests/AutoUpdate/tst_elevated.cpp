@@ -1,5 +1,6 @@
 #include "checkanswer.h"
 #include "clientfiles.h"
+#include "install/installedfiles.h"
 #include "release/releasesignature.h"
 #include "updatersandbox.h"
 #include "zipbuilder.h"
@@ -224,6 +225,7 @@ private slots:
         row("staging folder is a link", "", "folder link", "");
         row("links in the staging folder", "", "links", "");
         row("staging folder of the user's", "", "user's folder", "");
+        row("file the last install listed", "", "last install's list", "");
     }
 
     void install()
@@ -232,8 +234,19 @@ private slots:
         QFETCH(QString, plant);
         QFETCH(QString, refusal);
         offer(release(0).bytes());
+        if (plant == "last install's list") {
+            // Installed by an earlier release, which the new one drops.
+            QTemporaryDir last;
+            ClientFiles::write(last.path() + "/share/dropped.txt", "only in 2.0.3");
+            ClientFiles::write(m_clientDir + "/share/dropped.txt", "only in 2.0.3");
+            QVERIFY(InstalledFiles::record(last.path(), "AutoUpdate"));
+            QVERIFY(QFile::copy(last.path() + '/' + InstalledFiles::relativePath("AutoUpdate"),
+                                m_clientDir + '/' + InstalledFiles::relativePath("AutoUpdate")));
+        }
         QMap<QString, QByteArray> expected = contents(m_clientDir);
         const QMap<QString, QByteArray> before = expected;
+        expected.remove("share/dropped.txt");
+        expected.remove(InstalledFiles::relativePath("AutoUpdate"));
         for (auto file = m_release.cbegin(); file != m_release.cend(); ++file)
             expected.insert(file.key(), file.value());
         expected.insert("AutoUpdate/installedsequence.txt", "1\n");

@@ -2,10 +2,10 @@
 
 #include "filediff.h"
 #include "fileio.h"
-#include "install/filepatch.h"
 #include "install/packageunpacker.h"
 #include "packagezip.h"
 #include "release/releasemanifest.h"
+#include "zstdframe.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -13,20 +13,17 @@
 #include <QFileInfo>
 #include <QSet>
 
-#include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <zip.h>
 #include <zlib.h>
-#include <zstd.h>
 
 namespace updateservice {
 
 namespace {
 
-// zstd's strongest level: a delta is made once and fetched by every client of the old release.
-const int kPatchLevel = ZSTD_maxCLevel();
 constexpr int kDeflateLevel = 9;
 
 // A file's bytes, mapped: a new file and the old one it is compared with may both be large.
@@ -57,44 +54,11 @@ private:
     uchar* m_data = nullptr;
 };
 
-// The window that covers the old file and the new one, so that any part of the new file can
-// refer to any part of the old one, within the bound the updater's decoder accepts.
-int windowLogFor(qint64 bytes)
-{
-    const ZSTD_bounds bounds = ZSTD_cParam_getBounds(ZSTD_c_windowLog);
-    int log = bounds.lowerBound;
-    while (log < FilePatch::kMaxWindowLog && (qint64(1) << log) < bytes)
-        ++log;
-    return log;
-}
-
+// A zstd patch: the new file compressed with the old one as its prefix, so that any part of the
+// new file can refer to any part of the old one.
 Result<std::vector<char>> zstdPatchOf(const MappedFile& oldFile, const MappedFile& newFile)
 {
-    using R = Result<std::vector<char>>;
-    const std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> context(ZSTD_createCCtx(),
-                                                                       &ZSTD_freeCCtx);
-    if (!context)
-        return R::failure(QStringLiteral("no memory for the compressor"));
-    ZSTD_CCtx* cctx = context.get();
-    const int windowLog = windowLogFor(oldFile.size() + newFile.size());
-    std::vector<char> patch(ZSTD_compressBound(static_cast<size_t>(newFile.size())));
-    size_t code = ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, kPatchLevel);
-    for (const auto& [parameter, value] :
-         {std::pair{ZSTD_c_enableLongDistanceMatching, 1}, std::pair{ZSTD_c_windowLog, windowLog},
-          std::pair{ZSTD_c_contentSizeFlag, 1}}) {
-        if (!ZSTD_isError(code))
-            code = ZSTD_CCtx_setParameter(cctx, parameter, value);
-    }
-    if (!ZSTD_isError(code))
-        code = ZSTD_CCtx_refPrefix(cctx, oldFile.data(), static_cast<size_t>(oldFile.size()));
-    if (!ZSTD_isError(code))
-        code = ZSTD_compress2(cctx, patch.data(), patch.size(), newFile.data(),
-                              static_cast<size_t>(newFile.size()));
-    if (ZSTD_isError(code))
-        return R::failure(QStringLiteral("cannot make a patch: %1")
-                              .arg(QString::fromLatin1(ZSTD_getErrorName(code))));
-    patch.resize(code);
-    return R(std::move(patch));
+    return zstdFrame(newFile.data(), newFile.size(), oldFile.data(), oldFile.size());
 }
 
 // The patch of the kind (see FilePatch); none of kind "diff" for files too large to sort.

@@ -1,17 +1,14 @@
 #include "filediff.h"
 
 #include "install/diffstream.h"
-#include "install/filepatch.h"
+#include "zstdframe.h"
 
 #include <QByteArray>
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 #include <divsufsort.h>
-#include <zstd.h>
-
 namespace updateservice {
 
 namespace {
@@ -155,35 +152,6 @@ private:
     qint64 m_lastOffset = 0;
 };
 
-Result<std::vector<char>> compressed(const QByteArray& stream)
-{
-    using R = Result<std::vector<char>>;
-    const std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> context(ZSTD_createCCtx(),
-                                                                       &ZSTD_freeCCtx);
-    if (!context)
-        return R::failure(QStringLiteral("no memory for the compressor"));
-    int windowLog = ZSTD_cParam_getBounds(ZSTD_c_windowLog).lowerBound;
-    while (windowLog < FilePatch::kMaxWindowLog && (qint64(1) << windowLog) < stream.size())
-        ++windowLog;
-    std::vector<char> frame(ZSTD_compressBound(static_cast<size_t>(stream.size())));
-    size_t code = 0;
-    for (const auto& [parameter, value] :
-         {std::pair{ZSTD_c_compressionLevel, ZSTD_maxCLevel()},
-          std::pair{ZSTD_c_enableLongDistanceMatching, 1}, std::pair{ZSTD_c_windowLog, windowLog},
-          std::pair{ZSTD_c_contentSizeFlag, 1}}) {
-        if (!ZSTD_isError(code))
-            code = ZSTD_CCtx_setParameter(context.get(), parameter, value);
-    }
-    if (!ZSTD_isError(code))
-        code = ZSTD_compress2(context.get(), frame.data(), frame.size(), stream.constData(),
-                              static_cast<size_t>(stream.size()));
-    if (ZSTD_isError(code))
-        return R::failure(QStringLiteral("cannot compress a diff: %1")
-                              .arg(QString::fromLatin1(ZSTD_getErrorName(code))));
-    frame.resize(code);
-    return R(std::move(frame));
-}
-
 } // namespace
 
 Result<std::vector<char>> diffOf(const uchar* oldData, qint64 oldSize, const uchar* newData,
@@ -195,7 +163,7 @@ Result<std::vector<char>> diffOf(const uchar* oldData, qint64 oldSize, const uch
     const Result<QByteArray> stream = DiffMaker(oldData, oldSize, newData, newSize).run();
     if (!stream)
         return R::failure(stream.error());
-    return compressed(stream.value());
+    return zstdFrame(reinterpret_cast<const uchar*>(stream->constData()), stream->size());
 }
 
 } // namespace updateservice
