@@ -5,9 +5,9 @@
 #                      prefix build-windows/wine
 #   build-windows-32/  the 32-bit program, the product's own bitness, packaged for vendors:
 #                      package/AutoUpdate-<version>-win32.zip
-# Then the Linux build given as argument (default: build) runs the program under Wine against the
-# update service: the 32-bit one where 32-bit Wine works (scripts/wine32.sh installs and checks
-# it), else the 64-bit one, and says so. Last, scripts/wine-screenshots.sh shows the windows with
+# Then the Linux build given as argument (default: build) runs the 64-bit program under Wine
+# against the update service; where 32-bit Wine works (scripts/wine32.sh installs and checks it),
+# the 32-bit product is first started under Wine once. It says which ran. Last, scripts/wine-screenshots.sh shows the windows with
 # Qt's windows platform plugin on a virtual screen, checks their size and keeps the pictures in
 # build-windows/screenshots/.
 # AUTOUPDATE_TOOLCHAINS names another folder of toolchains (scripts/windows-toolchains.sh builds
@@ -106,6 +106,25 @@ package_product() {
     echo "windows.sh: the package: $repo/$package"
 }
 
+# smoke_product: the 32-bit AutoUpdate.exe, started under Wine in a folder without its
+# configuration, says so in its log and ends: it loads, reads and writes as on Windows.
+smoke_product() {
+    local folder=build-windows-32/smoke log status=0
+    log=$repo/build-windows/wine/drive_c/users/$(id -un)/AppData/Roaming/AutoUpdate/AutoUpdate.log
+    rm -rf "$folder" "$log" && mkdir -p "$folder"
+    cp build-windows-32/bin/AutoUpdate.exe "$folder/"
+    export WINEPREFIX=$repo/build-windows/wine
+    bash tests/support/wine-session.sh start
+    (cd "$folder" && QT_QPA_PLATFORM=offscreen timeout 120 wine AutoUpdate.exe >/dev/null 2>&1) || true
+    bash tests/support/wine-session.sh stop
+    unset WINEPREFIX
+    if ! grep -q "updateconfig.json open failed" "$log" 2>/dev/null; then
+        echo "windows.sh: the 32-bit AutoUpdate.exe left no log line on its missing configuration at $log" >&2
+        status=1
+    fi
+    return $status
+}
+
 # build_product: the 32-bit AutoUpdate.exe and its package.
 build_product() {
     local start=$SECONDS
@@ -140,14 +159,22 @@ ctest --test-dir build-windows --output-on-failure --timeout 300 || status=1
 report_time "the tests under Wine" $start
 
 start=$SECONDS
-# The product's own bitness where this machine runs it; the stand-in client and tools stay 64-bit.
+# The product's own bitness, where this machine runs it, only starts here: the runs below take the
+# 64-bit program, as their stand-in client and tools are 64-bit, and under Wine a 32-bit program's
+# taskkill does not see 64-bit ones. Installed, wine32 keeps Wine's own taskkill from seeing them
+# too, so it goes again before those runs.
 if WINEPREFIX="$repo/build-windows/wine" bash scripts/wine32.sh check build-windows-32/wine32-probe; then
-    program=$repo/build-windows-32/bin/AutoUpdate.exe
-    bitness="the 32-bit AutoUpdate.exe, the product's own bitness"
+    if smoke_product; then
+        bitness="the 64-bit AutoUpdate.exe; the 32-bit product started and logged under Wine"
+    else
+        bitness="the 64-bit AutoUpdate.exe; the 32-bit product FAILED to start under Wine"
+        status=1
+    fi
+    bash scripts/wine32.sh remove
 else
-    program=$repo/build-windows/bin/AutoUpdate.exe
     bitness="the 64-bit AutoUpdate.exe INSTEAD of the 32-bit product, which 32-bit Wine cannot run here"
 fi
+program=$repo/build-windows/bin/AutoUpdate.exe
 echo "windows.sh: tst_programwine runs $bitness ($program)"
 bash scripts/configure.sh "$linux_build" -DAUTOUPDATE_WINDOWS_BUILD="$repo/build-windows" \
     -DAUTOUPDATE_WINDOWS_PROGRAM="$program"

@@ -7,9 +7,10 @@
 #            Never fails: without it, "check" says so.
 #   check <folder>  builds a small 32-bit program into <folder>, runs it under Wine and looks for
 #            the file it writes: without a working 32-bit Wine a program may seem to run, and end
-#            with 0, having done nothing. Exits 0 when the file names 32 bits, otherwise says why
-#            and exits 1.
-# Usage: scripts/wine32.sh install | check <folder>
+#            with 0, having done nothing. Exits 0 when the file names 32 bits, otherwise says why,
+#            removes a wine32 that does not serve, and exits 1.
+#   remove   removes wine32 again, for runs of 64-bit programs alone.
+# Usage: scripts/wine32.sh install | remove | check <folder>
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,7 +38,8 @@ kernel_runs_32bit() {
     return $status
 }
 
-# wine32 with a kernel that refuses it leaves "wine" unable to run anything, 64-bit included.
+# A wine32 that does not serve stands in the way: with a kernel that refuses it, "wine" runs
+# nothing at all, 64-bit included; otherwise Wine's tools no longer see the 64-bit programs.
 remove_wine32() {
     installed || return 0
     echo "wine32.sh: removing the wine32:i386 installed earlier"
@@ -111,24 +113,28 @@ C
     bash tests/support/wine-session.sh start
     wine "$folder/probe.exe" "Z:$result" >"$folder/probe-output.txt" 2>&1 || status=$?
     bash tests/support/wine-session.sh stop
-    if [ "$(cat "$result" 2>/dev/null)" = "32 bits" ]; then
+    # A Windows program writes its lines ending in CR LF.
+    if [ "$(tr -d '\r' <"$result" 2>/dev/null)" = "32 bits" ]; then
         echo "wine32.sh: 32-bit programs run under Wine"
         return 0
     fi
     installed || missing=" (wine32:i386 is not installed)"
     echo "wine32.sh: no 32-bit Wine$missing: a 32-bit program ended with $status and did not" \
         "write its file; Wine said: $(head -c 300 "$folder/probe-output.txt" | tr '\n' ' ')"
+    # The 64-bit runs that take the place of the 32-bit ones need it gone.
+    remove_wine32
     return 1
 }
 
 case "${1:-}" in
 install) install_wine32 ;;
+remove) remove_wine32 ;;
 check)
-    [ $# -eq 2 ] || { echo "usage: scripts/wine32.sh install | check <folder>" >&2; exit 2; }
+    [ $# -eq 2 ] || { echo "usage: scripts/wine32.sh install | remove | check <folder>" >&2; exit 2; }
     check_wine32 "$2"
     ;;
 *)
-    echo "usage: scripts/wine32.sh install | check <folder>" >&2
+    echo "usage: scripts/wine32.sh install | remove | check <folder>" >&2
     exit 2
     ;;
 esac
