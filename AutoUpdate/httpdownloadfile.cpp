@@ -237,7 +237,7 @@ void HttpDownLoadFile::InstallDelta(const QString& delta)
         QFileInfo(delta).absolutePath() + QLatin1Char('/') + m_offer.packageFileName();
     const QString tree = QFileInfo(package).absolutePath() + QLatin1Char('/') +
                          PackageUnpacker::topFolderName(package);
-    const Outcome rebuilt = DeltaInstall::Rebuild(
+    const Result<ReleaseManifest> rebuilt = DeltaInstall::Rebuild(
         delta, m_deltaPlan, m_offer, CopyCommand::targetFolder(QDir::currentPath()), tree);
     if (!rebuilt) {
         FallBackToFullPackage(rebuilt.error());
@@ -247,7 +247,7 @@ void HttpDownLoadFile::InstallDelta(const QString& delta)
     if (!g_global.m_runEnd.BeginInstallation(m_offer.packageKind()))
         return;
     emit InstallStarted();
-    if (ZipInstall().ReplaceClient(package, m_offer) != 0) {
+    if (ZipInstall(&rebuilt.value()).ReplaceClient(package, m_offer) != 0) {
         emit UpdateFailed(UpdateFailure::InstallFailed);
         return;
     }

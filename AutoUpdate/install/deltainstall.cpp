@@ -5,6 +5,7 @@
 #include "global.h"
 #include "install/deltarebuild.h"
 #include "install/packageunpacker.h"
+#include "install/twolanes.h"
 #include "release/fieldreader.h"
 #include "release/releasemanifest.h"
 
@@ -103,35 +104,39 @@ Result<DeltaPlan> AnnouncedPlan(const QByteArray& planBytes, const DeltaOffer& d
     return plan;
 }
 
+// Two lanes, as the files are mostly read and hashed: every other one beside.
 Outcome CheckPatchedFiles(const DeltaPlan& plan, const QString& clientFolder)
 {
+    QVector<DeltaPlan::Change> lanes[2];
     for (const DeltaPlan::Change& change : plan.changes()) {
-        if (!change.appliesToOldFile())
-            continue;
-        const Outcome installed = CheckPatchedFile(change, clientFolder);
-        if (!installed)
-            return installed;
+        if (change.appliesToOldFile())
+            lanes[lanes[0].size() > lanes[1].size() ? 1 : 0].append(change);
     }
-    return Outcome::success();
+    return onTwoLanes<DeltaPlan::Change>(lanes[0], lanes[1], [&](const DeltaPlan::Change& change) {
+        return CheckPatchedFile(change, clientFolder);
+    });
 }
 
-Outcome Rebuild(const QString& deltaPackage, const DeltaPlan& plan, const ReleaseOffer& offer,
-                const QString& clientFolder, const QString& outputTree)
+Result<ReleaseManifest> Rebuild(const QString& deltaPackage, const DeltaPlan& plan,
+                                const ReleaseOffer& offer, const QString& clientFolder,
+                                const QString& outputTree)
 {
+    using R = Result<ReleaseManifest>;
     const Result<QString> deltaFolder = Unpacked(deltaPackage);
     if (!deltaFolder)
-        return Outcome::failure(deltaFolder.error());
+        return R::failure(deltaFolder.error());
     const Result<ReleaseManifest> manifest = ReleaseManifestIn(deltaFolder.value(), offer);
-    if (!manifest)
-        return Outcome::failure(manifest.error());
-    const Outcome dropped = CheckDropped(plan, manifest.value());
+    const Outcome dropped =
+        manifest ? CheckDropped(plan, manifest.value()) : Outcome::failure(manifest.error());
     if (!dropped)
-        return dropped;
+        return R::failure(dropped.error());
     QDir(outputTree).removeRecursively();
     const Outcome rebuilt =
         DeltaRebuild(plan, manifest.value(), deltaFolder.value(), clientFolder).rebuild(outputTree);
     QDir(deltaFolder.value()).removeRecursively();
-    return rebuilt;
+    if (!rebuilt)
+        return R::failure(rebuilt.error());
+    return manifest;
 }
 
 } // namespace DeltaInstall

@@ -2,6 +2,7 @@
 
 #include "base/result.h"
 #include "install/deltaplan.h"
+#include "release/releasemanifest.h"
 #include "release/releaseoffer.h"
 
 #include <QByteArray>
@@ -24,8 +25,9 @@ Outcome CheckPatchedFiles(const DeltaPlan& plan, const QString& clientFolder);
 
 // Unpacks the fetched delta of the announced plan beside itself and rebuilds the offered release's
 // whole tree in outputTree, each file verified against the release's manifest, whose digest the
-// offer names. outputTree is removed again on failure.
-Outcome Rebuild(const QString& deltaPackage, const DeltaPlan& plan, const ReleaseOffer& offer,
-                const QString& clientFolder, const QString& outputTree);
+// offer names, and hands that manifest back. outputTree is removed again on failure.
+Result<ReleaseManifest> Rebuild(const QString& deltaPackage, const DeltaPlan& plan,
+                                const ReleaseOffer& offer, const QString& clientFolder,
+                                const QString& outputTree);
 
 } // namespace DeltaInstall

@@ -2,6 +2,7 @@
 
 #include "base/relativepath.h"
 #include "install/filepatch.h"
+#include "install/twolanes.h"
 #include "install/verifiedfile.h"
 #include "platform/platform.h"
 #include "release/fieldreader.h"
@@ -9,9 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
-
-#include <memory>
 
 namespace {
 
@@ -112,30 +110,10 @@ Outcome DeltaRebuild::writeAll(const QVector<Step>& steps, const QString& output
     QVector<const Step*> patches;
     for (const Step& step : steps)
         (step.reference.isEmpty() ? copies : patches).append(&step);
-    std::atomic_bool failed{false};
-    Outcome copied = Outcome::success();
-    const std::unique_ptr<QThread> copier(
-        QThread::create([&] { copied = writeEach(copies, outputFolder, failed); }));
-    copier->start();
-    const Outcome patched = writeEach(patches, outputFolder, failed);
-    copier->wait();
-    return patched ? copied : patched;
-}
-
-// Stops at the first failure here or on the other thread.
-Outcome DeltaRebuild::writeEach(const QVector<const Step*>& steps, const QString& outputFolder,
-                                std::atomic_bool& failed) const
-{
-    for (const Step* step : steps) {
-        if (failed)
-            break;
+    return onTwoLanes<const Step*>(patches, copies, [&](const Step* step) {
         const Outcome written = write(*step, outputFolder);
-        if (!written) {
-            failed = true;
-            return refuse(step->entry->path, written.error());
-        }
-    }
-    return Outcome::success();
+        return written ? written : refuse(step->entry->path, written.error());
+    });
 }
 
 Outcome DeltaRebuild::checkPlan() const

@@ -8,8 +8,6 @@
 #include <QString>
 #include <QVector>
 
-#include <atomic>
-
 // Builds a release's whole tree from a delta package and the client installed from the release
 // before it: changed files from their patches or whole from the package, the others copied from
 // the client's folder. Every file is checked against the new release's manifest as it is
@@ -48,8 +46,6 @@ private:
                            const DeltaPlan::Change& change) const;
     static bool makeFolders(const QVector<Step>& steps, const QString& outputFolder);
     Outcome writeAll(const QVector<Step>& steps, const QString& outputFolder) const;
-    Outcome writeEach(const QVector<const Step*>& steps, const QString& outputFolder,
-                      std::atomic_bool& failed) const;
     Outcome write(const Step& step, const QString& outputFolder) const;
 
     const DeltaPlan m_plan;

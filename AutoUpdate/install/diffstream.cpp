@@ -106,12 +106,14 @@ Outcome DiffStream::startRecord()
 Outcome DiffStream::add(const char* data, qint64 size)
 {
     m_block.resize(kBlockSize);
+    char* block = m_block.data();
     for (qint64 done = 0; done < size;) {
         const qint64 chunk = qMin<qint64>(size - done, kBlockSize);
+        const uchar* old = m_old + m_position + done;
+        const char* added = data + done;
         for (qint64 i = 0; i < chunk; ++i)
-            m_block[static_cast<int>(i)] = static_cast<char>(m_old[m_position + done + i] +
-                                                             static_cast<uchar>(data[done + i]));
-        const Outcome written = m_sink(m_block.constData(), chunk);
+            block[i] = static_cast<char>(old[i] + static_cast<uchar>(added[i]));
+        const Outcome written = m_sink(block, chunk);
         if (!written)
             return written;
         done += chunk;

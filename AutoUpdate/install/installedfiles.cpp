@@ -4,7 +4,6 @@
 #include "base/savedfile.h"
 #include "platform/platform.h"
 #include "release/fieldreader.h"
-#include "release/releasemanifest.h"
 
 #include <QDebug>
 #include <QDir>
@@ -44,9 +43,17 @@ QString relativePath(const QString& updaterFolder)
     return updaterFolder + QStringLiteral("/installed-files.json");
 }
 
-Outcome record(const QString& tree, const QString& updaterFolder)
+Outcome record(const QString& tree, const QString& updaterFolder, const ReleaseManifest* verified)
 {
-    const Result<ReleaseManifest> files = ReleaseManifest::fromFolder(tree);
+    // What the install wrote into its own folder is read whatever the manifest says, in
+    // whichever case the release spells the folder.
+    const QString updaterPrefix = updaterFolder + QLatin1Char('/');
+    const auto vouched = [&](const QString& path) -> const ReleaseManifest::Entry* {
+        return verified && !path.startsWith(updaterPrefix, Qt::CaseInsensitive)
+                   ? verified->find(path)
+                   : nullptr;
+    };
+    const Result<ReleaseManifest> files = ReleaseManifest::fromFolder(tree, vouched);
     if (!files)
         return Outcome::failure(files.error());
     const QString path = tree + QLatin1Char('/') + relativePath(updaterFolder);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/result.h"
+#include "release/releasemanifest.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,8 +17,11 @@ namespace InstalledFiles {
 // The list's path relative to the client folder, below the updater's folder named updaterFolder.
 QString relativePath(const QString& updaterFolder);
 
-// Writes the list of the files in tree (the unpacked release) at relativePath in it.
-Outcome record(const QString& tree, const QString& updaterFolder);
+// Writes the list of the files in tree (the unpacked release) at relativePath in it. verified:
+// the manifest every file of the tree but the updater's folder was checked against as it was
+// written, or null; those files are not read again.
+Outcome record(const QString& tree, const QString& updaterFolder,
+               const ReleaseManifest* verified = nullptr);
 
 // The files that clientFolder's list names, tree lacks and that are still as installed, relative
 // to clientFolder. The list is read as hostile input: one that cannot be read or breaks the

@@ -46,7 +46,7 @@ int ZipInstall::ReplaceClient(const QString& package, const ReleaseOffer& offer)
 {
     const Platform::CopyRequest copy =
         CopyCommand::unpackedTreeCopy(package, QDir::currentPath(), QDir::homePath());
-    const Outcome prepared = PrepareUpdaterFolder(copy.source, offer);
+    const Outcome prepared = PrepareUpdaterFolder(copy.source, offer, m_verifiedTree);
     if (!prepared) {
         qDebug().noquote() << "package refused:" << prepared.error();
         return -1;
@@ -176,7 +176,8 @@ bool ZipInstall::Confirmed(const ReleaseOffer& offer)
 // The updater's own folder in the unpacked tree is copied beside the client with the rest of the
 // release, with the rights of the copy: the configuration it carries is made this installation's,
 // the signed release's sequence is recorded there, and last the list of every file installed.
-Outcome ZipInstall::PrepareUpdaterFolder(const QString& tree, const ReleaseOffer& offer)
+Outcome ZipInstall::PrepareUpdaterFolder(const QString& tree, const ReleaseOffer& offer,
+                                         const ReleaseManifest* verifiedTree)
 {
     const QString updater = QDir::current().dirName();
     const QString folder = tree + QLatin1Char('/') + updater;
@@ -189,7 +190,7 @@ Outcome ZipInstall::PrepareUpdaterFolder(const QString& tree, const ReleaseOffer
         folder + QLatin1Char('/') + QFileInfo(InstalledSequence::clientSidePath()).fileName();
     if (offer.sequence > 0 && !InstalledSequence::write(offer.sequence, record))
         return Outcome::failure(QStringLiteral("cannot write ") + record);
-    return InstalledFiles::record(tree, updater);
+    return InstalledFiles::record(tree, updater, verifiedTree);
 }
 
 // A failed install leaves the client folder as it was, and nothing that announces the new

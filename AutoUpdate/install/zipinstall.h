@@ -7,12 +7,19 @@
 #include <QStringList>
 
 class ClientBackup;
+class ReleaseManifest;
 
 // A zip package: unpacked beside itself, copied over the client's installation folder all or
 // nothing, and confirmed by the version the client's own configuration then names.
 class ZipInstall : public PackageInstall
 {
 public:
+    // verifiedTree: the manifest the tree to install was checked against as it was rebuilt, or
+    // null for a package's tree (see InstalledFiles::record).
+    explicit ZipInstall(const ReleaseManifest* verifiedTree = nullptr)
+        : m_verifiedTree(verifiedTree)
+    {}
+
     bool Install(const QString& package, const ReleaseOffer& offer) override;
 
     // Unpacks the package, copies it over the client's installation folder and confirms the new
@@ -27,7 +34,8 @@ public:
 
     // The updater's own folder in the unpacked tree, made this installation's, with the list of
     // the tree's files (see the definition); the elevated install prepares its tree the same way.
-    static Outcome PrepareUpdaterFolder(const QString& tree, const ReleaseOffer& offer);
+    static Outcome PrepareUpdaterFolder(const QString& tree, const ReleaseOffer& offer,
+                                        const ReleaseManifest* verifiedTree = nullptr);
     // Every file of the unpacked tree came out whole below the client folder.
     static bool CopiedWhole(const QString& tree, const QString& clientFolder);
 
@@ -40,4 +48,6 @@ private:
     static bool LeaveForClient(const ReleaseOffer& offer);
     static int RestoreClient(ClientBackup& backup);
     static bool WriteForClient(const QString& path, const QByteArray& content);
+
+    const ReleaseManifest* m_verifiedTree;
 };

@@ -72,7 +72,7 @@ Result<ReleaseManifest> ReleaseManifest::fromJson(const QByteArray& json)
     return fromEntries(std::move(entries));
 }
 
-Result<ReleaseManifest> ReleaseManifest::fromFolder(const QString& folder)
+Result<ReleaseManifest> ReleaseManifest::fromFolder(const QString& folder, const Vouched& vouched)
 {
     using R = Result<ReleaseManifest>;
     if (!QFileInfo(folder).isDir())
@@ -95,6 +95,11 @@ Result<ReleaseManifest> ReleaseManifest::fromFolder(const QString& folder)
             return R::failure(QStringLiteral("%1 is a folder that cannot be read").arg(path));
         if (file.isDir())
             continue;
+        const Entry* known = vouched ? vouched(path) : nullptr;
+        if (known && known->size == file.size()) {
+            entries.append(*known);
+            continue;
+        }
         const Result<Entry> entry = entryOf(file, path);
         if (!entry)
             return R::failure(QStringLiteral("%1 %2").arg(path, entry.error()));

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 // Every file of a release's tree with its size, SHA-256 and Unix permission bits. A signed
 // release names the SHA-256 of its manifest's JSON, which so vouches for every file; the JSON is
 // therefore written in one canonical form, and read as hostile input.
@@ -33,8 +35,11 @@ public:
     // number of bytes, a digest that is not lower-case hexadecimal, a mode beyond 0777.
     static Result<ReleaseManifest> fromJson(const QByteArray& json);
     // Refuses a tree holding anything but files and folders: a symbolic link in a release would
-    // reach outside the client's folder.
-    static Result<ReleaseManifest> fromFolder(const QString& folder);
+    // reach outside the client's folder. vouched hands back, for a path, an entry whose digest
+    // the caller has checked the file against already, or null: such a file of that size is not
+    // read again.
+    using Vouched = std::function<const Entry*(const QString& path)>;
+    static Result<ReleaseManifest> fromFolder(const QString& folder, const Vouched& vouched = {});
     // Sorted by path, so that one tree always gives the same bytes.
     QByteArray toJson() const;
 

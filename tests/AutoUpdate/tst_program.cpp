@@ -8,6 +8,8 @@
 #include "signingkey.h"
 #include "updatersandbox.h"
 
+#include <QCryptographicHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -533,6 +535,24 @@ private slots:
         QCOMPARE(installed.keys(), expected.keys());
         for (const QString& path : expected.keys())
             QVERIFY2(installed.value(path) == expected.value(path), qPrintable(path));
+        // The list of what was installed, whether its digests were read or taken from the
+        // manifest the rebuild checked, names each file as it now is.
+        const QJsonArray listed =
+            QJsonDocument::fromJson(
+                ClientFiles::read(m_clientDir + '/' + InstalledFiles::relativePath("AutoUpdate")))
+                .object()
+                .value("files")
+                .toArray();
+        QStringList paths;
+        for (const QJsonValue& file : listed) {
+            paths.append(file.toObject().value("path").toString());
+            const QByteArray content =
+                ClientFiles::read(m_clientDir + '/' + file.toObject().value("path").toString());
+            QCOMPARE(
+                file.toObject().value("sha256").toString(),
+                QString(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()));
+        }
+        QVERIFY(paths.contains("data/new.txt") && paths.contains("lib/libquorvex.so"));
     }
 
 #ifndef PROGRAM_UNDER_WINE
