@@ -7,7 +7,8 @@
 # the delta and once from the same releases published without deltas. Prints per update the bytes
 # the updater downloaded (from serve's log), the full package's size, what
 # "zstd -19 --long --patch-from" and "bsdiff" make of the same files, the updater's time and peak
-# memory on both roads, and checks the figures against the targets.
+# memory on both roads (the median time and the largest peak of three runs each), and checks the
+# figures against the targets.
 # Usage: bench/delta.sh [build-folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -153,6 +154,19 @@ update() {
     echo "$downloaded $seconds $(peak_mib "$dir/updater.time")"
 }
 
+# median_update <from index> <releases folder>: update's figures over three runs, the median
+# time and the largest peak: one run's time moves by tens of milliseconds with the machine's load.
+median_update() {
+    local runs=() bytes seconds peak max_peak=0
+    for _ in 1 2 3; do
+        read -r bytes seconds peak < <(update "$1" "$2")
+        runs+=("$seconds")
+        max_peak=$(echo "if ($peak > $max_peak) $peak else $max_peak" | bc -l)
+    done
+    seconds=$(printf '%s\n' "${runs[@]}" | sort -g | sed -n 2p)
+    echo "$bytes $seconds $max_peak"
+}
+
 for index in "${!versions[@]}"; do release "$work/build-${versions[$index]}" "$index" "${versions[$index]}"; done
 echo "publish with deltas:"
 publish_all "$work/releases" 3 | grep -v '^published' | sed 's/^/  /'
@@ -164,8 +178,8 @@ for from in $(seq 0 $((${#versions[@]} - 2))); do
     to=$((from + 1))
     full=$(stat -c %s "$work/releases/${versions[$to]}/QuorvexSample_${versions[$to]}.zip")
     read -r zstd_bytes bsdiff_bytes < <(tool_bytes "$work/build-${versions[$from]}" "$work/build-${versions[$to]}")
-    read -r delta_bytes delta_seconds delta_peak < <(update "$from" "$work/releases")
-    read -r full_bytes full_seconds full_peak < <(update "$from" "$work/full")
+    read -r delta_bytes delta_seconds delta_peak < <(median_update "$from" "$work/releases")
+    read -r full_bytes full_seconds full_peak < <(median_update "$from" "$work/full")
     largest=$(find "$work/build-${versions[$to]}" -type f -printf '%s\n' | sort -n | tail -1)
     misses=()
     ((delta_bytes <= zstd_bytes)) || misses+=(bytes)
